@@ -1,0 +1,61 @@
+#include "channel/std_streams.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+
+namespace ostrel {
+namespace {
+
+// Created on first use, thread-safely, and never destroyed: threads still
+// writing while the process exits must not find it gone.
+std::mutex& outputLock() {
+  static std::mutex* lock = new std::mutex;
+  return *lock;
+}
+
+}  // namespace
+
+bool readExactly(int fd, std::span<std::uint8_t> buffer) {
+  std::size_t filled = 0;
+  while (filled < buffer.size()) {
+    ssize_t n = ::read(fd, buffer.data() + filled, buffer.size() - filled);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    filled += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::optional<Payload> readMessage(int fd, std::int64_t maxMessageLength) {
+  std::uint8_t header[kFrameHeaderSize];
+  if (!readExactly(fd, header)) return std::nullopt;
+  std::uint32_t length = decodeFrameLength(header);
+  if (static_cast<std::int64_t>(length) > maxMessageLength) return std::nullopt;
+  Payload payload(length);  // allocated only once the length has passed the check
+  if (!readExactly(fd, {payload.data(), payload.size()})) return std::nullopt;
+  return payload;
+}
+
+bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    written += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void writeFrame(std::span<const std::uint8_t> frame, int fd) {
+  std::lock_guard<std::mutex> guard(outputLock());
+  writeAll(fd, frame);
+}
+
+void writeMessage(std::span<const std::uint8_t> payload, int fd) {
+  writeFrame(frameMessage(payload), fd);
+}
+
+}  // namespace ostrel

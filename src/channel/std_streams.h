@@ -1,0 +1,50 @@
+#ifndef OSTREL_CHANNEL_STD_STREAMS_H_
+#define OSTREL_CHANNEL_STD_STREAMS_H_
+
+// Moving frames over raw descriptors: the browser's messages on standard
+// input, frames to the browser on standard output, and whole-buffer writes
+// shared with the application socket. No buffering layer, no read-ahead and
+// no flush step: every call goes straight to read(2) or write(2), and a call
+// interrupted by a signal (EINTR) is repeated.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "channel/frame.h"
+#include "channel/payload.h"
+
+namespace ostrel {
+
+inline constexpr int kStandardInput = 0;
+inline constexpr int kStandardOutput = 1;
+
+// The payload of the next frame on `fd`, or nothing at end of input (also
+// inside a frame), on a read error, or when the frame announces more than
+// `maxMessageLength` bytes (its payload is then left unread). A length of 0
+// yields an empty payload. Never asks read() for more than the rest of the
+// current frame, so nothing of the next frame is consumed. Called only by
+// the browser loop.
+std::optional<Payload> readMessage(int fd = kStandardInput,
+                                   std::int64_t maxMessageLength = kMaxMessageLength);
+
+// Fills `buffer` completely from `fd`. False on end of input or a read error.
+bool readExactly(int fd, std::span<std::uint8_t> buffer);
+
+// Writes every byte of `bytes` to `fd`, continuing after partial writes.
+// False when write fails (other than EINTR) or writes 0 bytes; the rest is
+// then not written. An empty range returns true without calling write.
+bool writeAll(int fd, std::span<const std::uint8_t> bytes);
+
+// Frames `payload` and writes it to `fd` (standard output unless a test says
+// otherwise) under the process-wide output lock, so frames written from
+// different threads never interleave. The outcome is not reported.
+// Lock order: callers may hold the relay's lock, never the reverse.
+void writeMessage(std::span<const std::uint8_t> payload, int fd = kStandardOutput);
+
+// Like writeMessage, for bytes that already form one whole frame.
+void writeFrame(std::span<const std::uint8_t> frame, int fd = kStandardOutput);
+
+}  // namespace ostrel
+
+#endif  // OSTREL_CHANNEL_STD_STREAMS_H_

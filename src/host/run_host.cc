@@ -1,0 +1,36 @@
+#include "host/run_host.h"
+
+#include <signal.h>
+
+#include <cstdlib>
+
+#include "channel/std_streams.h"
+#include "host/classify.h"
+#include "host/open_app.h"
+#include "relay/relay.h"
+
+namespace ostrel {
+
+void runHost(const Settings& settings, const std::string& launcher) {
+  // Before anything is written anywhere: a write to a closed pipe or socket
+  // must fail with an error, not end the process.
+  ::signal(SIGPIPE, SIG_IGN);
+
+  const std::shared_ptr<Relay> relay = Relay::create(
+      {.socketPath = settings.socketPath, .maxMessageLength = settings.maxMessageLength});
+  relay->start();
+
+  while (std::optional<Payload> payload = readMessage(kStandardInput, settings.maxMessageLength)) {
+    const std::optional<std::string> type = messageType(*payload);
+    if (type == "open_app") {
+      openApp(launcher);
+    } else {
+      relay->forward(std::move(*payload), type);
+    }
+  }
+
+  relay->shutdown();
+  std::exit(0);
+}
+
+}  // namespace ostrel

@@ -1,0 +1,55 @@
+#ifndef OSTREL_PLATFORM_READ_SOURCE_H_
+#define OSTREL_PLATFORM_READ_SOURCE_H_
+
+// ReadSource watches one descriptor for readability and runs its event
+// handler on a SerialQueue whenever the descriptor has data, has reached end
+// of stream or has a pending error.
+//
+// Contract:
+//  - It is inactive until resume(); handlers are set before that.
+//  - Invocations run one at a time on the queue. When one returns while the
+//    condition persists (unread data remains, say), another follows: the
+//    watch is level-triggered. The handler does the reading; the source
+//    never reads.
+//  - cancel() may be called from any thread, a handler of its own included.
+//    After it, no new invocation begins; one already under way is not
+//    interrupted. The cancel handler then runs once, on the queue, after
+//    that invocation has returned.
+//  - The source never closes the descriptor. It must stay open until the
+//    cancel handler has run, which is where its owner closes it.
+//  - Destroying a source cancels it.
+
+#include <functional>
+#include <memory>
+
+namespace ostrel {
+
+class SerialQueue;
+namespace detail {
+class QueueCore;
+struct Registration;
+}  // namespace detail
+
+class ReadSource {
+ public:
+  ReadSource(int fd, SerialQueue& queue);
+  ~ReadSource();
+  ReadSource(const ReadSource&) = delete;
+  ReadSource& operator=(const ReadSource&) = delete;
+
+  void setEventHandler(std::function<void()> handler);
+  void setCancelHandler(std::function<void()> handler);
+  void resume();
+  void cancel();
+
+  int descriptor() const { return fd_; }
+
+ private:
+  const int fd_;
+  std::shared_ptr<detail::QueueCore> queue_;
+  std::shared_ptr<detail::Registration> registration_;
+};
+
+}  // namespace ostrel
+
+#endif  // OSTREL_PLATFORM_READ_SOURCE_H_
