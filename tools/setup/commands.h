@@ -1,0 +1,40 @@
+#ifndef OSTREL_SETUP_COMMANDS_H_
+#define OSTREL_SETUP_COMMANDS_H_
+
+// The four commands of the setup tool. Each reports what it did on `out`,
+// each failure on `err` as one plain sentence, and returns the process exit
+// status: 0 when all went well, 1 when something failed or (doctor) a
+// problem was found, 2 when the options do not make sense.
+
+#include <chrono>
+#include <ostream>
+#include <string>
+
+#include "browsers.h"
+#include "options.h"
+
+namespace ostrel::setup {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+struct Context {
+  const Options& options;
+  const Environment& environment;
+  // Used when --host-path is not given: the host beside the tool.
+  std::string defaultHostPath;
+  std::ostream& out;
+  std::ostream& err;
+  // How long doctor waits for the host's first status message.
+  std::chrono::milliseconds probeDeadline{5000};
+};
+
+int runInstall(const Context& context);
+int runUninstall(const Context& context);
+int runStatus(const Context& context);
+int runDoctor(const Context& context);
+
+}  // namespace ostrel::setup
+
+#endif  // OSTREL_SETUP_COMMANDS_H_

@@ -1,0 +1,128 @@
+#include "files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace ostrel::setup {
+namespace {
+
+std::string failure(std::string_view action, const std::string& path, int error) {
+  return "cannot " + std::string(action) + " " + path + ": " + std::strerror(error);
+}
+
+bool writeEverything(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// Makes a rename inside `folder` durable; failure here loses nothing the
+// caller could act on, so it is not reported.
+void syncFolder(const std::string& folder) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+FileContents readWholeFile(const std::string& path) {
+  FileContents contents;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    int error = errno;
+    contents.state =
+        error == ENOENT || error == ENOTDIR ? FileState::kMissing : FileState::kUnreadable;
+    contents.reason = std::strerror(error);
+    return contents;
+  }
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      contents.state = FileState::kUnreadable;
+      contents.reason = std::strerror(errno);
+      ::close(fd);
+      return contents;
+    }
+    if (n == 0) break;
+    contents.text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  contents.state = FileState::kPresent;
+  return contents;
+}
+
+Problem makeDirectories(const std::string& path) {
+  if (path.empty() || isDirectory(path)) return std::nullopt;
+  std::string parent = parentFolder(path);
+  if (parent != path) {
+    if (Problem problem = makeDirectories(parent)) return problem;
+  }
+  if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
+    return failure("create the folder", path, errno);
+  }
+  if (!isDirectory(path)) return "cannot create the folder " + path + ": a file is in the way";
+  return std::nullopt;
+}
+
+Problem writeFileAtomically(const std::string& path, std::string_view contents) {
+  std::string folder = parentFolder(path);
+  std::string name = path.substr(path.rfind('/') + 1);
+  std::string pattern = joinPath(folder, "." + name + ".XXXXXX");
+  std::vector<char> temporary(pattern.begin(), pattern.end());
+  temporary.push_back('\0');
+  int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) return failure("write into", folder, errno);
+  bool written = writeEverything(fd, contents) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+  int error = errno;
+  if (::close(fd) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (written && ::rename(temporary.data(), path.c_str()) == 0) {
+    syncFolder(folder);
+    return std::nullopt;
+  }
+  if (written) error = errno;
+  ::unlink(temporary.data());
+  return failure("write", path, error);
+}
+
+Problem removeFile(const std::string& path) {
+  if (::unlink(path.c_str()) != 0) return failure("remove", path, errno);
+  return std::nullopt;
+}
+
+bool isDirectory(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string parentFolder(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string joinPath(const std::string& folder, std::string_view name) {
+  std::string path = folder;
+  if (path.empty() || path.back() != '/') path += '/';
+  path += name;
+  return path;
+}
+
+}  // namespace ostrel::setup

@@ -1,0 +1,41 @@
+#ifndef OSTREL_SETUP_HOST_PROBE_H_
+#define OSTREL_SETUP_HOST_PROBE_H_
+
+// Starts a native-messaging host the way a browser does (standard input and
+// output on pipes, the browser's arguments, the caller's environment), reads
+// the first frame it writes, then closes its input and waits for it to end.
+// It sends the host no message and sets no environment variable, so the host
+// behaves exactly as it would under a browser at start-up.
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ostrel::setup {
+
+enum class ProbeOutcome {
+  kConnected,    // first frame: status, application connected
+  kUnavailable,  // first frame: status, application unavailable
+  kDidNotStart,  // the program could not be started
+  kNoStatus,     // no complete frame before the deadline or the end of output
+  kUnexpected,   // a frame arrived, but not a status message
+};
+
+struct ProbeResult {
+  ProbeOutcome outcome = ProbeOutcome::kNoStatus;
+  std::string detail;         // why it did not start, or the unexpected payload
+  std::string standardError;  // everything the host wrote there (at most 4 KiB)
+  // The exit status once its input closed; nothing when it was killed by a
+  // signal or had to be stopped.
+  std::optional<int> exitStatus;
+  std::string exitDescription;  // "exited with status 0", ...
+};
+
+// `deadline` bounds each wait: for the first frame, and for the exit.
+ProbeResult probeHost(const std::string& path, const std::vector<std::string>& arguments,
+                      std::chrono::milliseconds deadline);
+
+}  // namespace ostrel::setup
+
+#endif  // OSTREL_SETUP_HOST_PROBE_H_

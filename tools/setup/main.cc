@@ -1,0 +1,65 @@
+// ostrel-native-host-setup: registers the host with browsers and diagnoses
+// a registration. The host itself takes no options; this tool does.
+
+#include <iostream>
+#include <string_view>
+#include <vector>
+
+#include "commands.h"
+#include "files.h"
+#include "options.h"
+#include "platform/executable_path.h"
+#include "usage.h"
+
+namespace {
+
+using namespace ostrel::setup;
+
+std::string hostBesideTool() {
+  std::optional<std::string> self = ostrel::executablePath();
+  if (!self) return "ostrel-native-host";
+  return joinPath(parentFolder(*self), "ostrel-native-host");
+}
+
+int run(const Options& options) {
+  if (options.command == Command::kHelp) {
+    std::cout << usageText();
+    return kExitSuccess;
+  }
+  if (options.command == Command::kVersion) {
+    std::cout << "ostrel-native-host-setup " << OSTREL_VERSION << "\n";
+    return kExitSuccess;
+  }
+  std::optional<Environment> environment = currentEnvironment();
+  if (!environment) {
+    std::cerr << "error: cannot tell the home folder; set HOME\n";
+    return kExitFailure;
+  }
+  Context context{.options = options,
+                  .environment = *environment,
+                  .defaultHostPath = hostBesideTool(),
+                  .out = std::cout,
+                  .err = std::cerr};
+  switch (options.command) {
+    case Command::kInstall:
+      return runInstall(context);
+    case Command::kUninstall:
+      return runUninstall(context);
+    case Command::kStatus:
+      return runStatus(context);
+    default:
+      return runDoctor(context);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string_view> arguments(argv + 1, argv + argc);
+  ParsedCommandLine parsed = parseCommandLine(arguments);
+  if (!parsed.options) {
+    std::cerr << "error: " << parsed.error << "\n";
+    return kExitUsage;
+  }
+  return run(*parsed.options);
+}

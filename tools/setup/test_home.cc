@@ -1,0 +1,91 @@
+#include "test_home.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include "files.h"
+
+namespace ostrel::setup {
+
+void TestHome::SetUp() {
+  char pattern[] = "/tmp/ostrel-setup-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  home = pattern;
+  root = home + "/root";
+  ::setenv("HOME", home.c_str(), 1);
+  ::unsetenv("XDG_CONFIG_HOME");
+  ::unsetenv("OSTREL_SOCKET_PATH");
+  environment = *currentEnvironment();
+  environment.platform = Platform::kLinux;
+  environment.systemRoot = root;
+}
+
+void TestHome::TearDown() {
+  std::error_code ignored;
+  std::filesystem::remove_all(home, ignored);
+}
+
+int TestHome::run(const std::string& words) {
+  std::vector<std::string> pieces;
+  std::istringstream split(words);
+  for (std::string piece; split >> piece;) pieces.push_back(piece);
+  std::vector<std::string_view> views(pieces.begin(), pieces.end());
+  ParsedCommandLine parsed = parseCommandLine(views);
+  if (!parsed.options) {
+    errors = parsed.error;
+    return kExitUsage;
+  }
+  std::ostringstream out;
+  std::ostringstream err;
+  Context context{.options = *parsed.options,
+                  .environment = environment,
+                  .defaultHostPath = home + "/bin/ostrel-native-host",
+                  .out = out,
+                  .err = err,
+                  .probeDeadline = probeDeadline};
+  int status = kExitUsage;
+  switch (parsed.options->command) {
+    case Command::kInstall:
+      status = runInstall(context);
+      break;
+    case Command::kUninstall:
+      status = runUninstall(context);
+      break;
+    case Command::kStatus:
+      status = runStatus(context);
+      break;
+    case Command::kDoctor:
+      status = runDoctor(context);
+      break;
+    default:
+      break;
+  }
+  output = out.str();
+  errors = err.str();
+  return status;
+}
+
+std::string TestHome::writeFile(const std::string& relative, const std::string& text, int mode) {
+  std::string path = joinPath(home, relative);
+  EXPECT_FALSE(makeDirectories(parentFolder(path)));
+  EXPECT_FALSE(writeFileAtomically(path, text));
+  ::chmod(path.c_str(), static_cast<mode_t>(mode));
+  return path;
+}
+
+std::string TestHome::read(const std::string& path) const { return readWholeFile(path).text; }
+
+bool TestHome::exists(const std::string& path) const {
+  return readWholeFile(path).state != FileState::kMissing;
+}
+
+std::string TestHome::fakeHost(const std::string& body) {
+  return writeFile("bin/ostrel-native-host", "#!/bin/sh\n" + body + "\n", 0755);
+}
+
+}  // namespace ostrel::setup

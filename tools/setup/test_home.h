@@ -1,0 +1,47 @@
+#ifndef OSTREL_SETUP_TEST_HOME_H_
+#define OSTREL_SETUP_TEST_HOME_H_
+
+// Test support: a temporary folder used as the home folder (and as the root
+// of the system-wide folders) for one test, removed with everything in it
+// afterwards, plus small helpers to run commands against it.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "browsers.h"
+#include "commands.h"
+#include "options.h"
+
+namespace ostrel::setup {
+
+class TestHome : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Runs the command line `words` (split at spaces) through the command
+  // functions, with this home and `root` as the system root.
+  int run(const std::string& words);
+
+  // Writes `text` to `path` below the home (creating folders), with `mode`.
+  std::string writeFile(const std::string& relative, const std::string& text, int mode = 0644);
+
+  std::string read(const std::string& path) const;
+  bool exists(const std::string& path) const;
+
+  // An executable stand-in for the host: a shell script with `body`.
+  std::string fakeHost(const std::string& body);
+
+  std::string home;    // the temporary folder
+  std::string root;    // home + "/root", the system root
+  std::string output;  // what the last run() wrote to out
+  std::string errors;  // what the last run() wrote to err
+  Environment environment;
+  std::chrono::milliseconds probeDeadline{5000};
+};
+
+}  // namespace ostrel::setup
+
+#endif  // OSTREL_SETUP_TEST_HOME_H_

@@ -1,0 +1,48 @@
+#include "usage.h"
+
+namespace ostrel::setup {
+
+std::string_view usageText() {
+  return R"(Usage: ostrel-native-host-setup COMMAND [OPTIONS]
+
+Registers ostrel-native-host with web browsers, so that an extension can
+reach the desktop application through it.
+
+Commands:
+  install     write the host's manifest for the browsers named
+  uninstall   remove manifests this tool wrote (others are left alone)
+  status      show which browsers have a manifest of the host
+  doctor      check every manifest, start the host as a browser would,
+              and report what is wrong
+
+Options:
+  --browser NAME        chrome, chromium, edge, brave, vivaldi, firefox or all;
+                        may be repeated (install needs it; others default to all)
+  --origin ORIGIN       chrome-extension://<32 letters a-p>/ allowed to connect
+                        (Chromium family); may be repeated
+  --extension-id ID     Firefox add-on id allowed to connect; may be repeated
+  --system              use the system-wide folders instead of per-user ones
+  --user-data-dir DIR   a Chromium-family profile folder started with
+                        --user-data-dir=DIR; its manifests live in
+                        DIR/NativeMessagingHosts
+  --host-path PATH      the host executable (default: ostrel-native-host
+                        beside this tool)
+  --name NAME           the host name (default: com.ostrel.native_host)
+  --force               install over a manifest this tool did not write
+  --help                show this text
+  --version             show the version
+
+Examples:
+  ostrel-native-host-setup install --browser chromium \
+      --origin chrome-extension://abcdefghijklmnopabcdefghijklmnop/
+  ostrel-native-host-setup install --browser all \
+      --origin chrome-extension://abcdefghijklmnopabcdefghijklmnop/ \
+      --extension-id ostrel@example.org
+  ostrel-native-host-setup doctor
+
+Exit status: 0 on success, 1 when something failed or doctor found a problem,
+2 when the command line is wrong.
+)";
+}
+
+}  // namespace ostrel::setup

@@ -1,0 +1,14 @@
+#ifndef OSTREL_SETUP_USAGE_H_
+#define OSTREL_SETUP_USAGE_H_
+
+// The text printed by --help.
+
+#include <string_view>
+
+namespace ostrel::setup {
+
+std::string_view usageText();
+
+}  // namespace ostrel::setup
+
+#endif  // OSTREL_SETUP_USAGE_H_

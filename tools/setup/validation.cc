@@ -1,0 +1,103 @@
+#include "validation.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace ostrel::setup {
+namespace {
+
+constexpr std::string_view kOriginPrefix = "chrome-extension://";
+constexpr std::size_t kExtensionIdLength = 32;
+constexpr std::size_t kMaxFirefoxIdLength = 80;
+
+std::string quoted(std::string_view value) { return "\"" + std::string(value) + "\""; }
+
+bool isLowerOrDigit(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+bool isHex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+bool isAlnum(char c) { return isLowerOrDigit(c) || (c >= 'A' && c <= 'Z'); }
+
+// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" with hexadecimal digits.
+bool isBracedGuid(std::string_view id) {
+  constexpr std::string_view kShape = "{........-....-....-....-............}";
+  if (id.size() != kShape.size()) return false;
+  for (std::size_t i = 0; i < id.size(); ++i) {
+    if (kShape[i] == '.' ? !isHex(id[i]) : id[i] != kShape[i]) return false;
+  }
+  return true;
+}
+
+// "local@domain" where both parts use letters, digits, '-', '.' and '_'
+// and the domain part is not empty.
+bool isEmailLike(std::string_view id) {
+  std::size_t at = id.find('@');
+  if (at == std::string_view::npos || at + 1 == id.size()) return false;
+  if (id.find('@', at + 1) != std::string_view::npos) return false;
+  return std::all_of(id.begin(), id.end(), [](char c) {
+    return isAlnum(c) || c == '-' || c == '.' || c == '_' || c == '@';
+  });
+}
+
+}  // namespace
+
+Problem checkHostName(std::string_view name) {
+  if (name.empty()) return "the host name is empty";
+  for (char c : name) {
+    if (!isLowerOrDigit(c) && c != '_' && c != '.') {
+      return "the host name " + quoted(name) +
+             " may contain only lower-case letters, digits, '_' and '.'";
+    }
+  }
+  if (name.front() == '.' || name.back() == '.' || name.find("..") != std::string_view::npos) {
+    return "the host name " + quoted(name) + " must not start or end with a dot or contain \"..\"";
+  }
+  return std::nullopt;
+}
+
+Problem checkChromiumOrigin(std::string_view origin) {
+  const std::string expected = " must be chrome-extension://<32 letters a to p>/";
+  if (!origin.starts_with(kOriginPrefix)) {
+    return "the origin " + quoted(origin) + expected;
+  }
+  std::string_view rest = origin.substr(kOriginPrefix.size());
+  if (rest.size() != kExtensionIdLength + 1 || rest.back() != '/') {
+    return "the origin " + quoted(origin) + expected + " (with the trailing slash)";
+  }
+  for (char c : rest.substr(0, kExtensionIdLength)) {
+    if (c < 'a' || c > 'p') {
+      return "the origin " + quoted(origin) + expected + "; extension ids use only a to p";
+    }
+  }
+  return std::nullopt;
+}
+
+Problem checkFirefoxExtensionId(std::string_view id) {
+  if (id.size() > kMaxFirefoxIdLength) {
+    return "the Firefox extension id " + quoted(id) + " is longer than 80 characters";
+  }
+  if (isBracedGuid(id) || isEmailLike(id)) return std::nullopt;
+  return "the Firefox extension id " + quoted(id) +
+         " must be a GUID in braces or look like name@domain";
+}
+
+Problem checkHostPath(const std::string& path) {
+  if (path.empty() || path.front() != '/') {
+    return "the host path " + quoted(path) + " is not an absolute path";
+  }
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    return "the host path " + quoted(path) + " does not exist";
+  }
+  if (!S_ISREG(info.st_mode)) {
+    return "the host path " + quoted(path) + " is not a regular file";
+  }
+  if (::access(path.c_str(), X_OK) != 0) {
+    return "the host path " + quoted(path) + " is not executable";
+  }
+  return std::nullopt;
+}
+
+}  // namespace ostrel::setup
