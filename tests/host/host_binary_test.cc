@@ -1,0 +1,259 @@
+// The built host as a browser runs it: a child process with pipes on its
+// standard streams, and a fake application on a real socket.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "support/test_support.h"
+
+namespace ostrel::testing {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+bool exitedWithZero(std::optional<int> status) {
+  return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+}
+
+class HostBinaryTest : public ::testing::Test {
+ protected:
+  HostProcess& start(std::vector<std::string> arguments = {"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"},
+                     const std::string& executable = hostExecutable()) {
+    host_ = std::make_unique<HostProcess>(executable,
+                                          std::map<std::string, std::string>{{"OSTREL_SOCKET_PATH", socket_}},
+                                          std::move(arguments));
+    EXPECT_TRUE(host_->started());
+    return *host_;
+  }
+  // Ends the host through its standard input, as a browser does.
+  void expectCleanExit() {
+    host_->closeInput();
+    EXPECT_TRUE(exitedWithZero(host_->waitExit()));
+    EXPECT_EQ(host_->errorOutput(), "");
+  }
+
+  TempDir dir_;
+  std::string socket_ = dir_.file("app.sock");
+  std::unique_ptr<HostProcess> host_;
+};
+
+TEST_F(HostBinaryTest, WithoutTheApplicationItSaysUnavailableAndExitsZeroAtEndOfInput) {
+  for (auto arguments : std::vector<std::vector<std::string>>{
+           {}, {"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"},
+           {"/path/to/manifest.json", "addon@example.org"}, {"--help"}, {"-x", "--version", ""}}) {
+    HostProcess& host = start(arguments);
+    const auto first = host.readFrame();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(textOf(*first), kUnavailable);
+    host.sendFrame(R"({"type":"hello"})");
+    expectCleanExit();
+  }
+}
+
+TEST_F(HostBinaryTest, ForwardsBrowserPayloadsByteForByte) {
+  FakeApp app(socket_);
+  HostProcess& host = start();
+  ASSERT_EQ(textOf(*host.readFrame()), kConnected);
+  auto connection = app.accept();
+  ASSERT_TRUE(connection);
+  const std::vector<std::string> payloads = {
+      " {\"type\" : \"hello\",\n \"extra\": [1, 2.50, \"\\u00e9\"] } ",
+      "",
+      "not json at all",
+      "{\"type\":\"h\xff\xfe\"}",
+      "[1,2]",
+      R"({"type":7})",
+      std::string(200000, '['),
+      R"({"type":"Open_app"})",
+  };
+  for (const auto& payload : payloads) ASSERT_TRUE(host.sendFrame(payload));
+  for (const auto& payload : payloads) {
+    auto received = connection->readFrame();
+    ASSERT_TRUE(received);
+    EXPECT_EQ(textOf(*received), payload);
+  }
+  expectCleanExit();
+  EXPECT_TRUE(readsEndOfStream(connection->fd())) << "the connection is closed at exit";
+}
+
+TEST_F(HostBinaryTest, RelaysApplicationFramesWrittenInAwkwardSplits) {
+  FakeApp app(socket_);
+  HostProcess& host = start();
+  ASSERT_EQ(textOf(*host.readFrame()), kConnected);
+  auto connection = app.accept();
+  ASSERT_TRUE(connection);
+
+  std::mt19937 random(12345);
+  std::vector<std::string> payloads;
+  Bytes stream;
+  for (int i = 0; i < 300; ++i) {
+    const std::size_t size = i % 50 == 0 ? 300000 : random() % 3000;
+    std::string payload = std::to_string(i) + ":" + std::string(size, static_cast<char>('a' + i % 26));
+    const Bytes frame = frameOf(payload);
+    stream.insert(stream.end(), frame.begin(), frame.end());
+    payloads.push_back(std::move(payload));
+  }
+  std::thread writer([&] {
+    std::mt19937 splits(777);
+    for (std::size_t offset = 0; offset < stream.size();) {
+      const std::size_t piece = std::min<std::size_t>(1 + splits() % 9000, stream.size() - offset);
+      if (!connection->send(Bytes(stream.begin() + offset, stream.begin() + offset + piece))) return;
+      offset += piece;
+    }
+  });
+  for (const auto& payload : payloads) {
+    auto received = host.readFrame();
+    ASSERT_TRUE(received);
+    ASSERT_EQ(textOf(*received), payload);
+  }
+  writer.join();
+  expectCleanExit();
+}
+
+TEST_F(HostBinaryTest, ABrowserFrameOverTheLimitEndsTheHostWithZero) {
+  HostProcess& host = start();
+  ASSERT_TRUE(host.readFrame());
+  ASSERT_TRUE(host.send(Bytes{0x01, 0x00, 0x10, 0x00}));
+  EXPECT_TRUE(exitedWithZero(host.waitExit()));
+  EXPECT_EQ(host.errorOutput(), "");
+}
+
+TEST_F(HostBinaryTest, AcceptsABrowserFrameOfExactlyTheLimit) {
+  FakeApp app(socket_);
+  HostProcess& host = start();
+  ASSERT_EQ(textOf(*host.readFrame()), kConnected);
+  auto connection = app.accept();
+  ASSERT_TRUE(connection);
+  const std::string big = R"({"type":"big","data":")" + std::string(1048576 - 24, 'd') + "\"}";
+  ASSERT_EQ(big.size(), 1048576u);
+  std::thread sender([&] { host.sendFrame(big); });
+  auto received = connection->readFrame();
+  sender.join();
+  ASSERT_TRUE(received);
+  EXPECT_EQ(textOf(*received), big);
+  expectCleanExit();
+}
+
+TEST_F(HostBinaryTest, EmptySocketPathVariableIsUsedAsIsAndTheDefaultFollowsHome) {
+  const std::string home = dir_.path() + "/home";
+  fs::create_directories(home + "/Library/Application Support/ostrel");
+  FakeApp app(home + "/Library/Application Support/ostrel/browser.sock");
+  {
+    HostProcess host(hostExecutable(), {{"HOME", home}, {"OSTREL_SOCKET_PATH", ""}});
+    EXPECT_EQ(textOf(*host.readFrame()), kUnavailable);
+    host.closeInput();
+    EXPECT_TRUE(exitedWithZero(host.waitExit()));
+  }
+  HostProcess host(hostExecutable(), {{"HOME", home}, {"OSTREL_SOCKET_PATH", "\x01unset"}});
+  EXPECT_EQ(textOf(*host.readFrame()), kConnected);
+  host.closeInput();
+  EXPECT_TRUE(exitedWithZero(host.waitExit()));
+}
+
+TEST_F(HostBinaryTest, KeepsRelayingToTheApplicationWhenTheBrowserStopsListening) {
+  FakeApp app(socket_);
+  HostProcess& host = start();
+  ASSERT_EQ(textOf(*host.readFrame()), kConnected);
+  auto connection = app.accept();
+  ASSERT_TRUE(connection);
+  host.closeOutput();
+  connection->sendFrame(R"({"to":"nobody"})");  // the write to the browser fails quietly
+  host.sendFrame(R"({"type":"still"})");
+  EXPECT_EQ(textOf(*connection->readFrame()), R"({"type":"still"})");
+  expectCleanExit();
+}
+
+std::vector<std::string> readLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Children of `pid` that have ended but were not reaped.
+int zombieChildren(pid_t pid) {
+  int zombies = 0;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string content;
+    if (!std::getline(stat, content)) continue;
+    const std::size_t close = content.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    int parent = 0;
+    if (std::sscanf(content.c_str() + close + 1, " %c %d", &state, &parent) == 2 && parent == pid &&
+        state == 'Z') {
+      ++zombies;
+    }
+  }
+  return zombies;
+}
+
+TEST_F(HostBinaryTest, OpenAppLaunchesTheEnclosingBundleDetachedFromTheBrowsersPipes) {
+  const std::string bundle = dir_.path() + "/Example.app";
+  const std::string executable = bundle + "/Contents/MacOS/ostrel-native-host";
+  fs::create_directories(bundle + "/Contents/MacOS");
+  fs::copy_file(OSTREL_RECORDING_HOST, executable);
+  const std::string record = dir_.file("launches.txt");
+  FakeApp app(socket_);
+  HostProcess host(executable, {{"OSTREL_SOCKET_PATH", socket_}, {"OSTREL_TEST_LAUNCH_RECORD", record}});
+  ASSERT_EQ(textOf(*host.readFrame()), kConnected);
+  auto connection = app.accept();
+  ASSERT_TRUE(connection);
+
+  for (int i = 0; i < 3; ++i) host.sendFrame(R"({"type":"open_app","why":"test"})");
+  host.sendFrame(R"({"type":"after"})");
+  EXPECT_EQ(textOf(*connection->readFrame()), R"({"type":"after"})") << "open_app is not forwarded";
+  ASSERT_TRUE(waitUntil([&] { return readLines(record).size() == 3; }));
+  for (const auto& line : readLines(record)) {
+    EXPECT_EQ(line, fs::canonical(bundle).string() +
+                        " stdin=/dev/null stdout=/dev/null sigpipe=default mask=empty");
+  }
+  EXPECT_TRUE(waitUntil([&] { return zombieChildren(host.pid()) == 0; }));
+
+  host.closeInput();
+  EXPECT_TRUE(exitedWithZero(host.waitExit()));
+  EXPECT_EQ(host.errorOutput(), "");
+}
+
+TEST_F(HostBinaryTest, OpenAppOutsideABundleDoesNothing) {
+  FakeApp app(socket_);
+  HostProcess& host = start();
+  ASSERT_EQ(textOf(*host.readFrame()), kConnected);
+  auto connection = app.accept();
+  ASSERT_TRUE(connection);
+  host.sendFrame(R"({"type":"open_app"})");
+  host.sendFrame(R"({"type":"next"})");
+  EXPECT_EQ(textOf(*connection->readFrame()), R"({"type":"next"})");
+  expectCleanExit();
+}
+
+TEST_F(HostBinaryTest, EveryDescriptorTheHostOpensIsCloseOnExec) {
+  FakeApp app(socket_);
+  HostProcess& host = start();
+  ASSERT_EQ(textOf(*host.readFrame()), kConnected);
+  auto connection = app.accept();
+  ASSERT_TRUE(connection);
+  const fs::path fdinfo = "/proc/" + std::to_string(host.pid()) + "/fdinfo";
+  int checked = 0;
+  for (const auto& entry : fs::directory_iterator(fdinfo)) {
+    const int fd = std::stoi(entry.path().filename().string());
+    if (fd <= 2) continue;
+    std::ifstream info(entry.path());
+    std::string key;
+    std::string flags;
+    while (info >> key >> flags && key != "flags:") {
+    }
+    EXPECT_NE(std::stoul(flags, nullptr, 8) & 02000000, 0u) << "descriptor " << fd;
+    ++checked;
+  }
+  EXPECT_GE(checked, 3) << "the socket and two wake-up pipe ends at least";
+  expectCleanExit();
+}
+
+}  // namespace
+}  // namespace ostrel::testing

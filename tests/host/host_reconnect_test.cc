@@ -1,0 +1,114 @@
+// The built host losing and finding the application again, with its real
+// 2-second reconnection timer.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/test_support.h"
+
+namespace ostrel::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Ticks may come up to 2.5 s apart; leave room for a loaded machine.
+constexpr auto kTickDeadline = 6000ms;
+
+bool exitedWithZero(std::optional<int> status) {
+  return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+}
+
+// Voluntary context switches over every thread of `pid`.
+long voluntarySwitches(pid_t pid) {
+  long total = 0;
+  for (const auto& task :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+    std::ifstream status(task.path() / "status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += std::stol(line.substr(24));
+    }
+  }
+  return total;
+}
+
+class HostReconnectTest : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  std::string socket_ = dir_.file("app.sock");
+  HostProcess host_{hostExecutable(), {{"OSTREL_SOCKET_PATH", socket_}}};
+};
+
+TEST_F(HostReconnectTest, TheApplicationComingAndGoingAlternatesStatusAndReplaysTheCache) {
+  ASSERT_EQ(textOf(*host_.readFrame()), kUnavailable);
+  host_.sendFrame(R"({"type":"hello","client":"test"})");
+  host_.sendFrame(R"({"type":"focus"})");
+  for (int round = 0; round < 3; ++round) {
+    FakeApp app(socket_);
+    auto connection = app.accept(kTickDeadline);
+    ASSERT_TRUE(connection) << "round " << round;
+    EXPECT_EQ(textOf(*connection->readFrame()), R"({"type":"hello","client":"test"})");
+    EXPECT_EQ(textOf(*connection->readFrame()), R"({"type":"focus"})");
+    EXPECT_EQ(textOf(*host_.readFrame()), kConnected);
+    connection->sendFrame(R"({"from":"app"})");
+    EXPECT_EQ(textOf(*host_.readFrame()), R"({"from":"app"})");
+    connection->close();
+    app.stop();
+    EXPECT_EQ(textOf(*host_.readFrame()), kUnavailable);
+  }
+  EXPECT_TRUE(host_.staysQuiet(2500ms)) << "failing attempts write nothing";
+  host_.closeInput();
+  EXPECT_TRUE(exitedWithZero(host_.waitExit()));
+  EXPECT_TRUE(host_.staysQuiet(0ms) || readsEndOfStream(host_.output(), 0ms)) << "no status at exit";
+  EXPECT_EQ(host_.errorOutput(), "");
+}
+
+TEST_F(HostReconnectTest, AConnectionMadeOnDemandCarriesNoReplay) {
+  ASSERT_EQ(textOf(*host_.readFrame()), kUnavailable);
+  host_.sendFrame(R"({"type":"hello"})");
+  FakeApp app(socket_);
+  host_.sendFrame(R"({"type":"now"})");
+  auto connection = app.accept(kTickDeadline);
+  ASSERT_TRUE(connection);
+  const auto first = textOf(*connection->readFrame());
+  // A tick may have connected first (with the replay); otherwise the
+  // on-demand connection carries only the message.
+  if (first == R"({"type":"hello"})") {
+    EXPECT_EQ(textOf(*connection->readFrame()), R"({"type":"now"})");
+  } else {
+    EXPECT_EQ(first, R"({"type":"now"})");
+    EXPECT_FALSE(waitReadable(connection->fd(), 200ms));
+  }
+  EXPECT_EQ(textOf(*host_.readFrame()), kConnected);
+  host_.closeInput();
+  EXPECT_TRUE(exitedWithZero(host_.waitExit()));
+  EXPECT_TRUE(readsEndOfStream(host_.output())) << "no status message at shutdown";
+}
+
+TEST(HostIdleTest, AConnectedIdleHostDoesNotWakeUp) {
+  TempDir dir;
+  FakeApp app(dir.file("app.sock"));
+  HostProcess host(hostExecutable(), {{"OSTREL_SOCKET_PATH", dir.file("app.sock")}});
+  ASSERT_EQ(textOf(*host.readFrame()), kConnected);
+  auto connection = app.accept();
+  ASSERT_TRUE(connection);
+  connection->sendFrame("{}");  // let every thread settle once
+  ASSERT_TRUE(host.readFrame());
+  const long before = voluntarySwitches(host.pid());
+  EXPECT_TRUE(host.staysQuiet(3000ms));
+  const long after = voluntarySwitches(host.pid());
+  EXPECT_LE(after - before, 2) << "wake-ups while connected and idle";
+  host.closeInput();
+  EXPECT_TRUE(exitedWithZero(host.waitExit()));
+}
+
+TEST_F(HostReconnectTest, ShutdownWhileDisconnectedWritesNoStatus) {
+  ASSERT_EQ(textOf(*host_.readFrame()), kUnavailable);
+  host_.closeInput();
+  EXPECT_TRUE(exitedWithZero(host_.waitExit()));
+  EXPECT_TRUE(readsEndOfStream(host_.output()));
+}
+
+}  // namespace
+}  // namespace ostrel::testing

@@ -1,0 +1,81 @@
+#include "platform/timer_source.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/serial_queue.h"
+#include "support/test_support.h"
+
+namespace ostrel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::waitUntil;
+
+std::unique_ptr<TimerSource> makeTimer(std::atomic<int>& ticks, std::chrono::milliseconds interval) {
+  auto queue = std::make_shared<SerialQueue>("ostrel.test.timer");
+  auto timer = std::make_unique<TimerSource>(queue);
+  timer->schedule(interval, interval, 1ms);
+  timer->setEventHandler([&ticks, queue = std::weak_ptr<SerialQueue>(queue)] {
+    if (auto strong = queue.lock()) {
+      EXPECT_TRUE(strong->isCurrent());
+    }
+    ++ticks;
+  });
+  return timer;
+}
+
+TEST(TimerSourceTest, TicksOnlyWhileResumed) {
+  std::atomic<int> ticks{0};
+  auto timer = makeTimer(ticks, 10ms);
+  std::this_thread::sleep_for(50ms);  // time for ticks that must not come
+  EXPECT_EQ(ticks, 0) << "a new timer delivers nothing until resumed";
+
+  EXPECT_TRUE(timer->resume());
+  ASSERT_TRUE(waitUntil([&] { return ticks >= 3; }));
+  EXPECT_TRUE(timer->suspend());
+  const int atSuspend = ticks;
+  std::this_thread::sleep_for(50ms);
+  EXPECT_LE(ticks, atSuspend + 1);  // at most one tick already under way
+
+  EXPECT_TRUE(timer->resume());
+  ASSERT_TRUE(waitUntil([&] { return ticks >= atSuspend + 3; }));
+}
+
+TEST(TimerSourceTest, RefusesUnbalancedCallsAndStopsWhenCancelled) {
+  std::atomic<int> ticks{0};
+  auto timer = makeTimer(ticks, 10ms);
+  EXPECT_FALSE(timer->suspend()) << "already suspended";
+  EXPECT_TRUE(timer->resume());
+  EXPECT_FALSE(timer->resume()) << "already running";
+  ASSERT_TRUE(waitUntil([&] { return ticks >= 1; }));
+  timer->cancel();
+  EXPECT_FALSE(timer->resume());
+  const int atCancel = ticks;
+  std::this_thread::sleep_for(50ms);
+  EXPECT_LE(ticks, atCancel + 1);
+}
+
+TEST(TimerSourceTest, FirstTickComesAfterTheFirstDeadline) {
+  std::atomic<int> ticks{0};
+  auto queue = std::make_shared<SerialQueue>("ostrel.test.deadline");
+  TimerSource timer(queue);
+  const auto started = std::chrono::steady_clock::now();
+  std::atomic<std::int64_t> firstTickMs{-1};
+  timer.schedule(200ms, 10s, 1ms);
+  timer.setEventHandler([&] {
+    if (ticks++ == 0) {
+      firstTickMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - started)
+                        .count();
+    }
+  });
+  timer.resume();
+  ASSERT_TRUE(waitUntil([&] { return ticks >= 1; }));
+  EXPECT_GE(firstTickMs, 200);
+}
+
+}  // namespace
+}  // namespace ostrel

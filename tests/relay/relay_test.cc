@@ -1,0 +1,229 @@
+// The relay against a real listening socket: forwarding, the cache, the
+// socket path limits and reading application frames.
+#include "relay/relay.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include "relay/relay_test_peer.h"
+#include "support/test_support.h"
+
+namespace ostrel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::AppConnection;
+using testing::Bytes;
+using testing::FakeApp;
+using testing::frameOf;
+using testing::kConnected;
+using testing::kUnavailable;
+using testing::textOf;
+using testing::waitUntil;
+
+TEST(RelayForwardTest, CachesHelloAndTheLatestFocusOrBlurOnly) {
+  RelayFixture f;
+  f.relay->start();
+  ASSERT_EQ(f.nextOutput(), kUnavailable);
+  f.forward(R"({"type":"hello","v":1})", "hello");
+  f.forward(R"({"type":"focus"})", "focus");
+  f.forward(R"({"type":"blur"})", "blur");
+  f.forward(R"({"type":"Hello"})", "Hello");
+  f.forward(R"({"type":"focus "})", "focus ");
+  f.forward("[1,2]", std::nullopt);
+  EXPECT_EQ(f.peer().hello(), R"({"type":"hello","v":1})");
+  EXPECT_EQ(f.peer().latestState(), R"({"type":"blur"})");
+  f.forward(R"({"type":"focus","again":true})", "focus");
+  EXPECT_EQ(f.peer().latestState(), R"({"type":"focus","again":true})");
+  EXPECT_EQ(f.peer().hello(), R"({"type":"hello","v":1})");
+  EXPECT_TRUE(f.outputQuiet(100ms)) << "failed attempts report nothing new";
+}
+
+TEST(RelayForwardTest, ConnectsOnDemandAndSendsOnlyTheMessage) {
+  RelayFixture f;
+  f.relay->start();
+  ASSERT_EQ(f.nextOutput(), kUnavailable);
+  f.forward(R"({"type":"hello"})", "hello");  // cached while nobody listens
+  FakeApp app(f.socketPath);
+  f.forward("", std::nullopt);  // an empty payload is a message too
+  auto connection = app.accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(connection->readFrame(), Bytes{}) << "no replay on a connection made on demand";
+  EXPECT_EQ(f.nextOutput(), kConnected);
+  EXPECT_FALSE(f.peer().timerRunning());
+  f.forward(" {\"type\" : \"x\"} ", "x");
+  EXPECT_EQ(connection->readFrame(), testing::bytesOf(" {\"type\" : \"x\"} "));
+}
+
+TEST(RelayForwardTest, AFailedWriteDropsTheConnectionAndTheNextMessageConnectsAnew) {
+  RelayFixture f;
+  FakeApp app(f.socketPath);
+  f.relay->start();
+  ASSERT_EQ(f.nextOutput(), kConnected);
+  f.forward(R"({"type":"hello"})", "hello");
+  auto first = app.accept();
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(first->readFrame());
+  // The application stops reading: the reader sees no end of stream, but the
+  // next write fails.
+  ASSERT_EQ(::shutdown(first->fd(), SHUT_RD), 0);
+  f.forward(R"({"type":"lost"})", "lost");
+  EXPECT_EQ(f.nextOutput(), kUnavailable);
+  EXPECT_EQ(f.peer().fd(), -1);
+  EXPECT_EQ(f.peer().hello(), R"({"type":"hello"})");
+  EXPECT_TRUE(testing::readsEndOfStream(first->fd())) << "the host closed its end";
+  f.forward(R"({"type":"next"})", "next");
+  auto second = app.accept();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(textOf(*second->readFrame()), R"({"type":"next"})");
+  EXPECT_EQ(f.nextOutput(), kConnected);
+}
+
+TEST(RelayConnectTest, SocketPathsUpTo103BytesAreTried) {
+  testing::TempDir dir;
+  const std::string prefix = dir.path() + "/";
+  const std::string fits = prefix + std::string(103 - prefix.size(), 'p');
+  const std::string tooLong = prefix + std::string(104 - prefix.size(), 'q');
+  ASSERT_EQ(fits.size(), 103u);
+  FakeApp fitting(fits);
+  FakeApp refused(tooLong);
+  ASSERT_TRUE(fitting.listening());
+  ASSERT_TRUE(refused.listening());
+
+  RelayFixture ok(1h, fits);
+  ok.relay->start();
+  EXPECT_EQ(ok.nextOutput(), kConnected);
+  RelayFixture tooLongRelay(1h, tooLong);
+  tooLongRelay.relay->start();
+  EXPECT_EQ(tooLongRelay.nextOutput(), kUnavailable);
+  EXPECT_FALSE(refused.hasPendingConnection(100ms));
+}
+
+TEST(RelayConnectTest, AnEmptyPathNeverReachesAnAbstractSocket) {
+  // On Linux, a zero-filled address of full length names this socket.
+  const int squatter = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const bool bound = ::bind(squatter, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     ::listen(squatter, 4) == 0;
+  RelayFixture f;
+  auto relay = Relay::create({.socketPath = "", .outputFd = f.outputWrite});
+  relay->start();
+  EXPECT_EQ(f.nextOutput(), kUnavailable);
+  relay->forward(Payload::copyOf(std::string_view("{\"type\":\"hello\"}")), "hello");
+  if (bound) {
+    EXPECT_FALSE(testing::waitReadable(squatter, 100ms)) << "connected to a stranger";
+  }
+  ::close(squatter);
+}
+
+// Reading the application socket.
+class RelayReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    f_.relay->start();
+    ASSERT_EQ(f_.nextOutput(), kConnected);
+    f_.forward("{}", std::nullopt);  // makes the connection visible to the app
+    auto connection = app_.accept();
+    ASSERT_TRUE(connection);
+    connection_ = std::move(*connection);
+    ASSERT_TRUE(connection_.readFrame());
+  }
+  void send(const Bytes& bytes) { ASSERT_TRUE(connection_.send(bytes)); }
+  static Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+  }
+
+  RelayFixture f_;
+  FakeApp app_{f_.socketPath};
+  AppConnection connection_{-1};
+};
+
+TEST_F(RelayReaderTest, FramesSplitAcrossReadsArriveWhole) {
+  const Bytes frame = frameOf(R"({"from":"app"})");
+  for (std::size_t split : {1u, 3u, 9u}) {
+    send(Bytes(frame.begin(), frame.begin() + split));
+    EXPECT_TRUE(f_.outputQuiet(100ms)) << "nothing is written before the frame is whole";
+    send(Bytes(frame.begin() + split, frame.end()));
+    EXPECT_EQ(f_.nextOutput(), R"({"from":"app"})");
+  }
+  EXPECT_TRUE(f_.outputQuiet(50ms));
+}
+
+TEST_F(RelayReaderTest, SeveralFramesInOneReadAndATrailingPart) {
+  const Bytes last = frameOf("last");
+  send(concat({frameOf("one"), frameOf(""), frameOf("three"), Bytes(last.begin(), last.begin() + 5)}));
+  EXPECT_EQ(f_.nextOutput(), "one");
+  EXPECT_EQ(f_.nextOutput(), "");
+  EXPECT_EQ(f_.nextOutput(), "three");
+  ASSERT_TRUE(waitUntil([&] { return f_.peer().incomingSize() == 5; }));
+  send(Bytes(last.begin() + 5, last.end()));
+  EXPECT_EQ(f_.nextOutput(), "last");
+}
+
+TEST_F(RelayReaderTest, AFrameOfExactlyTheLimitIsRelayed) {
+  const std::string big(static_cast<std::size_t>(kMaxMessageLength), 'm');
+  const Bytes frame = frameOf(big);
+  send(Bytes(frame.begin(), frame.end() - 1));
+  ASSERT_TRUE(waitUntil([&] { return f_.peer().incomingSize() == frame.size() - 1; }));
+  EXPECT_EQ(f_.peer().incomingSize(), static_cast<std::size_t>(kMaxMessageLength) + 3);
+  send(Bytes(frame.end() - 1, frame.end()));
+  EXPECT_EQ(f_.nextOutput(), big);
+}
+
+TEST_F(RelayReaderTest, AnOverLongLengthDropsTheConnectionAfterTheFramesAheadOfIt) {
+  send(concat({frameOf("ahead"), Bytes{0x01, 0x00, 0x10, 0x00}, frameOf("behind")}));
+  EXPECT_EQ(f_.nextOutput(), "ahead");
+  EXPECT_EQ(f_.nextOutput(), kUnavailable);
+  EXPECT_TRUE(testing::readsEndOfStream(connection_.fd()));
+  EXPECT_TRUE(f_.outputQuiet(100ms)) << "bytes after the over-long header are discarded";
+  EXPECT_TRUE(f_.peer().timerRunning());
+}
+
+TEST_F(RelayReaderTest, AllOnesHeaderIsTooLongNotNegative) {
+  send(Bytes{0xff, 0xff, 0xff, 0xff});
+  EXPECT_EQ(f_.nextOutput(), kUnavailable);
+  EXPECT_EQ(f_.peer().fd(), -1);
+}
+
+TEST_F(RelayReaderTest, ClosingWithAPartialFramePendingDiscardsIt) {
+  const Bytes frame = frameOf("never whole");
+  send(Bytes(frame.begin(), frame.begin() + 7));
+  ASSERT_TRUE(waitUntil([&] { return f_.peer().incomingSize() == 7; }));
+  connection_.close();
+  EXPECT_EQ(f_.nextOutput(), kUnavailable);
+  EXPECT_EQ(f_.peer().incomingSize(), 0u);
+  EXPECT_TRUE(f_.outputQuiet(50ms));
+}
+
+TEST_F(RelayReaderTest, AStaleHandlerLeavesTheCurrentConnectionAlone) {
+  send(Bytes{0x05, 0x00});
+  ASSERT_TRUE(waitUntil([&] { return f_.peer().incomingSize() == 2; }));
+  const int current = f_.peer().fd();
+  f_.peer().handleReadable(current + 1);  // a descriptor from an older connection
+  EXPECT_EQ(f_.peer().fd(), current);
+  EXPECT_EQ(f_.peer().incomingSize(), 2u);
+  send(Bytes{0x00, 0x00, 'h', 'e', 'l', 'l', 'o'});
+  EXPECT_EQ(f_.nextOutput(), "hello");
+}
+
+TEST_F(RelayReaderTest, ABurstOfManySmallFramesIsRelayedInOrder) {
+  Bytes burst;
+  constexpr int kFrames = 20000;  // several 64 KiB reads
+  for (int i = 0; i < kFrames; ++i) {
+    const Bytes frame = frameOf(std::to_string(i));
+    burst.insert(burst.end(), frame.begin(), frame.end());
+  }
+  std::thread sender([&] { connection_.send(burst); });
+  for (int i = 0; i < kFrames; ++i) {
+    auto next = f_.nextOutput();
+    ASSERT_EQ(next, std::to_string(i));
+  }
+  sender.join();
+}
+
+}  // namespace
+}  // namespace ostrel
