@@ -57,7 +57,7 @@ TEST_F(HostBinaryTest, WithoutTheApplicationItSaysUnavailableAndExitsZeroAtEndOf
 TEST_F(HostBinaryTest, ForwardsBrowserPayloadsByteForByte) {
   FakeApp app(socket_);
   HostProcess& host = start();
-  ASSERT_EQ(textOf(*host.readFrame()), kConnected);
+  ASSERT_EQ(textOf(host.readFrame()), kConnected);
   auto connection = app.accept();
   ASSERT_TRUE(connection);
   const std::vector<std::string> payloads = {
@@ -83,7 +83,7 @@ TEST_F(HostBinaryTest, ForwardsBrowserPayloadsByteForByte) {
 TEST_F(HostBinaryTest, RelaysApplicationFramesWrittenInAwkwardSplits) {
   FakeApp app(socket_);
   HostProcess& host = start();
-  ASSERT_EQ(textOf(*host.readFrame()), kConnected);
+  ASSERT_EQ(textOf(host.readFrame()), kConnected);
   auto connection = app.accept();
   ASSERT_TRUE(connection);
 
@@ -125,7 +125,7 @@ TEST_F(HostBinaryTest, ABrowserFrameOverTheLimitEndsTheHostWithZero) {
 TEST_F(HostBinaryTest, AcceptsABrowserFrameOfExactlyTheLimit) {
   FakeApp app(socket_);
   HostProcess& host = start();
-  ASSERT_EQ(textOf(*host.readFrame()), kConnected);
+  ASSERT_EQ(textOf(host.readFrame()), kConnected);
   auto connection = app.accept();
   ASSERT_TRUE(connection);
   const std::string big = R"({"type":"big","data":")" + std::string(1048576 - 24, 'd') + "\"}";
@@ -144,12 +144,12 @@ TEST_F(HostBinaryTest, EmptySocketPathVariableIsUsedAsIsAndTheDefaultFollowsHome
   FakeApp app(home + "/Library/Application Support/ostrel/browser.sock");
   {
     HostProcess host(hostExecutable(), {{"HOME", home}, {"OSTREL_SOCKET_PATH", ""}});
-    EXPECT_EQ(textOf(*host.readFrame()), kUnavailable);
+    EXPECT_EQ(textOf(host.readFrame()), kUnavailable);
     host.closeInput();
     EXPECT_TRUE(exitedWithZero(host.waitExit()));
   }
   HostProcess host(hostExecutable(), {{"HOME", home}, {"OSTREL_SOCKET_PATH", "\x01unset"}});
-  EXPECT_EQ(textOf(*host.readFrame()), kConnected);
+  EXPECT_EQ(textOf(host.readFrame()), kConnected);
   host.closeInput();
   EXPECT_TRUE(exitedWithZero(host.waitExit()));
 }
@@ -157,13 +157,13 @@ TEST_F(HostBinaryTest, EmptySocketPathVariableIsUsedAsIsAndTheDefaultFollowsHome
 TEST_F(HostBinaryTest, KeepsRelayingToTheApplicationWhenTheBrowserStopsListening) {
   FakeApp app(socket_);
   HostProcess& host = start();
-  ASSERT_EQ(textOf(*host.readFrame()), kConnected);
+  ASSERT_EQ(textOf(host.readFrame()), kConnected);
   auto connection = app.accept();
   ASSERT_TRUE(connection);
   host.closeOutput();
   connection->sendFrame(R"({"to":"nobody"})");  // the write to the browser fails quietly
   host.sendFrame(R"({"type":"still"})");
-  EXPECT_EQ(textOf(*connection->readFrame()), R"({"type":"still"})");
+  EXPECT_EQ(textOf(connection->readFrame()), R"({"type":"still"})");
   expectCleanExit();
 }
 
@@ -201,13 +201,13 @@ TEST_F(HostBinaryTest, OpenAppLaunchesTheEnclosingBundleDetachedFromTheBrowsersP
   const std::string record = dir_.file("launches.txt");
   FakeApp app(socket_);
   HostProcess host(executable, {{"OSTREL_SOCKET_PATH", socket_}, {"OSTREL_TEST_LAUNCH_RECORD", record}});
-  ASSERT_EQ(textOf(*host.readFrame()), kConnected);
+  ASSERT_EQ(textOf(host.readFrame()), kConnected);
   auto connection = app.accept();
   ASSERT_TRUE(connection);
 
   for (int i = 0; i < 3; ++i) host.sendFrame(R"({"type":"open_app","why":"test"})");
   host.sendFrame(R"({"type":"after"})");
-  EXPECT_EQ(textOf(*connection->readFrame()), R"({"type":"after"})") << "open_app is not forwarded";
+  EXPECT_EQ(textOf(connection->readFrame()), R"({"type":"after"})") << "open_app is not forwarded";
   ASSERT_TRUE(waitUntil([&] { return readLines(record).size() == 3; }));
   for (const auto& line : readLines(record)) {
     EXPECT_EQ(line, fs::canonical(bundle).string() +
@@ -223,19 +223,19 @@ TEST_F(HostBinaryTest, OpenAppLaunchesTheEnclosingBundleDetachedFromTheBrowsersP
 TEST_F(HostBinaryTest, OpenAppOutsideABundleDoesNothing) {
   FakeApp app(socket_);
   HostProcess& host = start();
-  ASSERT_EQ(textOf(*host.readFrame()), kConnected);
+  ASSERT_EQ(textOf(host.readFrame()), kConnected);
   auto connection = app.accept();
   ASSERT_TRUE(connection);
   host.sendFrame(R"({"type":"open_app"})");
   host.sendFrame(R"({"type":"next"})");
-  EXPECT_EQ(textOf(*connection->readFrame()), R"({"type":"next"})");
+  EXPECT_EQ(textOf(connection->readFrame()), R"({"type":"next"})");
   expectCleanExit();
 }
 
 TEST_F(HostBinaryTest, EveryDescriptorTheHostOpensIsCloseOnExec) {
   FakeApp app(socket_);
   HostProcess& host = start();
-  ASSERT_EQ(textOf(*host.readFrame()), kConnected);
+  ASSERT_EQ(textOf(host.readFrame()), kConnected);
   auto connection = app.accept();
   ASSERT_TRUE(connection);
   const fs::path fdinfo = "/proc/" + std::to_string(host.pid()) + "/fdinfo";

@@ -48,8 +48,8 @@ TEST(ReconnectTest, EveryReturnReplaysHelloThenStateThenReportsConnected) {
     FakeApp app(f.socketPath);
     auto connection = app.accept();
     ASSERT_TRUE(connection) << "round " << round;
-    EXPECT_EQ(textOf(*connection->readFrame()), R"({"type":"hello","id":7})");
-    EXPECT_EQ(textOf(*connection->readFrame()), R"({"type":"blur"})");
+    EXPECT_EQ(textOf(connection->readFrame()), R"({"type":"hello","id":7})");
+    EXPECT_EQ(textOf(connection->readFrame()), R"({"type":"blur"})");
     EXPECT_EQ(f.nextOutput(), kConnected);
     connection->close();
     app.stop();
@@ -74,7 +74,7 @@ TEST(ReconnectTest, ReplaysOnlyWhatIsCached) {
   FakeApp app(f.socketPath);
   auto connection = app.accept();
   ASSERT_TRUE(connection);
-  EXPECT_EQ(textOf(*connection->readFrame()), R"({"type":"focus"})");
+  EXPECT_EQ(textOf(connection->readFrame()), R"({"type":"focus"})");
   EXPECT_EQ(f.nextOutput(), kConnected);
   EXPECT_FALSE(testing::waitReadable(connection->fd(), 100ms));
 }

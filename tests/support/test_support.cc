@@ -41,6 +41,10 @@ Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 std::string textOf(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
+std::string textOf(const std::optional<Bytes>& bytes) {
+  return bytes ? textOf(*bytes) : std::string("<no frame>");
+}
+
 Bytes frameOf(std::string_view payload) {
   Bytes frame(4 + payload.size());
   const auto length = static_cast<std::uint32_t>(payload.size());

@@ -24,6 +24,8 @@ inline constexpr milliseconds kDeadline{10000};
 
 Bytes bytesOf(std::string_view text);
 std::string textOf(const Bytes& bytes);
+// The text of a frame that was read, or "<no frame>" when none came.
+std::string textOf(const std::optional<Bytes>& bytes);
 // The frame of `payload`: 4-byte little-endian length, then the bytes.
 Bytes frameOf(std::string_view payload);
 

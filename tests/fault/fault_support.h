@@ -1,0 +1,58 @@
+#ifndef OSTREL_TESTS_FAULT_FAULT_SUPPORT_H_
+#define OSTREL_TESTS_FAULT_FAULT_SUPPORT_H_
+
+// What the fault tests look at in a running host from outside, through
+// /proc: its descriptors, memory, threads and child processes. Linux only.
+// Also deterministic payload patterns for large-traffic tests.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace ostrel::testing {
+
+// True when this build runs under a sanitizer, whose shadow memory and
+// quarantine make resident memory meaningless as a leak measure.
+constexpr bool kSanitizedBuild =
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    true;
+#else
+    false;
+#endif
+#else
+    false;
+#endif
+
+// Open descriptors of `pid`, or nothing when it cannot be read.
+std::optional<int> descriptorCount(pid_t pid);
+// Resident memory of `pid` in KiB (VmRSS).
+std::optional<long> residentKiB(pid_t pid);
+// The ids of the threads of `pid`.
+std::vector<pid_t> threadIds(pid_t pid);
+
+struct ChildProcess {
+  pid_t pid;
+  char state;  // 'Z' for a zombie
+};
+// The processes whose parent is `pid`.
+std::vector<ChildProcess> childrenOf(pid_t pid);
+
+// The frame of `payload`: 4-byte little-endian length, then the bytes.
+Bytes frameOfBytes(const Bytes& payload);
+
+// `size` bytes whose content depends on `index` and on the position, so that
+// a lost, repeated or misplaced byte shows.
+Bytes patternPayload(std::uint32_t index, std::size_t size);
+
+}  // namespace ostrel::testing
+
+#endif  // OSTREL_TESTS_FAULT_FAULT_SUPPORT_H_
