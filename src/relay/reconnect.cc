@@ -5,11 +5,14 @@
 namespace ostrel {
 
 void Relay::start() {
-  timer->schedule(options_.reconnectInterval, options_.reconnectInterval,
-                   options_.reconnectLeeway);
-  timer->setEventHandler([relay = weak_from_this()] {
-    if (auto strong = relay.lock()) strong->attemptReconnect();
-  });
+  {
+    MutexLock held(lock);  // nobody else uses the relay yet; the timer is guarded all the same
+    timer->schedule(options_.reconnectInterval, options_.reconnectInterval,
+                    options_.reconnectLeeway);
+    timer->setEventHandler([relay = weak_from_this()] {
+      if (auto strong = relay.lock()) strong->attemptReconnect();
+    });
+  }
   attemptReconnect();
 }
 
