@@ -67,7 +67,7 @@ int spawn(std::vector<std::string> argv, std::vector<std::string> env,
   const std::vector<char*> args = pointers(argv);
   const std::vector<char*> envp = pointers(env);
   const int result =
-      posix_spawn(&pid, args[0], &actions, &attributes, args.data(), envp.data());
+      posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   return result;

@@ -30,7 +30,7 @@ std::optional<HostProcess> startHost(const std::string& path, const std::string&
                                      const std::vector<std::string>& environment,
                                      std::string& error);
 
-// The same for any program: argv[0] is its path.
+// The same for any program: argv[0] is its path, or a name looked up in PATH.
 std::optional<HostProcess> startProcess(const std::vector<std::string>& argv,
                                         const std::vector<std::string>& environment,
                                         std::string& error);

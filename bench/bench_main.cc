@@ -1,0 +1,306 @@
+// ostrel-bench: measures ostrel-native-host against socat in its place and
+// against a floor program, alternating the contestants run by run, and
+// prints the medians, the host's ratios and whether each target holds.
+// Exits 1 when any contestant lost or corrupted a frame or misbehaved.
+
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "runs.h"
+#include "table.h"
+
+namespace ostrel::bench {
+namespace {
+
+constexpr const char* kHelp = R"HELP(Usage: ostrel-bench --host PATH --floor PATH [--socat PATH] [--rounds N] [--quick]
+
+Measures ostrel-native-host against `socat STDIO UNIX-CONNECT:PATH` (default
+and with -b 65536) and, for start-up, against a floor program. Contestants
+alternate run by run; the table shows medians of the runs and the host's
+ratio to its rival. Every frame is checked byte for byte; a contestant that
+loses or alters one fails the run, and the benchmark then exits with 1.
+
+  --host PATH    the host to measure
+  --floor PATH   the floor program (ostrel-bench-floor)
+  --socat PATH   socat (default: socat on PATH)
+  --rounds N     runs of each contestant per measure (default 5; start-up 3N)
+  --quick        one round with small counts, to check the benchmark itself
+)HELP";
+
+struct Options {
+  std::string host, floor, socat = "socat";
+  int rounds = 5;
+  bool quick = false;
+};
+
+std::optional<Options> parse(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "--help") {
+      std::fputs(kHelp, stdout);
+      std::exit(0);
+    } else if (arg == "--quick") {
+      options.quick = true;
+    } else if (arg == "--host" && hasValue) {
+      options.host = argv[++i];
+    } else if (arg == "--floor" && hasValue) {
+      options.floor = argv[++i];
+    } else if (arg == "--socat" && hasValue) {
+      options.socat = argv[++i];
+    } else if (arg == "--rounds" && hasValue) {
+      options.rounds = std::atoi(argv[++i]);
+    } else {
+      std::fprintf(stderr, "ostrel-bench: bad argument '%s' (see --help)\n", arg.c_str());
+      return std::nullopt;
+    }
+  }
+  if (options.host.empty() || options.floor.empty() || options.rounds < 1) {
+    std::fprintf(stderr, "ostrel-bench: --host and --floor are needed, --rounds at least 1\n");
+    return std::nullopt;
+  }
+  if (options.quick) options.rounds = 1;
+  return options;
+}
+
+std::optional<double> median(std::vector<double> values) {
+  if (values.empty()) return std::nullopt;
+  std::sort(values.begin(), values.end());
+  const std::size_t mid = values.size() / 2;
+  return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+std::optional<double> divide(std::optional<double> a, std::optional<double> b) {
+  if (!a || !b || *b == 0) return std::nullopt;
+  return *a / *b;
+}
+
+class Bench {
+ public:
+  Bench(const Options& options, const std::string& folder)
+      : options_(options),
+        folder_(folder),
+        all_(makeContestants(options.host, options.floor, options.socat)) {}
+
+  int run() {
+    printHeader();
+    measureStartup();
+    measureRoundTrips();
+    measureThroughput();
+    measureIdle();
+    std::fputs(("\n" + formatTable(rows_)).c_str(), stdout);
+    std::printf("\nratios: host ÷ the rival in the target (for rates, higher is better; for\n"
+                "times, memory and CPU, lower is better). Medians of interleaved runs.\n");
+    if (failures_ > 0) {
+      std::printf("\n%d run(s) FAILED; see the lines above. Figures of failed runs are left out.\n",
+                  failures_);
+      return 1;
+    }
+    return 0;
+  }
+
+ private:
+  std::string socket() const { return folder_ + "/app.sock"; }
+
+  void fail(const Contestant& who, const std::string& measure, const std::string& error) {
+    ++failures_;
+    std::printf("  FAILED  %s, %s: %s\n", who.name.c_str(), measure.c_str(), error.c_str());
+    std::fflush(stdout);
+  }
+
+  void progress(const std::string& text) {
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+  }
+
+  void printHeader() {
+    utsname system{};
+    ::uname(&system);
+    double load[3] = {0, 0, 0};
+    ::getloadavg(load, 3);
+    std::printf("ostrel-native-host benchmark: %s %s, %ld cores, load %.2f %.2f %.2f\n",
+                system.sysname, system.release, ::sysconf(_SC_NPROCESSORS_ONLN), load[0],
+                load[1], load[2]);
+    std::printf("host: %s\nrounds: %d%s\n\n", options_.host.c_str(), options_.rounds,
+                options_.quick ? " (quick: small counts, figures are rough)" : "");
+  }
+
+  void measureStartup() {
+    const int rounds = options_.quick ? 3 : 3 * options_.rounds;
+    progress("start-up: " + std::to_string(rounds) + " alternating runs of host and floor");
+    std::map<const Contestant*, std::vector<double>> millis;
+    for (int round = -1; round < rounds; ++round) {  // round -1 warms the page cache
+      for (const Contestant* who : {&all_.host, &all_.floor}) {
+        std::string error;
+        const auto sample = runStartup(*who, socket(), error);
+        if (!sample) fail(*who, "start-up", error);
+        else if (round >= 0) millis[who].push_back(sample->millis);
+      }
+    }
+    const auto host = median(millis[&all_.host]);
+    const auto floor = median(millis[&all_.floor]);
+    const auto ratio = divide(host, floor);
+    rows_.push_back({"start-up to first status frame", "ms", host, {}, {}, floor, ratio,
+                     "<= 1.5x floor", ratio ? std::optional(*ratio <= 1.5) : std::nullopt});
+  }
+
+  void measureRoundTrips() {
+    const std::size_t count = options_.quick ? 300 : 2000;
+    progress("round trips: " + std::to_string(options_.rounds) + " alternating runs of " +
+             std::to_string(count) + " for host and socat");
+    std::map<const Contestant*, std::vector<double>> p50, p99, cpu;
+    for (int round = 0; round < options_.rounds; ++round) {
+      for (const Contestant* who : {&all_.host, &all_.socat}) {
+        std::string error;
+        const auto sample = runRoundTrips(*who, socket(), count, error);
+        if (!sample) {
+          fail(*who, "round trips", error);
+          continue;
+        }
+        p50[who].push_back(sample->p50Micros);
+        p99[who].push_back(sample->p99Micros);
+        cpu[who].push_back(sample->cpuMillisPer1000);
+      }
+    }
+    addComparison("round trip p50", "us", p50, false, 1.1, "<= 1.1x socat");
+    addComparison("round trip p99", "us", p99, false, 1.3, "<= 1.3x socat");
+    addComparison("CPU per 1,000 round trips", "ms", cpu, false, 1.0, "<= 1.0x socat");
+  }
+
+  // A row comparing host and socat; `higherIsBetter` picks the sense of `limit`.
+  void addComparison(const std::string& measure, const std::string& unit,
+                     std::map<const Contestant*, std::vector<double>>& samples,
+                     bool higherIsBetter, double limit, const std::string& target,
+                     const Contestant* rival = nullptr) {
+    if (rival == nullptr) rival = &all_.socat;
+    const auto host = median(samples[&all_.host]);
+    const auto ratio = divide(host, median(samples[rival]));
+    std::optional<bool> met;
+    if (ratio && !target.empty()) met = higherIsBetter ? *ratio >= limit : *ratio <= limit;
+    rows_.push_back({measure, unit, host, median(samples[&all_.socat]),
+                     median(samples[&all_.socatBig]), {}, ratio, target, met});
+  }
+
+  void measureThroughput() {
+    struct Case {
+      const char* name;
+      Direction direction;
+      std::size_t size, count;
+      bool inMessages;
+      double limit;
+      const Contestant* rival;
+      const char* target;
+    };
+    const std::size_t kib = 1024, mib = 1024 * 1024;
+    const std::size_t small = options_.quick ? 4096 : 32768, big = options_.quick ? 8 : 64;
+    const Case cases[] = {
+        {"1 MiB frames, app -> browser", Direction::kAppToBrowser, mib, big, false, 0.9,
+         &all_.socatBig, ">= 0.9x socat-64k"},
+        {"1 MiB frames, browser -> app", Direction::kBrowserToApp, mib, big, false, 0.7,
+         &all_.socatBig, ">= 0.7x socat-64k"},
+        {"1 KiB frames, browser -> app", Direction::kBrowserToApp, kib, small, true, 0.5,
+         &all_.socat, ">= 0.5x socat"},
+        {"1 KiB frames, app -> browser", Direction::kAppToBrowser, kib, small, true, 0, &all_.socat,
+         ""},
+    };
+    std::map<const Contestant*, double> peak;
+    for (const Case& c : cases) {
+      progress(std::string("throughput, ") + c.name + ": " + std::to_string(options_.rounds) +
+               " alternating runs of " + std::to_string(c.count) + " frames");
+      std::map<const Contestant*, std::vector<double>> rate, messages;
+      for (int round = 0; round < options_.rounds; ++round) {
+        for (const Contestant* who : {&all_.host, &all_.socat, &all_.socatBig}) {
+          std::string error;
+          const auto sample = runThroughput(*who, socket(), c.direction, c.size, c.count, error);
+          if (!sample) {
+            fail(*who, c.name, error);
+            continue;
+          }
+          rate[who].push_back(sample->megabytesPerSecond);
+          messages[who].push_back(sample->messagesPerSecond);
+          if (c.size == mib) {
+            peak[who] = std::max(peak[who], double(sample->peakResidentKiB) / 1024.0);
+          }
+        }
+      }
+      addComparison(std::string(c.name) + ", MB/s", "MB/s", rate, true, c.limit,
+                    c.inMessages ? "" : c.target, c.rival);
+      addComparison(std::string(c.name) + ", msg/s", "msg/s", messages, true, c.limit,
+                    c.inMessages ? c.target : "", c.rival);
+    }
+    peakRow_ = Row{"peak resident set, 1 MiB frames", "MiB", value(peak, &all_.host),
+                   value(peak, &all_.socat), value(peak, &all_.socatBig), {}, {}, "< 8 MiB",
+                   peak.count(&all_.host) ? std::optional(peak[&all_.host] < 8.0) : std::nullopt};
+  }
+
+  static std::optional<double> value(std::map<const Contestant*, double>& map,
+                                     const Contestant* who) {
+    if (!map.count(who)) return std::nullopt;
+    return map[who];
+  }
+
+  void measureIdle() {
+    const int seconds = 3;
+    progress("idle: host, socat and socat-64k connected and idle together for " +
+             std::to_string(seconds) + " s");
+    const std::vector<const Contestant*> who = {&all_.host, &all_.socat, &all_.socatBig};
+    std::vector<std::string> errors;
+    const auto samples = runIdle(who, folder_, seconds, errors);
+    std::map<const Contestant*, double> wakeups, resident;
+    for (std::size_t i = 0; i < who.size(); ++i) {
+      if (!samples[i]) {
+        fail(*who[i], "idle", errors[i]);
+        continue;
+      }
+      wakeups[who[i]] = double(samples[i]->wakeups);
+      resident[who[i]] = double(samples[i]->residentKiB) / 1024.0;
+      std::printf("  %s: %llu threads\n", who[i]->name.c_str(),
+                  static_cast<unsigned long long>(samples[i]->threads));
+    }
+    const auto hostRss = value(resident, &all_.host);
+    const auto ratio = divide(hostRss, value(resident, &all_.socat));
+    rows_.push_back({"resident set after start-up", "MiB", hostRss, value(resident, &all_.socat),
+                     value(resident, &all_.socatBig), {}, ratio, "< socat",
+                     ratio ? std::optional(*ratio < 1.0) : std::nullopt});
+    rows_.push_back(peakRow_);
+    const auto hostWakeups = value(wakeups, &all_.host);
+    rows_.push_back({"wake-ups, connected and idle 3 s", "count", hostWakeups,
+                     value(wakeups, &all_.socat), value(wakeups, &all_.socatBig), {}, {}, "0",
+                     hostWakeups ? std::optional(*hostWakeups == 0) : std::nullopt});
+  }
+
+  Options options_;
+  std::string folder_;
+  Contestants all_;
+  std::vector<Row> rows_;
+  Row peakRow_;
+  int failures_ = 0;
+};
+
+}  // namespace
+}  // namespace ostrel::bench
+
+int main(int argc, char** argv) {
+  using namespace ostrel::bench;
+  const auto options = parse(argc, argv);
+  if (!options) return 2;
+  std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-bench-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    std::perror("ostrel-bench: cannot create a temporary folder");
+    return 1;
+  }
+  const int status = Bench(*options, pattern).run();
+  std::error_code ignored;
+  std::filesystem::remove_all(pattern, ignored);
+  return status;
+}

@@ -1,0 +1,41 @@
+#ifndef OSTREL_BENCH_CONTESTANT_H_
+#define OSTREL_BENCH_CONTESTANT_H_
+
+// The programs measured against each other: the host, socat in the host's
+// place (with its default and with a 64 KiB buffer), and the floor program
+// that only connects and writes one frame. Each knows how to start itself
+// against a given socket path and whether it greets with a status frame.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "child.h"
+
+namespace ostrel::bench {
+
+struct Contestant {
+  std::string name;
+  std::vector<std::string> argv;  // before the socket is filled in: see start()
+  bool socketInEnvironment = false;  // else "UNIX-CONNECT:<path>" is the last argument
+  bool sendsStatus = false;           // writes {"type":"status","app":...} first
+
+  std::unique_ptr<Child> start(const std::string& socketPath) const;
+};
+
+struct Contestants {
+  Contestant host;
+  Contestant socat;
+  Contestant socatBig;
+  Contestant floor;
+};
+
+Contestants makeContestants(const std::string& hostPath, const std::string& floorPath,
+                            const std::string& socatPath);
+
+// True when `payload` is the host's "connected" status message.
+bool isConnectedStatus(const std::vector<std::uint8_t>& payload);
+
+}  // namespace ostrel::bench
+
+#endif  // OSTREL_BENCH_CONTESTANT_H_

@@ -1,0 +1,34 @@
+#ifndef OSTREL_BENCH_WATCHDOG_H_
+#define OSTREL_BENCH_WATCHDOG_H_
+
+// Kills a contestant that has not finished its run in time, so that a stuck
+// contestant fails its run instead of hanging the benchmark: its pipes then
+// end and every blocked read or write in the run returns.
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "child.h"
+
+namespace ostrel::bench {
+
+class Watchdog {
+ public:
+  Watchdog(Child& child, std::chrono::seconds limit);
+  ~Watchdog();  // cancels
+
+  bool fired() const { return fired_; }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool cancelled_ = false;
+  bool fired_ = false;
+  std::thread thread_;
+};
+
+}  // namespace ostrel::bench
+
+#endif  // OSTREL_BENCH_WATCHDOG_H_
