@@ -1,0 +1,96 @@
+// A peer that stops reading stalls the host by design: every write happens
+// with the relay's lock held and blocks until the peer reads. Once the peer
+// reads again, everything that waited arrives, whole and in order.
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <string>
+#include <thread>
+
+#include "fault_support.h"
+
+namespace ostrel::testing {
+namespace {
+
+constexpr std::uint32_t kFrames = 24;
+constexpr std::size_t kFrameSize = 256 * 1024;
+
+int pendingBytes(int fd) {
+  int pending = 0;
+  return ::ioctl(fd, FIONREAD, &pending) == 0 ? pending : -1;
+}
+
+class StalledPeers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(app.listening());
+    ASSERT_TRUE(host.started());
+    std::optional<AppConnection> accepted = app.accept();
+    ASSERT_TRUE(accepted);
+    connection = std::move(accepted);
+    ASSERT_EQ(host.readFrame(), bytesOf(kConnected));
+  }
+
+  void expectCleanExit() {
+    host.closeInput();
+    const std::optional<int> status = host.waitExit();
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+    EXPECT_EQ(host.errorOutput(), "");
+  }
+
+  // Ends the host, so that a peer's thread blocked on it returns.
+  void stopHost() { ::kill(host.pid(), SIGKILL); }
+
+  TempDir dir;
+  FakeApp app{dir.file("app.sock")};
+  HostProcess host{hostExecutable(), {{"OSTREL_SOCKET_PATH", dir.file("app.sock")}}};
+  std::optional<AppConnection> connection;
+};
+
+TEST_F(StalledPeers, ApplicationThatStopsReadingLosesNothingOnceItReadsAgain) {
+  std::thread browser([&] {
+    for (std::uint32_t i = 0; i < kFrames; ++i) {
+      if (!host.send(frameOfBytes(patternPayload(i, kFrameSize)))) return;
+    }
+  });
+  // The application's receive queue fills while it does not read; meanwhile
+  // it sends a frame of its own, which the stalled host cannot relay yet.
+  EXPECT_TRUE(waitUntil([&] { return pendingBytes(connection->fd()) >= 64 * 1024; }));
+  EXPECT_TRUE(connection->sendFrame("from the application"));
+
+  for (std::uint32_t i = 0; i < kFrames && !HasFailure(); ++i) {
+    const std::optional<Bytes> frame = connection->readFrame();
+    EXPECT_TRUE(frame && *frame == patternPayload(i, kFrameSize)) << "frame " << i;
+  }
+  if (HasFailure()) stopHost();
+  browser.join();
+  EXPECT_EQ(host.readFrame(), bytesOf("from the application"));
+  expectCleanExit();
+}
+
+TEST_F(StalledPeers, BrowserThatStopsReadingLosesNothingOnceItReadsAgain) {
+  std::thread application([&] {
+    for (std::uint32_t i = 0; i < kFrames; ++i) {
+      if (!connection->send(frameOfBytes(patternPayload(i, kFrameSize)))) return;
+    }
+  });
+  // Standard output fills while the browser does not read; a browser
+  // message waits meanwhile, since the relay's lock is held by the write.
+  EXPECT_TRUE(waitUntil([&] { return pendingBytes(host.output()) >= 60 * 1024; }));
+  EXPECT_TRUE(host.sendFrame(R"({"type":"from the browser"})"));
+
+  for (std::uint32_t i = 0; i < kFrames && !HasFailure(); ++i) {
+    const std::optional<Bytes> frame = host.readFrame();
+    EXPECT_TRUE(frame && *frame == patternPayload(i, kFrameSize)) << "frame " << i;
+  }
+  if (HasFailure()) stopHost();
+  application.join();
+  EXPECT_EQ(connection->readFrame(), bytesOf(R"({"type":"from the browser"})"));
+  expectCleanExit();
+}
+
+}  // namespace
+}  // namespace ostrel::testing
