@@ -32,14 +32,17 @@ loses or alters one fails the run, and the benchmark then exits with 1.
   --host PATH    the host to measure
   --floor PATH   the floor program (ostrel-bench-floor)
   --socat PATH   socat (default: socat on PATH)
-  --rounds N     runs of each contestant per measure (default 5; start-up 3N)
+  --rounds N     runs of each contestant per measure (default 7; start-up 5N)
   --quick        one round with small counts, to check the benchmark itself
+  --only MEASURE run only start-up, round-trips, throughput or idle (for
+                 profiling one of them)
 )HELP";
 
 struct Options {
   std::string host, floor, socat = "socat";
-  int rounds = 5;
+  int rounds = 7;
   bool quick = false;
+  std::string only;
 };
 
 std::optional<Options> parse(int argc, char** argv) {
@@ -58,6 +61,8 @@ std::optional<Options> parse(int argc, char** argv) {
       options.floor = argv[++i];
     } else if (arg == "--socat" && hasValue) {
       options.socat = argv[++i];
+    } else if (arg == "--only" && hasValue) {
+      options.only = argv[++i];
     } else if (arg == "--rounds" && hasValue) {
       options.rounds = std::atoi(argv[++i]);
     } else {
@@ -65,8 +70,11 @@ std::optional<Options> parse(int argc, char** argv) {
       return std::nullopt;
     }
   }
-  if (options.host.empty() || options.floor.empty() || options.rounds < 1) {
-    std::fprintf(stderr, "ostrel-bench: --host and --floor are needed, --rounds at least 1\n");
+  const std::string measures[] = {"", "start-up", "round-trips", "throughput", "idle"};
+  if (options.host.empty() || options.floor.empty() || options.rounds < 1 ||
+      std::find(std::begin(measures), std::end(measures), options.only) == std::end(measures)) {
+    std::fprintf(stderr, "ostrel-bench: --host and --floor are needed, --rounds at least 1, "
+                         "--only one of start-up, round-trips, throughput, idle\n");
     return std::nullopt;
   }
   if (options.quick) options.rounds = 1;
@@ -94,10 +102,10 @@ class Bench {
 
   int run() {
     printHeader();
-    measureStartup();
-    measureRoundTrips();
-    measureThroughput();
-    measureIdle();
+    if (wanted("start-up")) measureStartup();
+    if (wanted("round-trips")) measureRoundTrips();
+    if (wanted("throughput")) measureThroughput();
+    if (wanted("idle")) measureIdle();
     std::fputs(("\n" + formatTable(rows_)).c_str(), stdout);
     std::printf("\nratios: host ÷ the rival in the target (for rates, higher is better; for\n"
                 "times, memory and CPU, lower is better). Medians of interleaved runs.\n");
@@ -110,6 +118,10 @@ class Bench {
   }
 
  private:
+  bool wanted(const std::string& measure) const {
+    return options_.only.empty() || options_.only == measure;
+  }
+
   std::string socket() const { return folder_ + "/app.sock"; }
 
   void fail(const Contestant& who, const std::string& measure, const std::string& error) {
@@ -136,15 +148,18 @@ class Bench {
   }
 
   void measureStartup() {
-    const int rounds = options_.quick ? 3 : 3 * options_.rounds;
+    const int rounds = options_.quick ? 3 : 5 * options_.rounds;
     progress("start-up: " + std::to_string(rounds) + " alternating runs of host and floor");
-    std::map<const Contestant*, std::vector<double>> millis;
+    std::map<const Contestant*, std::vector<double>> millis, cpu;
     for (int round = -1; round < rounds; ++round) {  // round -1 warms the page cache
       for (const Contestant* who : {&all_.host, &all_.floor}) {
         std::string error;
         const auto sample = runStartup(*who, socket(), error);
         if (!sample) fail(*who, "start-up", error);
-        else if (round >= 0) millis[who].push_back(sample->millis);
+        if (sample && round >= 0) {
+          millis[who].push_back(sample->millis);
+          cpu[who].push_back(sample->cpuMicros);
+        }
       }
     }
     const auto host = median(millis[&all_.host]);
@@ -152,6 +167,10 @@ class Bench {
     const auto ratio = divide(host, floor);
     rows_.push_back({"start-up to first status frame", "ms", host, {}, {}, floor, ratio,
                      "<= 1.5x floor", ratio ? std::optional(*ratio <= 1.5) : std::nullopt});
+    const auto hostCpu = median(cpu[&all_.host]);
+    const auto floorCpu = median(cpu[&all_.floor]);
+    rows_.push_back({"CPU used by then (all threads)", "us", hostCpu, {}, {}, floorCpu,
+                     divide(hostCpu, floorCpu), "", std::nullopt});
   }
 
   void measureRoundTrips() {
@@ -188,7 +207,8 @@ class Bench {
     std::optional<bool> met;
     if (ratio && !target.empty()) met = higherIsBetter ? *ratio >= limit : *ratio <= limit;
     rows_.push_back({measure, unit, host, median(samples[&all_.socat]),
-                     median(samples[&all_.socatBig]), {}, ratio, target, met});
+                     median(samples[&all_.socatBig]), median(samples[&all_.floor]), ratio, target,
+                     met});
   }
 
   void measureThroughput() {
@@ -200,18 +220,19 @@ class Bench {
       double limit;
       const Contestant* rival;
       const char* target;
+      bool withFloor;  // the floor relays browser frames as exactly as the host must
     };
     const std::size_t kib = 1024, mib = 1024 * 1024;
     const std::size_t small = options_.quick ? 4096 : 32768, big = options_.quick ? 8 : 64;
     const Case cases[] = {
         {"1 MiB frames, app -> browser", Direction::kAppToBrowser, mib, big, false, 0.9,
-         &all_.socatBig, ">= 0.9x socat-64k"},
+         &all_.socatBig, ">= 0.9x socat-64k", false},
         {"1 MiB frames, browser -> app", Direction::kBrowserToApp, mib, big, false, 0.7,
-         &all_.socatBig, ">= 0.7x socat-64k"},
+         &all_.socatBig, ">= 0.7x socat-64k", true},
         {"1 KiB frames, browser -> app", Direction::kBrowserToApp, kib, small, true, 0.5,
-         &all_.socat, ">= 0.5x socat"},
+         &all_.socat, ">= 0.5x socat", true},
         {"1 KiB frames, app -> browser", Direction::kAppToBrowser, kib, small, true, 0, &all_.socat,
-         ""},
+         "", false},
     };
     std::map<const Contestant*, double> peak;
     for (const Case& c : cases) {
@@ -219,7 +240,9 @@ class Bench {
                " alternating runs of " + std::to_string(c.count) + " frames");
       std::map<const Contestant*, std::vector<double>> rate, messages;
       for (int round = 0; round < options_.rounds; ++round) {
-        for (const Contestant* who : {&all_.host, &all_.socat, &all_.socatBig}) {
+        std::vector<const Contestant*> field = {&all_.host, &all_.socat, &all_.socatBig};
+        if (c.withFloor) field.push_back(&all_.floor);
+        for (const Contestant* who : field) {
           std::string error;
           const auto sample = runThroughput(*who, socket(), c.direction, c.size, c.count, error);
           if (!sample) {
@@ -238,9 +261,9 @@ class Bench {
       addComparison(std::string(c.name) + ", msg/s", "msg/s", messages, true, c.limit,
                     c.inMessages ? c.target : "", c.rival);
     }
-    peakRow_ = Row{"peak resident set, 1 MiB frames", "MiB", value(peak, &all_.host),
+    rows_.push_back(Row{"peak resident set, 1 MiB frames", "MiB", value(peak, &all_.host),
                    value(peak, &all_.socat), value(peak, &all_.socatBig), {}, {}, "< 8 MiB",
-                   peak.count(&all_.host) ? std::optional(peak[&all_.host] < 8.0) : std::nullopt};
+                   peak.count(&all_.host) ? std::optional(peak[&all_.host] < 8.0) : std::nullopt});
   }
 
   static std::optional<double> value(std::map<const Contestant*, double>& map,
@@ -272,7 +295,6 @@ class Bench {
     rows_.push_back({"resident set after start-up", "MiB", hostRss, value(resident, &all_.socat),
                      value(resident, &all_.socatBig), {}, ratio, "< socat",
                      ratio ? std::optional(*ratio < 1.0) : std::nullopt});
-    rows_.push_back(peakRow_);
     const auto hostWakeups = value(wakeups, &all_.host);
     rows_.push_back({"wake-ups, connected and idle 3 s", "count", hostWakeups,
                      value(wakeups, &all_.socat), value(wakeups, &all_.socatBig), {}, {}, "0",
@@ -283,7 +305,6 @@ class Bench {
   std::string folder_;
   Contestants all_;
   std::vector<Row> rows_;
-  Row peakRow_;
   int failures_ = 0;
 };
 

@@ -144,8 +144,9 @@ std::optional<StartupSample> runStartup(const Contestant& contestant, const std:
   Session session(contestant, socket);
   if (!session.ok(error) || !session.greeted(error)) return std::nullopt;
   const auto greeted = Clock::now();
+  const auto cpu = cpuNanos(session.child().pid());
   if (!session.end(error)) return std::nullopt;
-  return StartupSample{secondsBetween(begin, greeted) * 1e3};
+  return StartupSample{secondsBetween(begin, greeted) * 1e3, cpu ? double(*cpu) / 1e3 : NAN};
 }
 
 std::optional<RoundTripSample> runRoundTrips(const Contestant& contestant,
