@@ -13,7 +13,8 @@
 #include <sstream>
 #include <thread>
 
-extern char** environ;
+// Declared by no header on macOS.
+extern char** environ;  // NOLINT(readability-redundant-declaration)
 
 namespace ostrel::e2e {
 namespace {
@@ -54,6 +55,7 @@ std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overr
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
   std::vector<char*> result;
+  result.reserve(strings.size() + 1);
   for (std::string& each : strings) result.push_back(each.data());
   result.push_back(nullptr);
   return result;

@@ -96,7 +96,7 @@ std::optional<std::string> FakeApplication::receive(std::chrono::milliseconds de
   }
 }
 
-bool FakeApplication::send(const std::string& payload) {
+bool FakeApplication::send(const std::string& payload) const {
   std::vector<std::uint8_t> frame =
       frameMessage({reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()});
   return connection_ >= 0 && writeAll(connection_, frame);

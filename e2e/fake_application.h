@@ -37,7 +37,7 @@ class FakeApplication {
   // The next frame's payload, or nothing on time-out or end of stream.
   std::optional<std::string> receive(std::chrono::milliseconds deadline);
 
-  bool send(const std::string& payload);
+  bool send(const std::string& payload) const;
 
   // True when the peer closes the connection before the deadline, with no
   // more frames in between.
@@ -48,7 +48,7 @@ class FakeApplication {
   void goAway();
 
  private:
-  bool waitReadable(int fd, std::chrono::steady_clock::time_point until);
+  static bool waitReadable(int fd, std::chrono::steady_clock::time_point until);
 
   std::string socketPath_;
   int listener_ = -1;

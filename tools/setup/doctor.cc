@@ -71,8 +71,9 @@ void checkMembers(const Target& target, const Manifest& manifest, Report& report
     report.problem("the name \"" + manifest.name + "\" differs from the file name \"" + stem +
                    ".json\"; browsers look the host up by file name and then insist they match");
   }
-  if (manifest.type != "stdio")
-    report.problem("the type is \"" + manifest.type + "\", not \"stdio\"");
+  if (manifest.type != "stdio") {
+    report.problem("the type is \"" + manifest.type + R"(", not "stdio")");
+  }
   report.problem(checkHostPath(manifest.path));
   for (const std::string& allowed : manifest.allowed) {
     report.problem(target.family == Family::kChromium ? checkChromiumOrigin(allowed)

@@ -14,7 +14,8 @@
 #include "channel/frame.h"
 #include "platform/descriptors.h"
 
-extern char** environ;
+// Declared by no header on macOS.
+extern char** environ;  // NOLINT(readability-redundant-declaration)
 
 namespace ostrel::setup {
 namespace {

@@ -26,7 +26,7 @@ class InstallTest : public TestHome {
   std::string firefoxManifest() const {
     return home + "/.mozilla/native-messaging-hosts/com.ostrel.native_host.json";
   }
-  std::vector<std::string> folderEntries(const std::string& folder) const {
+  static std::vector<std::string> folderEntries(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
       names.push_back(entry.path().filename().string());

@@ -13,7 +13,23 @@
 
 namespace {
 
-using namespace ostrel::setup;
+using ostrel::setup::Command;
+using ostrel::setup::Context;
+using ostrel::setup::currentEnvironment;
+using ostrel::setup::Environment;
+using ostrel::setup::joinPath;
+using ostrel::setup::kExitFailure;
+using ostrel::setup::kExitSuccess;
+using ostrel::setup::kExitUsage;
+using ostrel::setup::Options;
+using ostrel::setup::parentFolder;
+using ostrel::setup::parseCommandLine;
+using ostrel::setup::ParsedCommandLine;
+using ostrel::setup::runDoctor;
+using ostrel::setup::runInstall;
+using ostrel::setup::runStatus;
+using ostrel::setup::runUninstall;
+using ostrel::setup::usageText;
 
 std::string hostBesideTool() {
   std::optional<std::string> self = ostrel::executablePath();

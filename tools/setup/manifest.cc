@@ -115,12 +115,12 @@ ManifestReading readManifest(std::string_view text, Family family) {
   simdjson::padded_string padded(text);
   simdjson::dom::element root;
   if (parser.parse(padded).get(root) != simdjson::SUCCESS) {
-    reading.problems.push_back("the file is not valid JSON");
+    reading.problems.emplace_back("the file is not valid JSON");
     return reading;
   }
   simdjson::dom::object object;
   if (root.get_object().get(object) != simdjson::SUCCESS) {
-    reading.problems.push_back("the file does not hold a JSON object");
+    reading.problems.emplace_back("the file does not hold a JSON object");
     return reading;
   }
   Manifest manifest;

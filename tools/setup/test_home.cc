@@ -78,9 +78,9 @@ std::string TestHome::writeFile(const std::string& relative, const std::string& 
   return path;
 }
 
-std::string TestHome::read(const std::string& path) const { return readWholeFile(path).text; }
+std::string TestHome::read(const std::string& path) { return readWholeFile(path).text; }
 
-bool TestHome::exists(const std::string& path) const {
+bool TestHome::exists(const std::string& path) {
   return readWholeFile(path).state != FileState::kMissing;
 }
 

@@ -28,8 +28,8 @@ class TestHome : public ::testing::Test {
   // Writes `text` to `path` below the home (creating folders), with `mode`.
   std::string writeFile(const std::string& relative, const std::string& text, int mode = 0644);
 
-  std::string read(const std::string& path) const;
-  bool exists(const std::string& path) const;
+  static std::string read(const std::string& path);
+  static bool exists(const std::string& path);
 
   // An executable stand-in for the host: a shell script with `body`.
   std::string fakeHost(const std::string& body);
