@@ -1,30 +1,62 @@
 #include "host/classify.h"
 
-#include <simdjson.h>
+#include <dlfcn.h>
+
+#include <vector>
+
+#include "host/type_parser.h"
+#include "platform/executable_path.h"
 
 namespace ostrel {
+namespace {
 
-static_assert(kPayloadPadding >= simdjson::SIMDJSON_PADDING,
-              "payloads must carry the padding the parser reads ahead into");
+static_assert(kPayloadPadding >= 64, "the parser module reads up to 64 bytes past a payload");
+
+std::string directoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// Beside the executable, in the installed library folder relative to it,
+// then where this build installs and builds the module.
+std::vector<std::string> moduleCandidates() {
+  std::vector<std::string> candidates;
+  if (const std::optional<std::string> executable = executablePath()) {
+    const std::string dir = directoryOf(*executable);
+    candidates.push_back(dir + "/" OSTREL_TYPE_PARSER_NAME);
+    candidates.push_back(dir + "/" OSTREL_TYPE_PARSER_RELATIVE_DIR "/" OSTREL_TYPE_PARSER_NAME);
+  }
+  candidates.push_back(OSTREL_TYPE_PARSER_INSTALLED);
+  candidates.push_back(OSTREL_TYPE_PARSER_BUILT);
+  return candidates;
+}
+
+OstrelMessageTypeFunction loadParser() {
+  for (const std::string& path : moduleCandidates()) {
+    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr) continue;
+    if (void* symbol = ::dlsym(module, OSTREL_MESSAGE_TYPE_SYMBOL)) {
+      return reinterpret_cast<OstrelMessageTypeFunction>(symbol);
+    }
+    ::dlclose(module);
+  }
+  return nullptr;
+}
+
+}  // namespace
 
 std::optional<std::string> messageType(const Payload& payload) {
-  static simdjson::dom::parser parser;
-  simdjson::dom::object object;
-  // The payload's own padding lets the parser work in place.
-  if (parser.parse(payload.data(), payload.size(), false).get_object().get(object)) {
-    return std::nullopt;
-  }
-  std::optional<std::string> type;
-  for (const simdjson::dom::key_value_pair field : object) {
-    if (field.key != "type") continue;
-    std::string_view value;
-    if (field.value.get_string().get(value)) {
-      type.reset();
-    } else {
-      type.emplace(value);
-    }
-  }
-  return type;
+  static const OstrelMessageTypeFunction parse = loadParser();
+  if (parse == nullptr) return std::nullopt;
+  const char* type = nullptr;
+  std::size_t length = 0;
+  if (parse(payload.data(), payload.size(), &type, &length) == 0) return std::nullopt;
+  return std::string(type, length);
+}
+
+bool typeParserAvailable() {
+  Payload probe = Payload::copyOf(std::string_view(R"({"type":"x"})"));
+  return messageType(probe).has_value();
 }
 
 }  // namespace ostrel

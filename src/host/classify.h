@@ -15,8 +15,12 @@
 namespace ostrel {
 
 // Nothing when the payload is not valid JSON (nesting deeper than the
-// parser's limit included), not an object, or has no string "type".
+// parser's limit included), not an object, or has no string "type". The
+// parser module is loaded on the first call (see type_parser.h).
 std::optional<std::string> messageType(const Payload& payload);
+
+// True when the parser module could be loaded.
+bool typeParserAvailable();
 
 }  // namespace ostrel
 
