@@ -29,6 +29,16 @@ class HostBinaryTest : public ::testing::Test {
     EXPECT_TRUE(host_->started());
     return *host_;
   }
+  // Starts the host with the application listening, and accepts the
+  // connection it makes at start-up into connection_.
+  HostProcess& startConnected() {
+    app_ = std::make_unique<FakeApp>(socket_);
+    HostProcess& host = start();
+    EXPECT_EQ(textOf(host.readFrame()), kConnected);
+    if (auto accepted = app_->accept()) connection_ = std::move(*accepted);
+    EXPECT_GE(connection_.fd(), 0);
+    return host;
+  }
   // Ends the host through its standard input, as a browser does.
   void expectCleanExit() {
     host_->closeInput();
@@ -38,6 +48,8 @@ class HostBinaryTest : public ::testing::Test {
 
   TempDir dir_;
   std::string socket_ = dir_.file("app.sock");
+  std::unique_ptr<FakeApp> app_;
+  AppConnection connection_{-1};
   std::unique_ptr<HostProcess> host_;
 };
 
@@ -55,11 +67,7 @@ TEST_F(HostBinaryTest, WithoutTheApplicationItSaysUnavailableAndExitsZeroAtEndOf
 }
 
 TEST_F(HostBinaryTest, ForwardsBrowserPayloadsByteForByte) {
-  FakeApp app(socket_);
-  HostProcess& host = start();
-  ASSERT_EQ(textOf(host.readFrame()), kConnected);
-  auto connection = app.accept();
-  ASSERT_TRUE(connection);
+  HostProcess& host = startConnected();
   const std::vector<std::string> payloads = {
       " {\"type\" : \"hello\",\n \"extra\": [1, 2.50, \"\\u00e9\"] } ",
       "",
@@ -72,20 +80,16 @@ TEST_F(HostBinaryTest, ForwardsBrowserPayloadsByteForByte) {
   };
   for (const auto& payload : payloads) ASSERT_TRUE(host.sendFrame(payload));
   for (const auto& payload : payloads) {
-    auto received = connection->readFrame();
+    auto received = connection_.readFrame();
     ASSERT_TRUE(received);
     EXPECT_EQ(textOf(*received), payload);
   }
   expectCleanExit();
-  EXPECT_TRUE(readsEndOfStream(connection->fd())) << "the connection is closed at exit";
+  EXPECT_TRUE(readsEndOfStream(connection_.fd())) << "the connection is closed at exit";
 }
 
 TEST_F(HostBinaryTest, RelaysApplicationFramesWrittenInAwkwardSplits) {
-  FakeApp app(socket_);
-  HostProcess& host = start();
-  ASSERT_EQ(textOf(host.readFrame()), kConnected);
-  auto connection = app.accept();
-  ASSERT_TRUE(connection);
+  HostProcess& host = startConnected();
 
   std::mt19937 random(12345);
   std::vector<std::string> payloads;
@@ -101,7 +105,7 @@ TEST_F(HostBinaryTest, RelaysApplicationFramesWrittenInAwkwardSplits) {
     std::mt19937 splits(777);
     for (std::size_t offset = 0; offset < stream.size();) {
       const std::size_t piece = std::min<std::size_t>(1 + splits() % 9000, stream.size() - offset);
-      if (!connection->send(Bytes(stream.begin() + offset, stream.begin() + offset + piece))) return;
+      if (!connection_.send(Bytes(stream.begin() + offset, stream.begin() + offset + piece))) return;
       offset += piece;
     }
   });
@@ -123,15 +127,11 @@ TEST_F(HostBinaryTest, ABrowserFrameOverTheLimitEndsTheHostWithZero) {
 }
 
 TEST_F(HostBinaryTest, AcceptsABrowserFrameOfExactlyTheLimit) {
-  FakeApp app(socket_);
-  HostProcess& host = start();
-  ASSERT_EQ(textOf(host.readFrame()), kConnected);
-  auto connection = app.accept();
-  ASSERT_TRUE(connection);
+  HostProcess& host = startConnected();
   const std::string big = R"({"type":"big","data":")" + std::string(1048576 - 24, 'd') + "\"}";
   ASSERT_EQ(big.size(), 1048576u);
   std::thread sender([&] { host.sendFrame(big); });
-  auto received = connection->readFrame();
+  auto received = connection_.readFrame();
   sender.join();
   ASSERT_TRUE(received);
   EXPECT_EQ(textOf(*received), big);
@@ -155,15 +155,11 @@ TEST_F(HostBinaryTest, EmptySocketPathVariableIsUsedAsIsAndTheDefaultFollowsHome
 }
 
 TEST_F(HostBinaryTest, KeepsRelayingToTheApplicationWhenTheBrowserStopsListening) {
-  FakeApp app(socket_);
-  HostProcess& host = start();
-  ASSERT_EQ(textOf(host.readFrame()), kConnected);
-  auto connection = app.accept();
-  ASSERT_TRUE(connection);
+  HostProcess& host = startConnected();
   host.closeOutput();
-  connection->sendFrame(R"({"to":"nobody"})");  // the write to the browser fails quietly
+  connection_.sendFrame(R"({"to":"nobody"})");  // the write to the browser fails quietly
   host.sendFrame(R"({"type":"still"})");
-  EXPECT_EQ(textOf(connection->readFrame()), R"({"type":"still"})");
+  EXPECT_EQ(textOf(connection_.readFrame()), R"({"type":"still"})");
   expectCleanExit();
 }
 
@@ -221,23 +217,15 @@ TEST_F(HostBinaryTest, OpenAppLaunchesTheEnclosingBundleDetachedFromTheBrowsersP
 }
 
 TEST_F(HostBinaryTest, OpenAppOutsideABundleDoesNothing) {
-  FakeApp app(socket_);
-  HostProcess& host = start();
-  ASSERT_EQ(textOf(host.readFrame()), kConnected);
-  auto connection = app.accept();
-  ASSERT_TRUE(connection);
+  HostProcess& host = startConnected();
   host.sendFrame(R"({"type":"open_app"})");
   host.sendFrame(R"({"type":"next"})");
-  EXPECT_EQ(textOf(connection->readFrame()), R"({"type":"next"})");
+  EXPECT_EQ(textOf(connection_.readFrame()), R"({"type":"next"})");
   expectCleanExit();
 }
 
 TEST_F(HostBinaryTest, EveryDescriptorTheHostOpensIsCloseOnExec) {
-  FakeApp app(socket_);
-  HostProcess& host = start();
-  ASSERT_EQ(textOf(host.readFrame()), kConnected);
-  auto connection = app.accept();
-  ASSERT_TRUE(connection);
+  HostProcess& host = startConnected();
   const fs::path fdinfo = "/proc/" + std::to_string(host.pid()) + "/fdinfo";
   int checked = 0;
   for (const auto& entry : fs::directory_iterator(fdinfo)) {
