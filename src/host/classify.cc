@@ -19,9 +19,9 @@ std::string directoryOf(const std::string& path) {
 
 // Beside the executable, in the installed library folder relative to it,
 // then where this build installs and builds the module.
-std::vector<std::string> moduleCandidates() {
+std::vector<std::string> moduleCandidates(const std::optional<std::string>& executable) {
   std::vector<std::string> candidates;
-  if (const std::optional<std::string> executable = executablePath()) {
+  if (executable) {
     const std::string dir = directoryOf(*executable);
     candidates.push_back(dir + "/" OSTREL_TYPE_PARSER_NAME);
     candidates.push_back(dir + "/" OSTREL_TYPE_PARSER_RELATIVE_DIR "/" OSTREL_TYPE_PARSER_NAME);
@@ -31,8 +31,8 @@ std::vector<std::string> moduleCandidates() {
   return candidates;
 }
 
-OstrelMessageTypeFunction loadParser() {
-  for (const std::string& path : moduleCandidates()) {
+OstrelMessageTypeFunction loadParser(const std::optional<std::string>& executable) {
+  for (const std::string& path : moduleCandidates(executable)) {
     void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) continue;
     if (void* symbol = ::dlsym(module, OSTREL_MESSAGE_TYPE_SYMBOL)) {
@@ -46,7 +46,7 @@ OstrelMessageTypeFunction loadParser() {
 }  // namespace
 
 std::optional<std::string> messageType(const Payload& payload) {
-  static const OstrelMessageTypeFunction parse = loadParser();
+  static const OstrelMessageTypeFunction parse = loadParser(executablePath());
   if (parse == nullptr) return std::nullopt;
   const char* type = nullptr;
   std::size_t length = 0;
@@ -57,6 +57,10 @@ std::optional<std::string> messageType(const Payload& payload) {
 bool typeParserAvailable() {
   Payload probe = Payload::copyOf(std::string_view(R"({"type":"x"})"));
   return messageType(probe).has_value();
+}
+
+bool typeParserLoadableFor(const std::string& executable) {
+  return loadParser(executable) != nullptr;
 }
 
 }  // namespace ostrel

@@ -22,6 +22,9 @@ std::optional<std::string> messageType(const Payload& payload);
 // True when the parser module could be loaded.
 bool typeParserAvailable();
 
+// True when a host at `executable` would find and load the parser module.
+bool typeParserLoadableFor(const std::string& executable);
+
 }  // namespace ostrel
 
 #endif  // OSTREL_HOST_CLASSIFY_H_
