@@ -107,6 +107,7 @@ class Bench {
     if (wanted("throughput")) measureThroughput();
     if (wanted("idle")) measureIdle();
     std::fputs(("\n" + formatTable(rows_)).c_str(), stdout);
+    printVerdict();
     std::printf("\nratios: host ÷ the rival in the target (for rates, higher is better; for\n"
                 "times, memory and CPU, lower is better). Medians of interleaved runs.\n");
     if (failures_ > 0) {
@@ -118,6 +119,19 @@ class Bench {
   }
 
  private:
+  void printVerdict() const {
+    int met = 0, targets = 0;
+    std::string missed;
+    for (const Row& row : rows_) {
+      if (!row.met) continue;
+      ++targets;
+      if (*row.met) ++met;
+      else missed += "\n  " + row.measure + " (" + row.target + ")";
+    }
+    std::printf("\ntargets met: %d of %d%s\n", met, targets,
+                missed.empty() ? "" : ("; missed:" + missed).c_str());
+  }
+
   bool wanted(const std::string& measure) const {
     return options_.only.empty() || options_.only == measure;
   }
@@ -260,6 +274,12 @@ class Bench {
                     c.inMessages ? "" : c.target, c.rival);
       addComparison(std::string(c.name) + ", msg/s", "msg/s", messages, true, c.limit,
                     c.inMessages ? c.target : "", c.rival);
+      if (c.withFloor) {
+        const auto host = median(messages[&all_.host]);
+        const auto floor = median(messages[&all_.floor]);
+        rows_.push_back({"  the same, host against the floor", "msg/s", host, {}, {}, floor,
+                         divide(host, floor), "", std::nullopt});
+      }
     }
     rows_.push_back(Row{"peak resident set, 1 MiB frames", "MiB", value(peak, &all_.host),
                    value(peak, &all_.socat), value(peak, &all_.socatBig), {}, {}, "< 8 MiB",
@@ -280,6 +300,7 @@ class Bench {
     std::vector<std::string> errors;
     const auto samples = runIdle(who, folder_, seconds, errors);
     std::map<const Contestant*, double> wakeups, resident;
+    std::string threads = "  threads:";
     for (std::size_t i = 0; i < who.size(); ++i) {
       if (!samples[i]) {
         fail(*who[i], "idle", errors[i]);
@@ -287,9 +308,10 @@ class Bench {
       }
       wakeups[who[i]] = double(samples[i]->wakeups);
       resident[who[i]] = double(samples[i]->residentKiB) / 1024.0;
-      std::printf("  %s: %llu threads\n", who[i]->name.c_str(),
-                  static_cast<unsigned long long>(samples[i]->threads));
+      threads += " " + who[i]->name + " " + std::to_string(samples[i]->threads) + ",";
     }
+    threads.back() = '\n';
+    std::fputs(threads.c_str(), stdout);
     const auto hostRss = value(resident, &all_.host);
     const auto ratio = divide(hostRss, value(resident, &all_.socat));
     rows_.push_back({"resident set after start-up", "MiB", hostRss, value(resident, &all_.socat),
