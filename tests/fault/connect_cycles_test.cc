@@ -63,11 +63,13 @@ TEST(ConnectCycles, ThousandConnectionsLeaveDescriptorsAndMemoryBounded) {
   }
 
   std::optional<int> descriptors;
-  EXPECT_TRUE(waitUntil([&] {
+  const bool descriptorsBack = waitUntil([&] {
     descriptors = descriptorCount(host.pid());
     return descriptors && *descriptors <= warmDescriptors;
-  })) << "host descriptors: " << warmDescriptors << " after " << kWarmUpCycles << " cycles, "
-      << descriptors.value_or(-1) << " after " << kCycles;
+  });
+  EXPECT_TRUE(descriptorsBack) << "host descriptors: " << warmDescriptors << " after "
+                               << kWarmUpCycles << " cycles, " << descriptors.value_or(-1)
+                               << " after " << kCycles;
   const long resident = residentKiB(host.pid()).value_or(0);
   std::cout << "host after " << kWarmUpCycles << " / " << kCycles << " cycles: descriptors "
             << warmDescriptors << " / " << descriptors.value_or(-1) << ", resident KiB "

@@ -33,8 +33,8 @@ class HostilePayloads : public ::testing::Test {
     ASSERT_TRUE(connection->send(frameOfBytes(payload)));
     std::optional<Bytes> atBrowser = host.readFrame();
     ASSERT_TRUE(atBrowser);
-    EXPECT_TRUE(*atBrowser == payload) << "application to browser: " << atBrowser->size()
-                                       << " bytes";
+    EXPECT_TRUE(*atBrowser == payload)
+        << "application to browser: " << atBrowser->size() << " bytes";
   }
 
   void expectAliveAndCleanExit() {
@@ -66,14 +66,14 @@ TEST_F(HostilePayloads, DeepNestingOfTheLargestSizeIsForwarded) {
 
 TEST_F(HostilePayloads, InvalidUtf8IsForwardedUnchanged) {
   const std::vector<std::string> payloads = {
-      "\xff\xfe\xfd",                            // never valid in UTF-8
-      "{\"type\":\"hello\xc3\x28\"}",            // a lead byte without its continuation
-      "{\"type\":\"\xc0\xaf\"}",                 // an overlong encoding of '/'
-      "{\"type\":\"\xed\xa0\x80\"}",             // an encoded surrogate
-      "{\"type\":\"\xf4\x90\x80\x80\"}",         // above U+10FFFF
-      "{\"type\":\"focus\",\"x\":\"\x80\"}",     // a lone continuation byte
+      "\xff\xfe\xfd",                         // never valid in UTF-8
+      "{\"type\":\"hello\xc3\x28\"}",         // a lead byte without its continuation
+      "{\"type\":\"\xc0\xaf\"}",              // an overlong encoding of '/'
+      "{\"type\":\"\xed\xa0\x80\"}",          // an encoded surrogate
+      "{\"type\":\"\xf4\x90\x80\x80\"}",      // above U+10FFFF
+      "{\"type\":\"focus\",\"x\":\"\x80\"}",  // a lone continuation byte
       std::string("{\"type\":\"nul\0inside\"}", 20),
-      "{\"type\":\"\\ud800\"}",                  // an escaped lone surrogate
+      R"({"type":"\ud800"})",  // an escaped lone surrogate
   };
   for (const std::string& payload : payloads) expectRelayedBothWays(bytesOf(payload));
   expectAliveAndCleanExit();

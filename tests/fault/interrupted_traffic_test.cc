@@ -26,7 +26,7 @@ constexpr std::uint32_t kFrames = 120;
 std::size_t sizeOf(std::uint32_t index) {
   if (index % 10 == 0) return 0;
   if (index % 10 == 1) return 65536 + (index % 3) - 1;
-  return (static_cast<std::size_t>(index) * 40503U) % (160 * 1024);
+  return (static_cast<std::size_t>(index) * 40503U) % (std::size_t{160} * 1024);
 }
 
 // True when `pid` has a handler installed for `signal`.

@@ -54,16 +54,18 @@ TEST(OpenAppChildren, RepeatedLaunchesLeaveNoZombies) {
   EXPECT_EQ(first, bundle.string());
 
   std::vector<ChildProcess> children;
-  EXPECT_TRUE(waitUntil([&] {
+  const bool allReaped = waitUntil([&] {
     children = childrenOf(host.pid());
     return children.empty();
-  })) << children.size() << " children left, the first in state "
-      << (children.empty() ? '-' : children.front().state);
+  });
+  EXPECT_TRUE(allReaped) << children.size() << " children left, the first in state "
+                         << (children.empty() ? '-' : children.front().state);
   std::size_t threads = 0;
-  EXPECT_TRUE(waitUntil([&] {
+  const bool helpersGone = waitUntil([&] {
     threads = threadIds(host.pid()).size();
     return threads <= threadsBefore;
-  })) << threads << " threads, " << threadsBefore << " before the launches";
+  });
+  EXPECT_TRUE(helpersGone) << threads << " threads, " << threadsBefore << " before the launches";
 
   host.closeInput();
   const std::optional<int> status = host.waitExit();

@@ -2,8 +2,8 @@
 // with the relay's lock held and blocks until the peer reads. Once the peer
 // reads again, everything that waited arrives, whole and in order.
 #include <gtest/gtest.h>
-#include <sys/ioctl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 
 #include <string>
@@ -15,7 +15,7 @@ namespace ostrel::testing {
 namespace {
 
 constexpr std::uint32_t kFrames = 24;
-constexpr std::size_t kFrameSize = 256 * 1024;
+constexpr std::size_t kFrameSize = std::size_t{256} * 1024;
 
 int pendingBytes(int fd) {
   int pending = 0;

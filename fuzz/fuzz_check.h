@@ -1,0 +1,18 @@
+#ifndef OSTREL_FUZZ_FUZZ_CHECK_H_
+#define OSTREL_FUZZ_FUZZ_CHECK_H_
+
+// A failed expectation in a fuzz target: says which, then aborts, so that
+// libFuzzer keeps the input as a crash.
+
+#include <cstdio>
+#include <cstdlib>
+
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                      \
+    }                                                                                    \
+  } while (false)
+
+#endif  // OSTREL_FUZZ_FUZZ_CHECK_H_
