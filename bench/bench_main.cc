@@ -21,7 +21,8 @@
 namespace ostrel::bench {
 namespace {
 
-constexpr const char* kHelp = R"HELP(Usage: ostrel-bench --host PATH --floor PATH [--socat PATH] [--rounds N] [--quick]
+constexpr const char* kHelp =
+    R"HELP(Usage: ostrel-bench --host PATH --floor PATH [--socat PATH] [--rounds N] [--quick]
 
 Measures ostrel-native-host against `socat STDIO UNIX-CONNECT:PATH` (default
 and with -b 65536) and, for start-up, against a floor program. Contestants
@@ -73,8 +74,9 @@ std::optional<Options> parse(int argc, char** argv) {
   const std::string measures[] = {"", "start-up", "round-trips", "throughput", "idle"};
   if (options.host.empty() || options.floor.empty() || options.rounds < 1 ||
       std::find(std::begin(measures), std::end(measures), options.only) == std::end(measures)) {
-    std::fprintf(stderr, "ostrel-bench: --host and --floor are needed, --rounds at least 1, "
-                         "--only one of start-up, round-trips, throughput, idle\n");
+    std::fprintf(stderr,
+                 "ostrel-bench: --host and --floor are needed, --rounds at least 1, "
+                 "--only one of start-up, round-trips, throughput, idle\n");
     return std::nullopt;
   }
   if (options.quick) options.rounds = 1;
@@ -108,8 +110,9 @@ class Bench {
     if (wanted("idle")) measureIdle();
     std::fputs(("\n" + formatTable(rows_)).c_str(), stdout);
     printVerdict();
-    std::printf("\nratios: host ÷ the rival in the target (for rates, higher is better; for\n"
-                "times, memory and CPU, lower is better). Medians of interleaved runs.\n");
+    std::printf(
+        "\nratios: host ÷ the rival in the target (for rates, higher is better; for\n"
+        "times, memory and CPU, lower is better). Medians of interleaved runs.\n");
     if (failures_ > 0) {
       std::printf("\n%d run(s) FAILED; see the lines above. Figures of failed runs are left out.\n",
                   failures_);
@@ -125,8 +128,10 @@ class Bench {
     for (const Row& row : rows_) {
       if (!row.met) continue;
       ++targets;
-      if (*row.met) ++met;
-      else missed += "\n  " + row.measure + " (" + row.target + ")";
+      if (*row.met)
+        ++met;
+      else
+        missed += "\n  " + row.measure + " (" + row.target + ")";
     }
     std::printf("\ntargets met: %d of %d%s\n", met, targets,
                 missed.empty() ? "" : ("; missed:" + missed).c_str());
@@ -155,8 +160,8 @@ class Bench {
     double load[3] = {0, 0, 0};
     ::getloadavg(load, 3);
     std::printf("ostrel-native-host benchmark: %s %s, %ld cores, load %.2f %.2f %.2f\n",
-                system.sysname, system.release, ::sysconf(_SC_NPROCESSORS_ONLN), load[0],
-                load[1], load[2]);
+                system.sysname, system.release, ::sysconf(_SC_NPROCESSORS_ONLN), load[0], load[1],
+                load[2]);
     std::printf("host: %s\nrounds: %d%s\n\n", options_.host.c_str(), options_.rounds,
                 options_.quick ? " (quick: small counts, figures are rough)" : "");
   }
@@ -179,12 +184,26 @@ class Bench {
     const auto host = median(millis[&all_.host]);
     const auto floor = median(millis[&all_.floor]);
     const auto ratio = divide(host, floor);
-    rows_.push_back({"start-up to first status frame", "ms", host, {}, {}, floor, ratio,
-                     "<= 1.5x floor", ratio ? std::optional(*ratio <= 1.5) : std::nullopt});
+    rows_.push_back({"start-up to first status frame",
+                     "ms",
+                     host,
+                     {},
+                     {},
+                     floor,
+                     ratio,
+                     "<= 1.5x floor",
+                     ratio ? std::optional(*ratio <= 1.5) : std::nullopt});
     const auto hostCpu = median(cpu[&all_.host]);
     const auto floorCpu = median(cpu[&all_.floor]);
-    rows_.push_back({"CPU used by then (all threads)", "us", hostCpu, {}, {}, floorCpu,
-                     divide(hostCpu, floorCpu), "", std::nullopt});
+    rows_.push_back({"CPU used by then (all threads)",
+                     "us",
+                     hostCpu,
+                     {},
+                     {},
+                     floorCpu,
+                     divide(hostCpu, floorCpu),
+                     "",
+                     std::nullopt});
   }
 
   void measureRoundTrips() {
@@ -212,9 +231,8 @@ class Bench {
 
   // A row comparing host and socat; `higherIsBetter` picks the sense of `limit`.
   void addComparison(const std::string& measure, const std::string& unit,
-                     std::map<const Contestant*, std::vector<double>>& samples,
-                     bool higherIsBetter, double limit, const std::string& target,
-                     const Contestant* rival = nullptr) {
+                     std::map<const Contestant*, std::vector<double>>& samples, bool higherIsBetter,
+                     double limit, const std::string& target, const Contestant* rival = nullptr) {
     if (rival == nullptr) rival = &all_.socat;
     const auto host = median(samples[&all_.host]);
     const auto ratio = divide(host, median(samples[rival]));
@@ -277,13 +295,27 @@ class Bench {
       if (c.withFloor) {
         const auto host = median(messages[&all_.host]);
         const auto floor = median(messages[&all_.floor]);
-        rows_.push_back({"  the same, host against the floor", "msg/s", host, {}, {}, floor,
-                         divide(host, floor), "", std::nullopt});
+        rows_.push_back({"  the same, host against the floor",
+                         "msg/s",
+                         host,
+                         {},
+                         {},
+                         floor,
+                         divide(host, floor),
+                         "",
+                         std::nullopt});
       }
     }
-    rows_.push_back(Row{"peak resident set, 1 MiB frames", "MiB", value(peak, &all_.host),
-                   value(peak, &all_.socat), value(peak, &all_.socatBig), {}, {}, "< 8 MiB",
-                   peak.count(&all_.host) ? std::optional(peak[&all_.host] < 8.0) : std::nullopt});
+    rows_.push_back(
+        Row{"peak resident set, 1 MiB frames",
+            "MiB",
+            value(peak, &all_.host),
+            value(peak, &all_.socat),
+            value(peak, &all_.socatBig),
+            {},
+            {},
+            "< 8 MiB",
+            peak.count(&all_.host) ? std::optional(peak[&all_.host] < 8.0) : std::nullopt});
   }
 
   static std::optional<double> value(std::map<const Contestant*, double>& map,
@@ -314,12 +346,24 @@ class Bench {
     std::fputs(threads.c_str(), stdout);
     const auto hostRss = value(resident, &all_.host);
     const auto ratio = divide(hostRss, value(resident, &all_.socat));
-    rows_.push_back({"resident set after start-up", "MiB", hostRss, value(resident, &all_.socat),
-                     value(resident, &all_.socatBig), {}, ratio, "< socat",
+    rows_.push_back({"resident set after start-up",
+                     "MiB",
+                     hostRss,
+                     value(resident, &all_.socat),
+                     value(resident, &all_.socatBig),
+                     {},
+                     ratio,
+                     "< socat",
                      ratio ? std::optional(*ratio < 1.0) : std::nullopt});
     const auto hostWakeups = value(wakeups, &all_.host);
-    rows_.push_back({"wake-ups, connected and idle 3 s", "count", hostWakeups,
-                     value(wakeups, &all_.socat), value(wakeups, &all_.socatBig), {}, {}, "0",
+    rows_.push_back({"wake-ups, connected and idle 3 s",
+                     "count",
+                     hostWakeups,
+                     value(wakeups, &all_.socat),
+                     value(wakeups, &all_.socatBig),
+                     {},
+                     {},
+                     "0",
                      hostWakeups ? std::optional(*hostWakeups == 0) : std::nullopt});
   }
 

@@ -16,9 +16,9 @@ namespace ostrel::bench {
 
 struct Contestant {
   std::string name;
-  std::vector<std::string> argv;  // before the socket is filled in: see start()
+  std::vector<std::string> argv;     // before the socket is filled in: see start()
   bool socketInEnvironment = false;  // else "UNIX-CONNECT:<path>" is the last argument
-  bool sendsStatus = false;           // writes {"type":"status","app":...} first
+  bool sendsStatus = false;          // writes {"type":"status","app":...} first
 
   std::unique_ptr<Child> start(const std::string& socketPath) const;
 };

@@ -59,7 +59,8 @@ int main() {
 
   static unsigned char frame[4 + 1048576];
   while (readExactly(frame, 4)) {
-    const std::uint32_t length = frame[0] | frame[1] << 8 | frame[2] << 16 | std::uint32_t(frame[3]) << 24;
+    const std::uint32_t length =
+        frame[0] | frame[1] << 8 | frame[2] << 16 | std::uint32_t(frame[3]) << 24;
     if (length > 1048576 || !readExactly(frame + 4, length)) break;
     if (connected) writeAll(fd, frame, 4 + length);
   }

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <future>
 #include <cmath>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -75,8 +75,10 @@ class Session {
   }
 
   bool ok(std::string& error) const {
-    if (!app_.listening()) error = "cannot listen on " + app_.path();
-    else if (!child_ || !child_->started()) error = child_ ? child_->startError() : "no child";
+    if (!app_.listening())
+      error = "cannot listen on " + app_.path();
+    else if (!child_ || !child_->started())
+      error = child_ ? child_->startError() : "no child";
     return error.empty();
   }
 
@@ -109,7 +111,8 @@ class Session {
     } else if (reader_->next() || reader_->failed()) {
       error = "wrote an unexpected frame";
     }
-    if (watchdog_->fired()) error = "stuck; killed after " + std::to_string(kRunLimit.count()) + " s";
+    if (watchdog_->fired())
+      error = "stuck; killed after " + std::to_string(kRunLimit.count()) + " s";
     return error.empty();
   }
 
@@ -269,8 +272,7 @@ std::vector<std::optional<IdleSample>> runIdle(const std::vector<const Contestan
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let start-up work settle
   std::vector<std::optional<std::uint64_t>> before;
   for (auto& session : sessions) {
-    before.push_back(session->started() ? voluntarySwitches(session->child().pid())
-                                        : std::nullopt);
+    before.push_back(session->started() ? voluntarySwitches(session->child().pid()) : std::nullopt);
   }
   std::this_thread::sleep_for(std::chrono::seconds(seconds));  // the idle span measured
   std::vector<std::optional<IdleSample>> samples;

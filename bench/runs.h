@@ -19,8 +19,8 @@
 namespace ostrel::bench {
 
 struct StartupSample {
-  double millis;      // spawn to the first status frame read
-  double cpuMicros;   // CPU the contestant had used by then, all threads
+  double millis;     // spawn to the first status frame read
+  double cpuMicros;  // CPU the contestant had used by then, all threads
 };
 
 struct RoundTripSample {

@@ -7,7 +7,8 @@
 namespace ostrel {
 
 Payload::Payload(std::size_t size)
-    : storage_(std::make_unique_for_overwrite<std::uint8_t[]>(kHeaderRoom + size + kPayloadPadding)),
+    : storage_(
+          std::make_unique_for_overwrite<std::uint8_t[]>(kHeaderRoom + size + kPayloadPadding)),
       size_(size) {
   static_assert(kHeaderRoom == kFrameHeaderSize);
   encodeFrameLength(static_cast<std::uint32_t>(size),

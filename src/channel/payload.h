@@ -39,9 +39,7 @@ class Payload {
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   std::span<const std::uint8_t> bytes() const { return {data(), size_}; }
-  std::string_view text() const {
-    return {reinterpret_cast<const char*>(data()), size_};
-  }
+  std::string_view text() const { return {reinterpret_cast<const char*>(data()), size_}; }
   // The frame of this payload: its 4-byte length, then its bytes.
   std::span<const std::uint8_t> frame() const { return {storage_.get(), kHeaderRoom + size_}; }
 

@@ -8,8 +8,10 @@
 
 static_assert(simdjson::SIMDJSON_PADDING <= 64, "payloads carry 64 bytes of padding");
 
-extern "C" __attribute__((visibility("default"))) int ostrel_message_type(
-    const uint8_t* payload, size_t size, const char** type, size_t* typeLength) {
+extern "C" __attribute__((visibility("default"))) int ostrel_message_type(const uint8_t* payload,
+                                                                          size_t size,
+                                                                          const char** type,
+                                                                          size_t* typeLength) {
   static simdjson::dom::parser parser;
   simdjson::dom::object object;
   // The payload's own padding lets the parser work in place, without a copy.

@@ -20,8 +20,7 @@ extern "C" {
 // Returns 1 and points `type` at the decoded value (valid until the next
 // call) when there is such a string; 0 when the payload is not valid JSON,
 // not an object, or has no string "type". Not thread-safe.
-int ostrel_message_type(const uint8_t* payload, size_t size, const char** type,
-                        size_t* typeLength);
+int ostrel_message_type(const uint8_t* payload, size_t size, const char** type, size_t* typeLength);
 
 typedef int (*OstrelMessageTypeFunction)(const uint8_t*, size_t, const char**, size_t*);
 }

@@ -50,7 +50,8 @@ bool launchDetached(const std::string& program, const std::vector<std::string>& 
                            POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID);
 
   pid_t child = -1;
-  const int failed = ::posix_spawn(&child, program.c_str(), &files, &attributes, argv.data(), environ);
+  const int failed =
+      ::posix_spawn(&child, program.c_str(), &files, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&files);
   if (failed != 0) return false;

@@ -25,11 +25,11 @@ using Handler = std::shared_ptr<const std::function<void()>>;
 // readability, or a timer. All fields are guarded by the owning queue's
 // mutex; handlers are copied out under it and run without it.
 struct Registration {
-  int fd = -1;                      // read sources: the watched descriptor
+  int fd = -1;  // read sources: the watched descriptor
   bool isTimer = false;
   Handler eventHandler;
   Handler cancelHandler;
-  int suspendCount = 1;             // created inactive; active at zero
+  int suspendCount = 1;  // created inactive; active at zero
   bool cancelled = false;
   // Timers only.
   Clock::time_point nextFire{};
@@ -53,8 +53,8 @@ class QueueCore : public std::enable_shared_from_this<QueueCore> {
 
   // Runs `change` on a registration under the queue's lock, then lets the
   // loop look at the sources anew.
-  void update(const std::function<void(Registration&)>& change,
-              Registration& source) EXCLUDES(mutex_);
+  void update(const std::function<void(Registration&)>& change, Registration& source)
+      EXCLUDES(mutex_);
 
   // Ends the loop (see SerialQueue's destructor).
   void stop() EXCLUDES(mutex_);

@@ -1,6 +1,6 @@
 // Reconnection, replay and the status reports.
-#include "relay/status_message.h"
 #include "relay/relay.h"
+#include "relay/status_message.h"
 
 namespace ostrel {
 

@@ -92,15 +92,15 @@ class Relay : public std::enable_shared_from_this<Relay> {
   const RelayOptions options_;
 
   Mutex lock;
-  int fd GUARDED_BY(lock) = -1;                           // -1 while disconnected
-  std::unique_ptr<ReadSource> reader GUARDED_BY(lock);    // present exactly while connected
-  IncomingFrames incoming GUARDED_BY(lock);               // empty while disconnected
-  const std::unique_ptr<SerialQueue> readQueue;           // "ostrel.native-host.read"
-  std::optional<Payload> hello GUARDED_BY(lock);          // the last "hello"
-  std::optional<Payload> latestState GUARDED_BY(lock);    // the last "focus" or "blur"
-  std::optional<bool> reportedConnected GUARDED_BY(lock); // absent until the first report
+  int fd GUARDED_BY(lock) = -1;                            // -1 while disconnected
+  std::unique_ptr<ReadSource> reader GUARDED_BY(lock);     // present exactly while connected
+  IncomingFrames incoming GUARDED_BY(lock);                // empty while disconnected
+  const std::unique_ptr<SerialQueue> readQueue;            // "ostrel.native-host.read"
+  std::optional<Payload> hello GUARDED_BY(lock);           // the last "hello"
+  std::optional<Payload> latestState GUARDED_BY(lock);     // the last "focus" or "blur"
+  std::optional<bool> reportedConnected GUARDED_BY(lock);  // absent until the first report
   const std::unique_ptr<TimerSource> timer PT_GUARDED_BY(lock);
-  bool timerRunning GUARDED_BY(lock) = false;             // true exactly while timer is resumed
+  bool timerRunning GUARDED_BY(lock) = false;  // true exactly while timer is resumed
   bool shuttingDown GUARDED_BY(lock) = false;
 };
 

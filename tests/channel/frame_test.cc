@@ -28,7 +28,8 @@ TEST(FrameTest, PayloadCarriesItsFrameAndZeroPadding) {
   Payload payload = Payload::copyOf(std::string_view("{\"type\":\"x\"}"));
   const auto frame = payload.frame();
   EXPECT_EQ(Bytes(frame.begin(), frame.end()), frameMessage(payload.bytes()));
-  for (std::size_t i = 0; i < kPayloadPadding; ++i) EXPECT_EQ(payload.data()[payload.size() + i], 0);
+  for (std::size_t i = 0; i < kPayloadPadding; ++i)
+    EXPECT_EQ(payload.data()[payload.size() + i], 0);
   EXPECT_EQ(Payload(0).frame().size(), 4u);
 }
 

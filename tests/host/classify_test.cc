@@ -28,15 +28,16 @@ TEST(ClassifyTest, DecodesEscapesAndLetsTheLastTypeCount) {
 }
 
 TEST(ClassifyTest, HasNoTypeUnlessAValidObjectWithAStringType) {
-  for (std::string_view text : {"{}", "[1,2]", "5", "\"hello\"", "", "not json", "{\"type\":\"hello\"",
-                                R"({"type":7})", R"({"type":null})", R"({"type":["hello"]})",
-                                R"({"type":{"type":"hello"}})", R"({"kind":"hello"})",
-                                R"({"type":"hello"} trailing)"}) {
+  for (std::string_view text :
+       {"{}", "[1,2]", "5", "\"hello\"", "", "not json", "{\"type\":\"hello\"", R"({"type":7})",
+        R"({"type":null})", R"({"type":["hello"]})", R"({"type":{"type":"hello"}})",
+        R"({"kind":"hello"})", R"({"type":"hello"} trailing)"}) {
     EXPECT_EQ(typeOf(text), std::nullopt) << text;
   }
   EXPECT_EQ(typeOf("{\"type\":\"h\xff\"}"), std::nullopt) << "invalid UTF-8";
   EXPECT_EQ(typeOf("{\"type\":\"hello\",\"x\":\"\xc3\x28\"}"), std::nullopt) << "invalid UTF-8";
-  std::string deep = R"({"type":"hello","x":)" + std::string(5000, '[') + std::string(5000, ']') + "}";
+  std::string deep =
+      R"({"type":"hello","x":)" + std::string(5000, '[') + std::string(5000, ']') + "}";
   EXPECT_EQ(typeOf(deep), std::nullopt) << "nesting past the parser's limit";
   EXPECT_EQ(typeOf(std::string(1048576, '[')), std::nullopt);
 }

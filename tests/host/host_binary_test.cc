@@ -21,11 +21,12 @@ bool exitedWithZero(std::optional<int> status) {
 
 class HostBinaryTest : public ::testing::Test {
  protected:
-  HostProcess& start(std::vector<std::string> arguments = {"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"},
-                     const std::string& executable = hostExecutable()) {
-    host_ = std::make_unique<HostProcess>(executable,
-                                          std::map<std::string, std::string>{{"OSTREL_SOCKET_PATH", socket_}},
-                                          std::move(arguments));
+  HostProcess& start(
+      std::vector<std::string> arguments = {"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"},
+      const std::string& executable = hostExecutable()) {
+    host_ = std::make_unique<HostProcess>(
+        executable, std::map<std::string, std::string>{{"OSTREL_SOCKET_PATH", socket_}},
+        std::move(arguments));
     EXPECT_TRUE(host_->started());
     return *host_;
   }
@@ -55,8 +56,11 @@ class HostBinaryTest : public ::testing::Test {
 
 TEST_F(HostBinaryTest, WithoutTheApplicationItSaysUnavailableAndExitsZeroAtEndOfInput) {
   for (auto arguments : std::vector<std::vector<std::string>>{
-           {}, {"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"},
-           {"/path/to/manifest.json", "addon@example.org"}, {"--help"}, {"-x", "--version", ""}}) {
+           {},
+           {"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"},
+           {"/path/to/manifest.json", "addon@example.org"},
+           {"--help"},
+           {"-x", "--version", ""}}) {
     HostProcess& host = start(arguments);
     const auto first = host.readFrame();
     ASSERT_TRUE(first);
@@ -96,7 +100,8 @@ TEST_F(HostBinaryTest, RelaysApplicationFramesWrittenInAwkwardSplits) {
   Bytes stream;
   for (int i = 0; i < 300; ++i) {
     const std::size_t size = i % 50 == 0 ? 300000 : random() % 3000;
-    std::string payload = std::to_string(i) + ":" + std::string(size, static_cast<char>('a' + i % 26));
+    std::string payload =
+        std::to_string(i) + ":" + std::string(size, static_cast<char>('a' + i % 26));
     const Bytes frame = frameOf(payload);
     stream.insert(stream.end(), frame.begin(), frame.end());
     payloads.push_back(std::move(payload));
@@ -105,7 +110,8 @@ TEST_F(HostBinaryTest, RelaysApplicationFramesWrittenInAwkwardSplits) {
     std::mt19937 splits(777);
     for (std::size_t offset = 0; offset < stream.size();) {
       const std::size_t piece = std::min<std::size_t>(1 + splits() % 9000, stream.size() - offset);
-      if (!connection_.send(Bytes(stream.begin() + offset, stream.begin() + offset + piece))) return;
+      if (!connection_.send(Bytes(stream.begin() + offset, stream.begin() + offset + piece)))
+        return;
       offset += piece;
     }
   });
@@ -196,7 +202,8 @@ TEST_F(HostBinaryTest, OpenAppLaunchesTheEnclosingBundleDetachedFromTheBrowsersP
   fs::copy_file(OSTREL_RECORDING_HOST, executable);
   const std::string record = dir_.file("launches.txt");
   FakeApp app(socket_);
-  HostProcess host(executable, {{"OSTREL_SOCKET_PATH", socket_}, {"OSTREL_TEST_LAUNCH_RECORD", record}});
+  HostProcess host(executable,
+                   {{"OSTREL_SOCKET_PATH", socket_}, {"OSTREL_TEST_LAUNCH_RECORD", record}});
   ASSERT_EQ(textOf(host.readFrame()), kConnected);
   auto connection = app.accept();
   ASSERT_TRUE(connection);

@@ -71,7 +71,8 @@ TEST_F(HostReconnectTest, TheApplicationComingAndGoingAlternatesStatusAndReplays
   EXPECT_TRUE(host_.staysQuiet(2500ms)) << "failing attempts write nothing";
   host_.closeInput();
   EXPECT_TRUE(exitedWithZero(host_.waitExit()));
-  EXPECT_TRUE(host_.staysQuiet(0ms) || readsEndOfStream(host_.output(), 0ms)) << "no status at exit";
+  EXPECT_TRUE(host_.staysQuiet(0ms) || readsEndOfStream(host_.output(), 0ms))
+      << "no status at exit";
   EXPECT_EQ(host_.errorOutput(), "");
 }
 

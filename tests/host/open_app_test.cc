@@ -13,11 +13,11 @@ TEST(OpenAppTest, TheBundleLiesThreeLevelsAboveTheExecutable) {
 }
 
 TEST(OpenAppTest, NoBundleUnlessTheExtensionIsExactlyApp) {
-  for (const char* path : {"/Applications/Example.App/Contents/MacOS/host",
-                           "/Applications/Example.apps/Contents/MacOS/host",
-                           "/Applications/Example/Contents/MacOS/host",
-                           "/usr/local/bin/host", "/Contents/MacOS/host", "/MacOS/host", "host",
-                           "/opt/app/Contents/MacOS/host", "/opt/.app/Contents/MacOS/host"}) {
+  for (const char* path :
+       {"/Applications/Example.App/Contents/MacOS/host",
+        "/Applications/Example.apps/Contents/MacOS/host",
+        "/Applications/Example/Contents/MacOS/host", "/usr/local/bin/host", "/Contents/MacOS/host",
+        "/MacOS/host", "host", "/opt/app/Contents/MacOS/host", "/opt/.app/Contents/MacOS/host"}) {
     EXPECT_EQ(enclosingBundle(path), std::nullopt) << path;
   }
 }

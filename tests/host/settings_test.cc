@@ -46,7 +46,8 @@ TEST(SettingsTest, TheDefaultLiesBelowTheHomeDirectory) {
   ScopedVariable variable(kSocketPathVariable, nullptr);
   {
     ScopedVariable home("HOME", "/home/u");
-    EXPECT_EQ(settleSettings().socketPath, "/home/u/Library/Application Support/ostrel/browser.sock");
+    EXPECT_EQ(settleSettings().socketPath,
+              "/home/u/Library/Application Support/ostrel/browser.sock");
   }
   {
     ScopedVariable home("HOME", nullptr);

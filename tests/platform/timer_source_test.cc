@@ -14,7 +14,8 @@ namespace {
 using namespace std::chrono_literals;
 using testing::waitUntil;
 
-std::unique_ptr<TimerSource> makeTimer(std::atomic<int>& ticks, std::chrono::milliseconds interval) {
+std::unique_ptr<TimerSource> makeTimer(std::atomic<int>& ticks,
+                                       std::chrono::milliseconds interval) {
   auto queue = std::make_shared<SerialQueue>("ostrel.test.timer");
   auto timer = std::make_unique<TimerSource>(queue);
   timer->schedule(interval, interval, 1ms);

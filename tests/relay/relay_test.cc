@@ -155,7 +155,8 @@ TEST_F(RelayReaderTest, FramesSplitAcrossReadsArriveWhole) {
 
 TEST_F(RelayReaderTest, SeveralFramesInOneReadAndATrailingPart) {
   const Bytes last = frameOf("last");
-  send(concat({frameOf("one"), frameOf(""), frameOf("three"), Bytes(last.begin(), last.begin() + 5)}));
+  send(concat(
+      {frameOf("one"), frameOf(""), frameOf("three"), Bytes(last.begin(), last.begin() + 5)}));
   EXPECT_EQ(f_.nextOutput(), "one");
   EXPECT_EQ(f_.nextOutput(), "");
   EXPECT_EQ(f_.nextOutput(), "three");

@@ -1,6 +1,7 @@
 // Stands in for the launcher program in tests. Appends one line per start to
 // the file named by OSTREL_TEST_LAUNCH_RECORD:
-//   <arguments separated by '|'> stdin=<target> stdout=<target> sigpipe=<default|other> mask=<empty|blocked>
+//   <arguments separated by '|'> stdin=<target> stdout=<target> sigpipe=<default|other>
+//   mask=<empty|blocked>
 #include <signal.h>
 #include <unistd.h>
 

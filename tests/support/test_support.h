@@ -95,7 +95,8 @@ class FakeApp {
 class HostProcess {
  public:
   HostProcess(const std::string& executable, std::map<std::string, std::string> environment,
-              std::vector<std::string> arguments = {"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"});
+              std::vector<std::string> arguments = {
+                  "chrome-extension://abcdefghijklmnopabcdefghijklmnop/"});
   ~HostProcess();
 
   bool started() const { return pid_ > 0; }

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <climits>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -18,8 +18,7 @@ struct AppOptions {
 };
 
 // The options, or an error in words in `error`.
-std::optional<AppOptions> parseAppOptions(const std::vector<std::string>& args,
-                                          std::string& error);
+std::optional<AppOptions> parseAppOptions(const std::vector<std::string>& args, std::string& error);
 
 extern const char* const kAppHelp;
 

@@ -8,13 +8,12 @@ namespace ostrel::standins {
 std::string clockText(std::chrono::system_clock::time_point when) {
   using namespace std::chrono;
   const std::time_t seconds = system_clock::to_time_t(when);
-  const auto millis =
-      duration_cast<milliseconds>(when.time_since_epoch()).count() % 1000;
+  const auto millis = duration_cast<milliseconds>(when.time_since_epoch()).count() % 1000;
   std::tm local{};
   localtime_r(&seconds, &local);
   char text[16];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
-                local.tm_sec, static_cast<int>(millis < 0 ? millis + 1000 : millis));
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+                static_cast<int>(millis < 0 ? millis + 1000 : millis));
   return text;
 }
 

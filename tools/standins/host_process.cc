@@ -49,8 +49,8 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return result;
 }
 
-int spawn(std::vector<std::string> argv, std::vector<std::string> env,
-          const Pipes& pipes, pid_t& pid) {
+int spawn(std::vector<std::string> argv, std::vector<std::string> env, const Pipes& pipes,
+          pid_t& pid) {
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attributes;
   posix_spawn_file_actions_init(&actions);
@@ -66,8 +66,7 @@ int spawn(std::vector<std::string> argv, std::vector<std::string> env,
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
   const std::vector<char*> args = pointers(argv);
   const std::vector<char*> envp = pointers(env);
-  const int result =
-      posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), envp.data());
+  const int result = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   return result;

@@ -33,10 +33,17 @@ std::string escapedText(std::span<const std::uint8_t> bytes) {
   out.reserve(bytes.size());
   for (std::uint8_t byte : bytes) {
     switch (byte) {
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: out += static_cast<char>(byte);
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        out += static_cast<char>(byte);
     }
   }
   return out;

@@ -35,8 +35,8 @@ TEST(StandinBrowser, StartsTheHostAsABrowserDoesAndPrintsItsFrames) {
                   "printf '\\045\\000\\000\\000{\"type\":\"status\",\"app\":\"unavailable\"}'\n"
                   "exec cat");
   ToolProcess browser({OSTREL_STANDIN_BROWSER, "--host", host, "--socket", "/tmp/x.sock",
-                       "--origin", "chrome-extension://abc/", "--wait", "0",
-                       R"({"type":"hello"})", "[1,2]"});
+                       "--origin", "chrome-extension://abc/", "--wait", "0", R"({"type":"hello"})",
+                       "[1,2]"});
   EXPECT_EQ(exitCode(browser.wait()), 0) << browser.err();
   EXPECT_EQ(fileText(dir.path() + "/seen"), "chrome-extension://abc/|/tmp/x.sock");
   const std::string& out = browser.out();
@@ -51,11 +51,12 @@ TEST(StandinBrowser, StartsTheHostAsABrowserDoesAndPrintsItsFrames) {
 
 TEST(StandinBrowser, PassesTheExitStatusOnAndNamesEveryFault) {
   TempDir dir;
-  const std::string host = dir.script(
-      "host", "printf '\\043\\000\\000\\000{\"type\":\"status\",\"app\":\"connected\"}'\n"
-              "printf 'xyz'\n"
-              "echo 'something went wrong' >&2\n"
-              "exit 3");
+  const std::string host =
+      dir.script("host",
+                 "printf '\\043\\000\\000\\000{\"type\":\"status\",\"app\":\"connected\"}'\n"
+                 "printf 'xyz'\n"
+                 "echo 'something went wrong' >&2\n"
+                 "exit 3");
   ToolProcess browser({OSTREL_STANDIN_BROWSER, "--host", host, "--wait", "0", "{}"});
   EXPECT_EQ(exitCode(browser.wait()), 3);
   EXPECT_NE(browser.out().find("status: connected"), std::string::npos);

@@ -49,8 +49,8 @@ void ToolProcess::signal(int number) { ::kill(pid_, number); }
 bool ToolProcess::pump(std::chrono::steady_clock::time_point deadline) {
   pollfd fds[2] = {{output_, POLLIN, 0}, {errors_, POLLIN, 0}};
   if (output_ < 0 && errors_ < 0) return false;
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
   if (left.count() <= 0 || ::poll(fds, 2, static_cast<int>(left.count())) <= 0) return false;
   char buffer[65536];
   for (int i = 0; i < 2; ++i) {
@@ -92,7 +92,8 @@ std::optional<int> ToolProcess::wait() {
 }
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-standins-XXXXXX").string();
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "ostrel-standins-XXXXXX").string();
   if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
 }
 
