@@ -1,5 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the checked-in fuzz corpus: python3 fuzz/make_corpus.py fuzz/corpus
+"""Writes the hand-made part of the fuzz corpus: python3 fuzz/make_corpus.py fuzz/corpus
+
+The files named by a hash were added later by libFuzzer's -merge=1 from longer
+runs; they only add coverage and can be regenerated the same way.
 
 Inputs are laid out the way the targets take them apart with libFuzzer's
 FuzzedDataProvider: raw bytes from the front, numbers and flags from the back.
