@@ -23,8 +23,8 @@ std::vector<std::string> moduleCandidates(const std::optional<std::string>& exec
   std::vector<std::string> candidates;
   if (executable) {
     const std::string dir = directoryOf(*executable);
-    candidates.push_back(dir + "/" OSTREL_TYPE_PARSER_NAME);
-    candidates.push_back(dir + "/" OSTREL_TYPE_PARSER_RELATIVE_DIR "/" OSTREL_TYPE_PARSER_NAME);
+    candidates.emplace_back(dir + "/" OSTREL_TYPE_PARSER_NAME);
+    candidates.emplace_back(dir + "/" OSTREL_TYPE_PARSER_RELATIVE_DIR "/" OSTREL_TYPE_PARSER_NAME);
   }
   candidates.push_back(OSTREL_TYPE_PARSER_INSTALLED);
   candidates.push_back(OSTREL_TYPE_PARSER_BUILT);

@@ -14,8 +14,10 @@
 
 namespace ostrel {
 
-// Nothing when the payload is not valid JSON (nesting deeper than the
-// parser's limit included), not an object, or has no string "type". The
+// Nothing when the payload is not valid JSON (nesting deeper than 1024
+// levels, and numbers beyond 64-bit integers or doubles, are past the
+// parser's limits and count as invalid), not an object, or has no string
+// "type". The
 // parser module is loaded on the first call (see type_parser.h).
 std::optional<std::string> messageType(const Payload& payload);
 

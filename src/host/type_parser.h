@@ -19,10 +19,13 @@ extern "C" {
 // decoded; when "type" occurs more than once, the last occurrence counts.
 // Returns 1 and points `type` at the decoded value (valid until the next
 // call) when there is such a string; 0 when the payload is not valid JSON,
-// not an object, or has no string "type". Not thread-safe.
+// not an object, or has no string "type". Not thread-safe. Like nesting
+// deeper than 1024 levels, a number beyond the parser's range (an integer
+// that needs more than 64 bits, or a magnitude a double cannot hold, such
+// as 1e400) counts as a parse failure.
 int ostrel_message_type(const uint8_t* payload, size_t size, const char** type, size_t* typeLength);
 
-typedef int (*OstrelMessageTypeFunction)(const uint8_t*, size_t, const char**, size_t*);
+using OstrelMessageTypeFunction = int (*)(const uint8_t*, size_t, const char**, size_t*);
 }
 
 #define OSTREL_MESSAGE_TYPE_SYMBOL "ostrel_message_type"

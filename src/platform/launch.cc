@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <thread>
 
-extern char** environ;
+extern char** environ;  // NOLINT(readability-redundant-declaration): not every system declares it
 
 namespace ostrel {
 namespace {

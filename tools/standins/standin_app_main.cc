@@ -79,7 +79,10 @@ class StandinApp {
     if (fds[1].revents) onListenerReady();
     if (fds[2].revents) onStdin();
     for (std::size_t i = 0; i < ids.size(); ++i) {
-      if (fds[3 + i].revents) onConnectionReady(ids[i], fds[3 + i].revents);
+      // A line typed on standard input ("/close") may have closed it already.
+      if (fds[3 + i].revents && connections_.count(ids[i]) != 0) {
+        onConnectionReady(ids[i], fds[3 + i].revents);
+      }
     }
   }
 
