@@ -26,8 +26,8 @@ std::vector<std::string> moduleCandidates(const std::optional<std::string>& exec
     candidates.emplace_back(dir + "/" OSTREL_TYPE_PARSER_NAME);
     candidates.emplace_back(dir + "/" OSTREL_TYPE_PARSER_RELATIVE_DIR "/" OSTREL_TYPE_PARSER_NAME);
   }
-  candidates.push_back(OSTREL_TYPE_PARSER_INSTALLED);
-  candidates.push_back(OSTREL_TYPE_PARSER_BUILT);
+  candidates.emplace_back(OSTREL_TYPE_PARSER_INSTALLED);
+  candidates.emplace_back(OSTREL_TYPE_PARSER_BUILT);
   return candidates;
 }
 
