@@ -14,30 +14,7 @@ namespace {
 
 constexpr std::size_t kMaxPayload = 1048576;
 
-class DyingPeers : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(app.listening());
-    ASSERT_TRUE(host.started());
-    std::optional<AppConnection> accepted = app.accept();
-    ASSERT_TRUE(accepted);
-    connection = std::move(accepted);
-    ASSERT_EQ(host.readFrame(), bytesOf(kConnected));
-  }
-
-  void expectCleanExit() {
-    host.closeInput();
-    const std::optional<int> status = host.waitExit();
-    ASSERT_TRUE(status);
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
-    EXPECT_EQ(host.errorOutput(), "");
-  }
-
-  TempDir dir;
-  FakeApp app{dir.file("app.sock")};
-  HostProcess host{hostExecutable(), {{"OSTREL_SOCKET_PATH", dir.file("app.sock")}}};
-  std::optional<AppConnection> connection;
-};
+using DyingPeers = ConnectedHostTest;
 
 TEST_F(DyingPeers, ApplicationDyingInsideItsFrameLeavesNoPartOfIt) {
   Bytes burst = frameOf("whole before");

@@ -5,6 +5,7 @@
 // /proc: its descriptors, memory, threads and child processes. Linux only.
 // Also deterministic payload patterns for large-traffic tests.
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -52,6 +53,26 @@ Bytes frameOfBytes(const Bytes& payload);
 // `size` bytes whose content depends on `index` and on the position, so that
 // a lost, repeated or misplaced byte shows.
 Bytes patternPayload(std::uint32_t index, std::size_t size);
+
+// A host started with the application listening, its start-up connection
+// accepted and its "connected" status read.
+class ConnectedHostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(app.listening());
+    ASSERT_TRUE(host.started());
+    std::optional<AppConnection> accepted = app.accept();
+    ASSERT_TRUE(accepted);
+    connection = std::move(accepted);
+    ASSERT_EQ(host.readFrame(), bytesOf(kConnected));
+  }
+  void expectCleanExit() { EXPECT_TRUE(endsCleanly(host)); }
+
+  TempDir dir;
+  FakeApp app{dir.file("app.sock")};
+  HostProcess host{hostExecutable(), {{"OSTREL_SOCKET_PATH", dir.file("app.sock")}}};
+  std::optional<AppConnection> connection;
+};
 
 }  // namespace ostrel::testing
 

@@ -13,17 +13,8 @@ namespace {
 
 constexpr std::size_t kMaxPayload = 1048576;
 
-class HostilePayloads : public ::testing::Test {
+class HostilePayloads : public ConnectedHostTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(app.listening());
-    ASSERT_TRUE(host.started());
-    std::optional<AppConnection> accepted = app.accept();
-    ASSERT_TRUE(accepted);
-    connection = std::move(accepted);
-    ASSERT_EQ(host.readFrame(), bytesOf(kConnected));
-  }
-
   // Browser to application, then back, unchanged.
   void expectRelayedBothWays(const Bytes& payload) {
     ASSERT_TRUE(host.send(frameOfBytes(payload)));
@@ -40,17 +31,8 @@ class HostilePayloads : public ::testing::Test {
   void expectAliveAndCleanExit() {
     ASSERT_TRUE(host.sendFrame(R"({"type":"still there"})"));
     EXPECT_EQ(connection->readFrame(), bytesOf(R"({"type":"still there"})"));
-    host.closeInput();
-    const std::optional<int> status = host.waitExit();
-    ASSERT_TRUE(status);
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
-    EXPECT_EQ(host.errorOutput(), "");
+    EXPECT_TRUE(endsCleanly(host));
   }
-
-  TempDir dir;
-  FakeApp app{dir.file("app.sock")};
-  HostProcess host{hostExecutable(), {{"OSTREL_SOCKET_PATH", dir.file("app.sock")}}};
-  std::optional<AppConnection> connection;
 };
 
 TEST_F(HostilePayloads, DeepNestingOfTheLargestSizeIsForwarded) {

@@ -109,11 +109,7 @@ TEST(InterruptedTraffic, SignalsDuringHeavyTrafficLoseOrRepeatNoByte) {
   std::cout << "signals sent to the host's threads: " << signalsSent.load() << "\n";
 
   EXPECT_TRUE(host.staysQuiet(std::chrono::milliseconds(100)));  // nothing repeated at the end
-  host.closeInput();
-  const std::optional<int> status = host.waitExit();
-  ASSERT_TRUE(status);
-  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
-  EXPECT_EQ(host.errorOutput(), "");
+  EXPECT_TRUE(endsCleanly(host));
 }
 
 }  // namespace

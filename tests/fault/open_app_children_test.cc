@@ -67,11 +67,7 @@ TEST(OpenAppChildren, RepeatedLaunchesLeaveNoZombies) {
   });
   EXPECT_TRUE(helpersGone) << threads << " threads, " << threadsBefore << " before the launches";
 
-  host.closeInput();
-  const std::optional<int> status = host.waitExit();
-  ASSERT_TRUE(status);
-  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
-  EXPECT_EQ(host.errorOutput(), "");
+  EXPECT_TRUE(endsCleanly(host));
 }
 
 }  // namespace

@@ -22,32 +22,10 @@ int pendingBytes(int fd) {
   return ::ioctl(fd, FIONREAD, &pending) == 0 ? pending : -1;
 }
 
-class StalledPeers : public ::testing::Test {
+class StalledPeers : public ConnectedHostTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(app.listening());
-    ASSERT_TRUE(host.started());
-    std::optional<AppConnection> accepted = app.accept();
-    ASSERT_TRUE(accepted);
-    connection = std::move(accepted);
-    ASSERT_EQ(host.readFrame(), bytesOf(kConnected));
-  }
-
-  void expectCleanExit() {
-    host.closeInput();
-    const std::optional<int> status = host.waitExit();
-    ASSERT_TRUE(status);
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
-    EXPECT_EQ(host.errorOutput(), "");
-  }
-
   // Ends the host, so that a peer's thread blocked on it returns.
   void stopHost() { ::kill(host.pid(), SIGKILL); }
-
-  TempDir dir;
-  FakeApp app{dir.file("app.sock")};
-  HostProcess host{hostExecutable(), {{"OSTREL_SOCKET_PATH", dir.file("app.sock")}}};
-  std::optional<AppConnection> connection;
 };
 
 TEST_F(StalledPeers, ApplicationThatStopsReadingLosesNothingOnceItReadsAgain) {

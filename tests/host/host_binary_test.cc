@@ -15,10 +15,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-bool exitedWithZero(std::optional<int> status) {
-  return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
-}
-
 class HostBinaryTest : public ::testing::Test {
  protected:
   HostProcess& start(

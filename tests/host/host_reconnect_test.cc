@@ -16,10 +16,6 @@ using namespace std::chrono_literals;
 // Ticks may come up to 2.5 s apart; leave room for a loaded machine.
 constexpr auto kTickDeadline = 6000ms;
 
-bool exitedWithZero(std::optional<int> status) {
-  return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
-}
-
 // Voluntary context switches over every thread of `pid`.
 long voluntarySwitches(pid_t pid) {
   long total = 0;

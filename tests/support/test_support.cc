@@ -291,6 +291,15 @@ std::string HostProcess::errorOutput() {
   return errorText_;
 }
 
+bool exitedWithZero(const std::optional<int>& status) {
+  return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+}
+
+bool endsCleanly(HostProcess& host) {
+  host.closeInput();
+  return exitedWithZero(host.waitExit()) && host.errorOutput().empty();
+}
+
 std::string hostExecutable() { return OSTREL_HOST_EXECUTABLE; }
 
 }  // namespace ostrel::testing

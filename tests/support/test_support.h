@@ -123,6 +123,13 @@ class HostProcess {
   std::string errorText_;
 };
 
+// True when `status`, as waitExit() gives it, says the process exited with 0.
+bool exitedWithZero(const std::optional<int>& status);
+
+// Closes the host's input, as a browser does, and tells whether it then
+// exited with status 0 having written nothing to standard error.
+bool endsCleanly(HostProcess& host);
+
 // The path of the built host executable (set by the build).
 std::string hostExecutable();
 
