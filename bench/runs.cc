@@ -139,6 +139,15 @@ bool roundTrip(Session& session, const PayloadPattern& pattern, std::uint64_t se
   return echo && pattern.matches(sequence, *echo);
 }
 
+// The contestant's connection to the application, or -1 with `error` set
+// when the session did not start or the contestant never connected.
+int acceptApplication(Session& session, std::string& error) {
+  if (!session.ok(error)) return -1;
+  const int connection = session.app().accept(kConnectLimit);
+  if (connection < 0) error = "never connected to the application";
+  return connection;
+}
+
 }  // namespace
 
 std::optional<StartupSample> runStartup(const Contestant& contestant, const std::string& socket,
@@ -156,12 +165,8 @@ std::optional<RoundTripSample> runRoundTrips(const Contestant& contestant,
                                              const std::string& socket, std::size_t count,
                                              std::string& error) {
   Session session(contestant, socket);
-  if (!session.ok(error)) return std::nullopt;
-  const int connection = session.app().accept(kConnectLimit);
-  if (connection < 0) {
-    error = "never connected to the application";
-    return std::nullopt;
-  }
+  const int connection = acceptApplication(session, error);
+  if (connection < 0) return std::nullopt;
   bool echoed = true;
   std::thread app([connection, &echoed] { echoed = echoFrames(connection); });
   const PayloadPattern pattern(kSmallMessage);
@@ -197,12 +202,8 @@ std::optional<ThroughputSample> runThroughput(const Contestant& contestant,
   const PayloadPattern pattern(size);
   const std::vector<std::uint8_t> stream = frameStream(pattern, count);
   Session session(contestant, socket);
-  if (!session.ok(error)) return std::nullopt;
-  const int connection = session.app().accept(kConnectLimit);
-  if (connection < 0) {
-    error = "never connected to the application";
-    return std::nullopt;
-  }
+  const int connection = acceptApplication(session, error);
+  if (connection < 0) return std::nullopt;
   if (!session.greeted(error)) {
     ::close(connection);
     return std::nullopt;
@@ -259,12 +260,8 @@ std::vector<std::optional<IdleSample>> runIdle(const std::vector<const Contestan
     sessions.push_back(
         std::make_unique<Session>(*contestants[i], folder + "/idle" + std::to_string(i) + ".sock"));
     Session& session = *sessions.back();
-    if (!session.ok(errors[i])) continue;
-    const int connection = session.app().accept(kConnectLimit);
-    if (connection < 0) {
-      errors[i] = "never connected to the application";
-      continue;
-    }
+    const int connection = acceptApplication(session, errors[i]);
+    if (connection < 0) continue;
     apps.emplace_back([connection] { echoFrames(connection); });
     ready[i] = session.greeted(errors[i]) && roundTrip(session, pattern, 0, frame);
     if (!ready[i] && errors[i].empty()) errors[i] = "the first round trip failed";
