@@ -19,7 +19,7 @@
 namespace ostrel::bench {
 
 struct StartupSample {
-  double millis;     // spawn to the first status frame read
+  double millis;     // spawn to the first status frame read (socat: to its connection)
   double cpuMicros;  // CPU the contestant had used by then, all threads
 };
 

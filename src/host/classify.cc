@@ -1,66 +1,34 @@
+// Classification with simdjson's DOM parser, which validates the whole text
+// before anything is looked up.
 #include "host/classify.h"
 
-#include <dlfcn.h>
+#include <simdjson.h>
 
-#include <vector>
-
-#include "host/type_parser.h"
-#include "platform/executable_path.h"
+#include <string_view>
 
 namespace ostrel {
-namespace {
 
-static_assert(kPayloadPadding >= 64, "the parser module reads up to 64 bytes past a payload");
-
-std::string directoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
-// Beside the executable, in the installed library folder relative to it,
-// then where this build installs and builds the module.
-std::vector<std::string> moduleCandidates(const std::optional<std::string>& executable) {
-  std::vector<std::string> candidates;
-  if (executable) {
-    const std::string dir = directoryOf(*executable);
-    candidates.emplace_back(dir + "/" OSTREL_TYPE_PARSER_NAME);
-    candidates.emplace_back(dir + "/" OSTREL_TYPE_PARSER_RELATIVE_DIR "/" OSTREL_TYPE_PARSER_NAME);
-  }
-  candidates.emplace_back(OSTREL_TYPE_PARSER_INSTALLED);
-  candidates.emplace_back(OSTREL_TYPE_PARSER_BUILT);
-  return candidates;
-}
-
-OstrelMessageTypeFunction loadParser(const std::optional<std::string>& executable) {
-  for (const std::string& path : moduleCandidates(executable)) {
-    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) continue;
-    if (void* symbol = ::dlsym(module, OSTREL_MESSAGE_TYPE_SYMBOL)) {
-      return reinterpret_cast<OstrelMessageTypeFunction>(symbol);
-    }
-    ::dlclose(module);
-  }
-  return nullptr;
-}
-
-}  // namespace
+static_assert(simdjson::SIMDJSON_PADDING <= kPayloadPadding,
+              "the parser reads past a payload into its padding");
 
 std::optional<std::string> messageType(const Payload& payload) {
-  static const OstrelMessageTypeFunction parse = loadParser(executablePath());
-  if (parse == nullptr) return std::nullopt;
-  const char* type = nullptr;
-  std::size_t length = 0;
-  if (parse(payload.data(), payload.size(), &type, &length) == 0) return std::nullopt;
-  return std::string(type, length);
-}
-
-bool typeParserAvailable() {
-  Payload probe = Payload::copyOf(std::string_view(R"({"type":"x"})"));
-  return messageType(probe).has_value();
-}
-
-bool typeParserLoadableFor(const std::string& executable) {
-  return loadParser(executable) != nullptr;
+  static simdjson::dom::parser parser;
+  simdjson::dom::object object;
+  // The payload's own padding lets the parser work in place, without a copy.
+  if (parser.parse(payload.data(), payload.size(), false).get_object().get(object)) {
+    return std::nullopt;
+  }
+  std::optional<std::string> type;
+  for (const simdjson::dom::key_value_pair field : object) {
+    if (field.key != "type") continue;
+    std::string_view value;
+    if (field.value.get_string().get(value)) {
+      type.reset();  // the last "type" counts, and this one is not a string
+    } else {
+      type.emplace(value);
+    }
+  }
+  return type;
 }
 
 }  // namespace ostrel

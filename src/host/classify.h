@@ -17,15 +17,8 @@ namespace ostrel {
 // Nothing when the payload is not valid JSON (nesting deeper than 1024
 // levels, and numbers beyond 64-bit integers or doubles, are past the
 // parser's limits and count as invalid), not an object, or has no string
-// "type". The
-// parser module is loaded on the first call (see type_parser.h).
+// "type".
 std::optional<std::string> messageType(const Payload& payload);
-
-// True when the parser module could be loaded.
-bool typeParserAvailable();
-
-// True when a host at `executable` would find and load the parser module.
-bool typeParserLoadableFor(const std::string& executable);
 
 }  // namespace ostrel
 

@@ -10,7 +10,6 @@ std::optional<std::string> typeOf(std::string_view text) {
 }
 
 TEST(ClassifyTest, FindsTheStringTypeOfAnObject) {
-  ASSERT_TRUE(typeParserAvailable());
   EXPECT_EQ(typeOf(R"({"type":"hello"})"), "hello");
   EXPECT_EQ(typeOf(" \n{ \"id\" : [1, {\"type\":\"inner\"}],\t\"type\" : \"focus\" } "), "focus");
   EXPECT_EQ(typeOf(R"({"type":"open_app"})"), "open_app");

@@ -3,7 +3,6 @@
 
 #include <sys/stat.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +10,6 @@
 
 #include "commands.h"
 #include "files.h"
-#include "host/classify.h"
 #include "host/settings.h"
 #include "host_probe.h"
 #include "manifest.h"
@@ -141,21 +139,6 @@ void reportProbe(const ProbeResult& result, const std::string& socket, Report& r
   }
 }
 
-// The host reads message types with a module it loads on the first message;
-// without it every message would pass untyped: no replay, no open_app.
-void reportTypeParser(const std::string& hostPath, Report& report) {
-  char resolved[PATH_MAX];
-  const std::string executable = ::realpath(hostPath.c_str(), resolved) ? resolved : hostPath;
-  if (typeParserLoadableFor(executable)) {
-    report.fine("its JSON parser module loads");
-  } else {
-    report.problem(std::string(
-        "its JSON parser module (libostrel-type-parser) is neither beside it nor in its library "
-        "folder; the host would forward every message without reading its type, so nothing would "
-        "be replayed and open_app would not launch the application"));
-  }
-}
-
 // Starts each distinct host once, as the first browser naming it would.
 void probeHosts(const Context& context, const std::vector<FoundManifest>& found, Report& report) {
   std::string socket = socketPath(context.environment);
@@ -174,7 +157,6 @@ void probeHosts(const Context& context, const std::vector<FoundManifest>& found,
     }
     ProbeResult result = probeHost(manifest.path, browserArguments(entry), context.probeDeadline);
     reportProbe(result, socket, report, context.probeDeadline);
-    reportTypeParser(manifest.path, report);
   }
 }
 
