@@ -5,9 +5,9 @@
 // one poll loop, and the event sources registered with it. Private to the
 // platform layer.
 
-#include <atomic>
+#include <poll.h>
+
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,15 +29,14 @@ struct Registration {
   bool isTimer = false;
   Handler eventHandler;
   Handler cancelHandler;
-  int suspendCount = 1;  // created inactive; active at zero
+  bool suspended = true;  // sources are created inactive
   bool cancelled = false;
   // Timers only.
   Clock::time_point nextFire{};
   Clock::duration interval{};
-  Clock::duration leeway{};
   bool scheduled = false;
 
-  bool active() const { return suspendCount == 0 && !cancelled; }
+  bool active() const { return !suspended && !cancelled; }
 };
 
 class QueueCore : public std::enable_shared_from_this<QueueCore> {
@@ -45,10 +44,10 @@ class QueueCore : public std::enable_shared_from_this<QueueCore> {
   explicit QueueCore(std::string label);
   ~QueueCore();
 
-  const std::string& label() const { return label_; }
-  bool isCurrent() const { return std::this_thread::get_id() == threadId_; }
+  // Starts the queue's thread unless it runs already. False when it cannot
+  // run: no wake-up pipe, or the system refused a new thread.
+  bool start() EXCLUDES(mutex_);
 
-  void async(std::function<void()> work) EXCLUDES(mutex_);
   void attach(const std::shared_ptr<Registration>& source) EXCLUDES(mutex_);
 
   // Runs `change` on a registration under the queue's lock, then lets the
@@ -61,30 +60,29 @@ class QueueCore : public std::enable_shared_from_this<QueueCore> {
 
  private:
   void run() EXCLUDES(mutex_);
-  void startThreadIfNeeded() REQUIRES(mutex_);
+  bool startThreadIfNeeded() REQUIRES(mutex_);
   void wake() REQUIRES(mutex_);
-  bool runQueuedWork() REQUIRES(mutex_);
   bool runOneCancellation() REQUIRES(mutex_);
   void waitForEvents() REQUIRES(mutex_);
+  void fireDueTimers() REQUIRES(mutex_);
   int pollTimeoutMs(Clock::time_point now) const REQUIRES(mutex_);
   void invoke(const Handler& handler) REQUIRES(mutex_);
   void drainWakeups() REQUIRES(mutex_);
 
   const std::string label_;
-  int wakeRead_ = -1;
+  int wakeRead_ = -1;  // constant after construction; -1 when the pipe could not be made
   int wakeWrite_ = -1;
-  std::atomic<std::thread::id> threadId_{};
 
   Mutex mutex_;
-  std::deque<std::function<void()>> work_ GUARDED_BY(mutex_);
   std::vector<std::shared_ptr<Registration>> sources_ GUARDED_BY(mutex_);
   bool threadStarted_ GUARDED_BY(mutex_) = false;
   bool polling_ GUARDED_BY(mutex_) = false;
   bool wakePending_ GUARDED_BY(mutex_) = false;
   bool stopping_ GUARDED_BY(mutex_) = false;
   std::thread thread_;
+  std::thread::id threadId_;
   // Used by the queue's thread alone, kept to spare an allocation per wait.
-  std::vector<struct pollfd> pollSet_;
+  std::vector<pollfd> pollSet_;
   std::vector<std::shared_ptr<Registration>> watched_;
 };
 

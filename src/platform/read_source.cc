@@ -1,5 +1,7 @@
 #include "platform/read_source.h"
 
+#include <cassert>
+
 #include "platform/queue_core.h"
 #include "platform/serial_queue.h"
 
@@ -7,34 +9,44 @@ namespace ostrel {
 
 using detail::Registration;
 
-ReadSource::ReadSource(int fd, SerialQueue& queue)
-    : fd_(fd), queue_(queue.core_), registration_(std::make_shared<Registration>()) {
+ReadSource::ReadSource(int fd, std::shared_ptr<SerialQueue> queue)
+    : queue_(std::move(queue)), registration_(std::make_shared<Registration>()) {
   registration_->fd = fd;
-  queue_->attach(registration_);
+  queue_->core_->attach(registration_);
 }
 
 ReadSource::~ReadSource() { cancel(); }
 
 void ReadSource::setEventHandler(std::function<void()> handler) {
   auto shared = std::make_shared<const std::function<void()>>(std::move(handler));
-  queue_->update([&](Registration& r) { r.eventHandler = shared; }, *registration_);
+  queue_->core_->update([&](Registration& r) { r.eventHandler = shared; }, *registration_);
 }
 
 void ReadSource::setCancelHandler(std::function<void()> handler) {
   auto shared = std::make_shared<const std::function<void()>>(std::move(handler));
-  queue_->update([&](Registration& r) { r.cancelHandler = shared; }, *registration_);
+  queue_->core_->update([&](Registration& r) { r.cancelHandler = shared; }, *registration_);
 }
 
 void ReadSource::resume() {
-  queue_->update(
+  queue_->core_->update(
       [](Registration& r) {
-        if (r.suspendCount > 0) --r.suspendCount;
+        assert(r.suspended && "a read source resumed out of turn");
+        r.suspended = false;
+      },
+      *registration_);
+}
+
+void ReadSource::suspend() {
+  queue_->core_->update(
+      [](Registration& r) {
+        assert(!r.suspended && "a read source suspended out of turn");
+        r.suspended = true;
       },
       *registration_);
 }
 
 void ReadSource::cancel() {
-  queue_->update([](Registration& r) { r.cancelled = true; }, *registration_);
+  queue_->core_->update([](Registration& r) { r.cancelled = true; }, *registration_);
 }
 
 }  // namespace ostrel

@@ -6,18 +6,22 @@
 // of stream or has a pending error.
 //
 // Contract:
-//  - It is inactive until resume(); handlers are set before that.
+//  - It is inactive until resume(); handlers are set before that. The queue
+//    must be running (SerialQueue::start() returned true) before resume().
 //  - Invocations run one at a time on the queue. When one returns while the
 //    condition persists (unread data remains, say), another follows: the
 //    watch is level-triggered. The handler does the reading; the source
 //    never reads.
+//  - suspend() and resume() alternate, beginning with resume(). While
+//    suspended, no new invocation begins.
 //  - cancel() may be called from any thread, a handler of its own included.
 //    After it, no new invocation begins; one already under way is not
 //    interrupted. The cancel handler then runs once, on the queue, after
-//    that invocation has returned.
+//    that invocation has returned, suspended or not.
 //  - The source never closes the descriptor. It must stay open until the
 //    cancel handler has run, which is where its owner closes it.
 //  - Destroying a source cancels it.
+//  - The source holds its queue: the queue lives as long as the source.
 
 #include <functional>
 #include <memory>
@@ -26,13 +30,12 @@ namespace ostrel {
 
 class SerialQueue;
 namespace detail {
-class QueueCore;
 struct Registration;
 }  // namespace detail
 
 class ReadSource {
  public:
-  ReadSource(int fd, SerialQueue& queue);
+  ReadSource(int fd, std::shared_ptr<SerialQueue> queue);
   ~ReadSource();
   ReadSource(const ReadSource&) = delete;
   ReadSource& operator=(const ReadSource&) = delete;
@@ -40,13 +43,11 @@ class ReadSource {
   void setEventHandler(std::function<void()> handler);
   void setCancelHandler(std::function<void()> handler);
   void resume();
+  void suspend();
   void cancel();
 
-  int descriptor() const { return fd_; }
-
  private:
-  const int fd_;
-  std::shared_ptr<detail::QueueCore> queue_;
+  std::shared_ptr<SerialQueue> queue_;
   std::shared_ptr<detail::Registration> registration_;
 };
 

@@ -1,9 +1,10 @@
 #include "platform/serial_queue.h"
 
-#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <system_error>
 
 #include "platform/descriptors.h"
 #include "platform/queue_core.h"
@@ -16,11 +17,7 @@ SerialQueue::SerialQueue(std::string label)
 
 SerialQueue::~SerialQueue() { core_->stop(); }
 
-const std::string& SerialQueue::label() const { return core_->label(); }
-
-void SerialQueue::async(std::function<void()> work) { core_->async(std::move(work)); }
-
-bool SerialQueue::isCurrent() const { return core_->isCurrent(); }
+bool SerialQueue::start() { return core_->start(); }
 
 namespace detail {
 
@@ -37,12 +34,9 @@ QueueCore::~QueueCore() {
   if (wakeWrite_ >= 0) ::close(wakeWrite_);
 }
 
-void QueueCore::async(std::function<void()> work) {
+bool QueueCore::start() {
   MutexLock lock(mutex_);
-  if (stopping_) return;
-  work_.push_back(std::move(work));
-  startThreadIfNeeded();
-  wake();
+  return startThreadIfNeeded();
 }
 
 void QueueCore::attach(const std::shared_ptr<Registration>& source) {
@@ -53,36 +47,42 @@ void QueueCore::attach(const std::shared_ptr<Registration>& source) {
 void QueueCore::update(const std::function<void(Registration&)>& change, Registration& source) {
   MutexLock lock(mutex_);
   change(source);
-  if (source.active() || source.cancelled) startThreadIfNeeded();
   wake();
 }
 
 void QueueCore::stop() {
+  std::thread::id running;
   {
     MutexLock lock(mutex_);
     stopping_ = true;
-    work_.clear();
+    running = threadId_;
     wake();
   }
   if (!thread_.joinable()) return;
-  if (isCurrent()) {
+  if (running == std::this_thread::get_id()) {
     thread_.detach();  // a handler of this queue let go of it; the loop ends after the handler
   } else {
     thread_.join();
   }
 }
 
-void QueueCore::startThreadIfNeeded() {
-  if (threadStarted_ || stopping_) return;
+bool QueueCore::startThreadIfNeeded() {
+  if (threadStarted_) return true;
+  if (stopping_ || wakeRead_ < 0) return false;
+  try {
+    thread_ = std::thread([self = shared_from_this()] { self->run(); });
+  } catch (const std::system_error&) {
+    return false;  // a process limit: the caller treats the queue as unable to run
+  }
   threadStarted_ = true;
-  thread_ = std::thread([self = shared_from_this()] { self->run(); });
   threadId_ = thread_.get_id();
+  return true;
 }
 
 // Writes at most one byte per wait: only a thread blocked in poll needs it,
 // and the loop looks at every source again after each wait.
 void QueueCore::wake() {
-  if (!polling_ || wakePending_ || wakeWrite_ < 0) return;
+  if (!polling_ || wakePending_) return;
   const char byte = 0;
   ssize_t n;
   do {
@@ -111,27 +111,18 @@ void QueueCore::invoke(const Handler& handler) NO_THREAD_SAFETY_ANALYSIS {
   mutex_.lock();
 }
 
-bool QueueCore::runQueuedWork() {
-  if (work_.empty()) return false;
-  auto work = std::make_shared<const std::function<void()>>(std::move(work_.front()));
-  work_.pop_front();
-  invoke(work);
-  return true;
-}
-
 // Each cancelled source leaves the queue exactly once, its cancel handler run
 // after any invocation that was under way (the queue is serial).
 bool QueueCore::runOneCancellation() {
-  for (auto it = sources_.begin(); it != sources_.end(); ++it) {
-    if (!(*it)->cancelled) continue;
-    std::shared_ptr<Registration> source = *it;
-    sources_.erase(it);
-    Handler onCancel = std::move(source->cancelHandler);
-    source->eventHandler.reset();
-    invoke(onCancel);
-    return true;
-  }
-  return false;
+  const auto it = std::find_if(sources_.begin(), sources_.end(),
+                               [](const auto& source) { return source->cancelled; });
+  if (it == sources_.end()) return false;
+  std::shared_ptr<Registration> source = *it;
+  sources_.erase(it);
+  Handler onCancel = std::move(source->cancelHandler);
+  source->eventHandler.reset();
+  invoke(onCancel);
+  return true;
 }
 
 int QueueCore::pollTimeoutMs(Clock::time_point now) const {
@@ -168,12 +159,16 @@ void QueueCore::waitForEvents() NO_THREAD_SAFETY_ANALYSIS {
   if (ready < 0) return;  // interrupted: look at the sources again
 
   // Data, end of stream and errors all count as readable; the handler finds
-  // out which by reading. A source cancelled meanwhile is skipped.
+  // out which by reading. A source suspended or cancelled meanwhile is
+  // skipped.
   for (std::size_t i = 0; i < watched_.size(); ++i) {
     if (pollSet_[i + 1].revents != 0 && watched_[i]->active()) invoke(watched_[i]->eventHandler);
   }
   watched_.clear();
+  fireDueTimers();
+}
 
+void QueueCore::fireDueTimers() {
   const Clock::time_point now = Clock::now();
   std::vector<std::shared_ptr<Registration>> due;
   for (const auto& source : sources_) {
@@ -198,7 +193,6 @@ void QueueCore::run() NO_THREAD_SAFETY_ANALYSIS {
   setCurrentThreadName(label_);
   mutex_.lock();
   while (!stopping_) {
-    if (runQueuedWork()) continue;
     if (runOneCancellation()) continue;
     waitForEvents();
   }

@@ -1,5 +1,7 @@
 #include "platform/timer_source.h"
 
+#include <cassert>
+
 #include "platform/queue_core.h"
 #include "platform/serial_queue.h"
 
@@ -16,14 +18,12 @@ TimerSource::TimerSource(std::shared_ptr<SerialQueue> queue)
 
 TimerSource::~TimerSource() { cancel(); }
 
-void TimerSource::schedule(std::chrono::nanoseconds firstDelay, std::chrono::nanoseconds interval,
-                           std::chrono::nanoseconds leeway) {
+void TimerSource::schedule(std::chrono::nanoseconds firstDelay, std::chrono::nanoseconds interval) {
   const Clock::time_point first = Clock::now() + firstDelay;
   queue_->core_->update(
       [&](Registration& r) {
         r.nextFire = first;
         r.interval = interval;
-        r.leeway = leeway;
         r.scheduled = true;
       },
       *registration_);
@@ -35,32 +35,28 @@ void TimerSource::setEventHandler(std::function<void()> handler) {
 }
 
 bool TimerSource::resume() {
-  bool done = false;
+  if (!queue_->start()) return false;
   const Clock::time_point now = Clock::now();
   queue_->core_->update(
       [&](Registration& r) {
-        if (r.suspendCount != 1 || r.cancelled) return;
-        r.suspendCount = 0;
-        done = true;
+        assert(r.suspended && "a timer resumed out of turn");
+        r.suspended = false;
         // Skip the marks that passed while suspended.
         if (r.scheduled && r.interval > Clock::duration::zero() && r.nextFire <= now) {
           r.nextFire += r.interval * ((now - r.nextFire) / r.interval + 1);
         }
       },
       *registration_);
-  return done;
+  return true;
 }
 
-bool TimerSource::suspend() {
-  bool done = false;
+void TimerSource::suspend() {
   queue_->core_->update(
-      [&](Registration& r) {
-        if (r.suspendCount != 0 || r.cancelled) return;
-        r.suspendCount = 1;
-        done = true;
+      [](Registration& r) {
+        assert(!r.suspended && "a timer suspended out of turn");
+        r.suspended = true;
       },
       *registration_);
-  return done;
 }
 
 void TimerSource::cancel() {

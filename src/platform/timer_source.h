@@ -6,12 +6,13 @@
 //
 // Contract:
 //  - It is created suspended: nothing is delivered until the first resume().
-//    resume() and suspend() must alternate, beginning with resume(); a call
-//    out of turn is refused (returns false) and changes nothing.
-//  - Ticks fall on the marks first deadline + k * interval, up to `leeway`
-//    late. Marks that pass while the timer is suspended, or while a tick's
-//    handler is still running, are not delivered afterwards: the next tick
-//    comes at the next mark.
+//    resume() and suspend() alternate, beginning with resume(); a call out
+//    of turn is a programming error (asserted in debug builds, ignored
+//    otherwise).
+//  - Ticks fall on the marks first deadline + k * interval; the queue's poll
+//    wakes at the mark, rounded up to the millisecond. Marks that pass while
+//    the timer is suspended, or while a tick's handler is still running, are
+//    not delivered afterwards: the next tick comes at the next mark.
 //  - A suspended timer costs no wake-ups at all.
 //  - cancel() may be called from any thread; after it no new tick begins, and
 //    a tick already running is not interrupted. Destroying a timer cancels
@@ -26,7 +27,6 @@ namespace ostrel {
 
 class SerialQueue;
 namespace detail {
-class QueueCore;
 struct Registration;
 }  // namespace detail
 
@@ -37,11 +37,12 @@ class TimerSource {
   TimerSource(const TimerSource&) = delete;
   TimerSource& operator=(const TimerSource&) = delete;
 
-  void schedule(std::chrono::nanoseconds firstDelay, std::chrono::nanoseconds interval,
-                std::chrono::nanoseconds leeway);
+  void schedule(std::chrono::nanoseconds firstDelay, std::chrono::nanoseconds interval);
   void setEventHandler(std::function<void()> handler);
+  // False, and still suspended, when the queue cannot run (see
+  // SerialQueue::start()); a later resume() may succeed.
   bool resume();
-  bool suspend();
+  void suspend();
   void cancel();
 
  private:

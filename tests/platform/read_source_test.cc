@@ -1,4 +1,4 @@
-#include "platform/serial_queue.h"
+#include "platform/read_source.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -6,10 +6,8 @@
 
 #include <atomic>
 #include <future>
-#include <mutex>
-#include <vector>
 
-#include "platform/read_source.h"
+#include "platform/serial_queue.h"
 #include "support/test_support.h"
 
 namespace ostrel {
@@ -17,26 +15,10 @@ namespace {
 
 using testing::waitUntil;
 
-TEST(SerialQueueTest, RunsWorkInOrderOnItsOwnThread) {
-  SerialQueue queue("ostrel.test.order");
-  EXPECT_EQ(queue.label(), "ostrel.test.order");
-  std::mutex mutex;
-  std::vector<int> order;
-  std::atomic<bool> allOnQueue{true};
-  for (int i = 0; i < 100; ++i) {
-    queue.async([&, i] {
-      allOnQueue = allOnQueue && queue.isCurrent();
-      std::lock_guard<std::mutex> hold(mutex);
-      order.push_back(i);
-    });
-  }
-  ASSERT_TRUE(waitUntil([&] {
-    std::lock_guard<std::mutex> hold(mutex);
-    return order.size() == 100;
-  }));
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
-  EXPECT_TRUE(allOnQueue);
-  EXPECT_FALSE(queue.isCurrent());
+std::shared_ptr<SerialQueue> startedQueue(const char* label) {
+  auto queue = std::make_shared<SerialQueue>(label);
+  EXPECT_TRUE(queue->start());
+  return queue;
 }
 
 // A pipe whose read end a source watches; the test closes what the source's
@@ -57,7 +39,7 @@ struct WatchedPipe {
 };
 
 TEST(ReadSourceTest, FiresAgainWhileDataRemainsAndAtEndOfStream) {
-  SerialQueue queue("ostrel.test.read");
+  auto queue = startedQueue("ostrel.test.read");
   WatchedPipe pipe;
   ReadSource source(pipe.read, queue);
   std::atomic<int> bytes{0};
@@ -88,7 +70,7 @@ TEST(ReadSourceTest, FiresAgainWhileDataRemainsAndAtEndOfStream) {
 }
 
 TEST(ReadSourceTest, CancelWaitsForTheRunningInvocationAndStopsFurtherOnes) {
-  SerialQueue queue("ostrel.test.cancel");
+  auto queue = startedQueue("ostrel.test.cancel");
   WatchedPipe pipe;
   ReadSource source(pipe.read, queue);
   std::promise<void> entered;
@@ -122,7 +104,7 @@ TEST(ReadSourceTest, StaysInactiveUntilResumedAndCancelsWhenDestroyed) {
   std::atomic<int> invocations{0};
   std::atomic<bool> closed{false};
   {
-    SerialQueue queue("ostrel.test.inactive");
+    auto queue = startedQueue("ostrel.test.inactive");
     ReadSource source(pipe.read, queue);
     source.setEventHandler([&] { ++invocations; });
     source.setCancelHandler([&] {
