@@ -2,5 +2,14 @@
 // origin, or a manifest path and an add-on id, and none of it matters here.
 #include "host/run_host.h"
 #include "host/settings.h"
+#include "launch_programs.h"  // generated per host build: OSTREL_OPEN_PROGRAM, OSTREL_APP_COMMAND
+#include "platform/descriptors.h"
 
-int main() { ostrel::runHost(ostrel::settleSettings(), OSTREL_OPEN_PROGRAM); }
+int main() {
+  // Before anything else opens a descriptor: a closed standard stream must
+  // not be taken by one of the host's own (its wake-up pipes, its socket).
+  // Without /dev/null there is nothing safe to run.
+  if (!ostrel::fillClosedStandardDescriptors()) return 1;
+  ostrel::runHost(ostrel::settleSettings(),
+                  {.bundleOpener = OSTREL_OPEN_PROGRAM, .command = {OSTREL_APP_COMMAND}});
+}

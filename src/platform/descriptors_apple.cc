@@ -1,20 +1,32 @@
-// Apple systems: no atomic close-on-exec flags, but SO_NOSIGPIPE exists.
+// Apple systems: no atomic close-on-exec or non-blocking flags, but
+// SO_NOSIGPIPE and getpeereid exist.
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "platform/descriptors.h"
 
 namespace ostrel {
+namespace {
+
+bool setNonBlocking(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+}  // namespace
 
 int openUnixStreamSocket() {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
   if (fd < 0) return -1;
-  if (!setCloseOnExec(fd)) {
+  if (!setCloseOnExec(fd) || !setNonBlocking(fd)) {
     ::close(fd);
     return -1;
   }
+  // Should this fail, the process-wide SIGPIPE disposition still turns a
+  // write to a gone peer into an error, so the socket is kept.
   int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);  // result ignored
+  (void)::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
   return fd;
 }
 
@@ -24,6 +36,13 @@ bool openPipe(int ends[2]) {
   ::close(ends[0]);
   ::close(ends[1]);
   return false;
+}
+
+std::optional<uid_t> socketPeerUserId(int fd) {
+  uid_t user = 0;
+  gid_t group = 0;
+  if (::getpeereid(fd, &user, &group) != 0) return std::nullopt;
+  return user;
 }
 
 }  // namespace ostrel

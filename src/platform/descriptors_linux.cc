@@ -1,5 +1,5 @@
-// Linux: close-on-exec set atomically at creation. There is no SO_NOSIGPIPE;
-// the host ignores SIGPIPE process-wide instead.
+// Linux: close-on-exec and non-blocking set atomically at creation. There is
+// no SO_NOSIGPIPE; the host ignores SIGPIPE process-wide instead.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -8,8 +8,20 @@
 
 namespace ostrel {
 
-int openUnixStreamSocket() { return ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+int openUnixStreamSocket() {
+  return ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+}
 
 bool openPipe(int ends[2]) { return ::pipe2(ends, O_CLOEXEC) == 0; }
+
+std::optional<uid_t> socketPeerUserId(int fd) {
+  ucred credentials{};
+  socklen_t size = sizeof credentials;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 ||
+      size != sizeof credentials) {
+    return std::nullopt;
+  }
+  return credentials.uid;
+}
 
 }  // namespace ostrel

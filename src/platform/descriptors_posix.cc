@@ -1,5 +1,8 @@
-// Shared by every system: the flag set after the fact.
+// Shared by every system.
 #include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/descriptors.h"
 
@@ -8,6 +11,23 @@ namespace ostrel {
 bool setCloseOnExec(int fd) {
   int flags = ::fcntl(fd, F_GETFD);
   return flags >= 0 && ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC) == 0;
+}
+
+int duplicateDescriptor(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
+
+// The standard streams are left inheritable, as they came: a launched
+// program gets its own /dev/null on them anyway.
+bool fillClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // The lowest free number is taken, and every number below `fd` is open.
+    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened != fd) {
+      if (opened >= 0) ::close(opened);
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace ostrel
