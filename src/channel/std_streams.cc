@@ -1,5 +1,6 @@
 #include "channel/std_streams.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,20 @@ std::mutex& outputLock() {
   return *lock;
 }
 
+// Waits until `fd` is ready for `events`, for a descriptor that was handed
+// over in non-blocking mode (which the host leaves as it is). Hang-ups and
+// errors count as ready: the retried call then reports them.
+bool waitReady(int fd, short events) {
+  pollfd watched{fd, events, 0};
+  for (;;) {
+    const int n = ::poll(&watched, 1, -1);
+    if (n > 0) return true;
+    if (n < 0 && errno != EINTR) return false;
+  }
+}
+
+bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
 }  // namespace
 
 bool readExactly(int fd, std::span<std::uint8_t> buffer) {
@@ -22,6 +37,7 @@ bool readExactly(int fd, std::span<std::uint8_t> buffer) {
   while (filled < buffer.size()) {
     ssize_t n = ::read(fd, buffer.data() + filled, buffer.size() - filled);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && wouldBlock() && waitReady(fd, POLLIN)) continue;
     if (n <= 0) return false;
     filled += static_cast<std::size_t>(n);
   }
@@ -43,6 +59,7 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
   while (written < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && wouldBlock() && waitReady(fd, POLLOUT)) continue;
     if (n <= 0) return false;
     written += static_cast<std::size_t>(n);
   }

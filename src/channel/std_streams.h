@@ -5,7 +5,10 @@
 // input, frames to the browser on standard output, and whole-buffer writes
 // shared with the application socket. No buffering layer, no read-ahead and
 // no flush step: every call goes straight to read(2) or write(2), and a call
-// interrupted by a signal (EINTR) is repeated.
+// interrupted by a signal (EINTR) is repeated. A descriptor handed over in
+// non-blocking mode is left so; a call that would block (EAGAIN) waits in
+// poll(2) until the descriptor is ready and goes on, so a frame is never
+// cut short by it.
 
 #include <cstdint>
 #include <optional>
@@ -32,8 +35,9 @@ std::optional<Payload> readMessage(int fd = kStandardInput,
 bool readExactly(int fd, std::span<std::uint8_t> buffer);
 
 // Writes every byte of `bytes` to `fd`, continuing after partial writes.
-// False when write fails (other than EINTR) or writes 0 bytes; the rest is
-// then not written. An empty range returns true without calling write.
+// False when write fails (other than EINTR, or EAGAIN, which waits) or
+// writes 0 bytes; the rest is then not written. An empty range returns true
+// without calling write.
 bool writeAll(int fd, std::span<const std::uint8_t> bytes);
 
 // Frames `payload` and writes it to `fd` (standard output unless a test says

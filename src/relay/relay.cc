@@ -1,20 +1,62 @@
-// Relay state, connection handling and forwarding.
 #include "relay/relay.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/descriptors.h"
+#include "relay/status_message.h"
 
 namespace ostrel {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // The longest path that fits sun_path with its terminating zero byte on
 // every system the host runs on.
 constexpr std::size_t kMaxSocketPathBytes = 103;
+
+// One read of the application socket takes at most this much.
+constexpr std::size_t kReadChunk = 65536;
+
+// What is read from a connection whose write failed, before it is dropped:
+// enough for every frame a socket buffer can hold, and a bound should the
+// application go on writing.
+constexpr std::size_t kLeftoverLimit = 4 * 1048576;
+
+// How long a write to an application that does not read may still wait
+// once the browser has closed the host's input: the host is about to end,
+// and browsers end a host that lingers after a few seconds.
+constexpr std::chrono::milliseconds kInputClosedGrace{1000};
+
+bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
+// Waits until `socket` can take more bytes, or has failed (the next write
+// then says how). While waiting it watches `input` for a hang-up, and from
+// the moment `inputClosedAt` holds it waits only until the grace after it
+// has passed. False when that time ran out or poll failed.
+bool pollWritable(int socket, int input, std::optional<Clock::time_point>& inputClosedAt) {
+  for (;;) {
+    pollfd watched[2] = {{socket, POLLOUT, 0}, {inputClosedAt ? -1 : input, 0, 0}};
+    int timeout = -1;
+    if (inputClosedAt) {
+      const auto left = *inputClosedAt + kInputClosedGrace - Clock::now();
+      timeout = left <= Clock::duration::zero()
+                    ? 0
+                    : static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+    }
+    const int ready = ::poll(watched, 2, timeout);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return false;
+    if (watched[0].revents != 0) return true;
+    if (ready == 0) return false;
+    inputClosedAt = Clock::now();  // hang-up (or error) on the browser's end
+  }
+}
 
 }  // namespace
 
@@ -24,7 +66,7 @@ std::shared_ptr<Relay> Relay::create(RelayOptions options) {
 
 Relay::Relay(PrivateTag, RelayOptions options)
     : options_(std::move(options)),
-      readQueue(std::make_unique<SerialQueue>("ostrel.native-host.read")),
+      readQueue(std::make_shared<SerialQueue>("ostrel.native-host.read")),
       timer(std::make_unique<TimerSource>(
           std::make_shared<SerialQueue>("ostrel.native-host.reconnect"))) {}
 
@@ -34,6 +76,9 @@ Relay::~Relay() {
   if (!timerRunning) timer->resume();
   timer->cancel();
 }
+
+// ---------------------------------------------------------------------------
+// Connection
 
 bool Relay::openConnection() {
   const std::string& path = options_.socketPath;
@@ -47,13 +92,19 @@ bool Relay::openConnection() {
   std::memset(&address, 0, sizeof address);
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.data(), path.size());
-  if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  // The socket is non-blocking: a listener whose queue is full refuses at
+  // once (EAGAIN) instead of holding the relay, and the timer tries again.
+  // Only a server run by the host's own user is trusted with the
+  // extension's messages, and with speaking to it.
+  if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      socketPeerUserId(socket) != ::geteuid() || !readQueue->start()) {
     ::close(socket);
     return false;
   }
 
   fd = socket;
-  reader = std::make_unique<ReadSource>(socket, *readQueue);
+  ++connections;
+  reader = std::make_unique<ReadSource>(socket, readQueue);
   reader->setEventHandler([relay = weak_from_this(), socket] {
     if (auto strong = relay.lock()) strong->handleReadable(socket);
   });
@@ -63,6 +114,10 @@ bool Relay::openConnection() {
 }
 
 void Relay::closeConnection() {
+  if (writerWaiting && fd >= 0) {
+    // Wakes the writer waiting in poll, whatever the application does.
+    ::shutdown(fd, SHUT_RDWR);
+  }
   if (reader) {
     reader->cancel();  // its cancel handler closes the descriptor
     reader.reset();
@@ -70,24 +125,233 @@ void Relay::closeConnection() {
     ::close(fd);
   }
   fd = -1;
+  readerPaused = false;
   incoming.clear();
 }
 
+// Frames the application completed before the connection went are relayed
+// first: when the browser has not been told of the connection yet, it is
+// told now, then the frames, then that the connection is gone.
 void Relay::dropConnection() {
+  if (fd >= 0 &&
+      incoming.front(options_.maxMessageLength).status == IncomingFrames::Status::kComplete) {
+    if (reportedConnected == true) {
+      relayCompleteFrames();
+    } else {
+      syncState();
+    }
+  }
   closeConnection();
   syncState();
 }
 
+// ---------------------------------------------------------------------------
+// Writing to the application
+
+void Relay::waitForOtherWriter() {
+  while (writing) lock.wait(writingDone);
+}
+
+void Relay::finishWriting() {
+  writing = false;
+  writingDone.notify_all();
+}
+
+// Writes one frame; when that fails on the connection it was started on,
+// drops the connection after relaying what the application had sent. False
+// when the frame did not go out whole.
+bool Relay::send(std::span<const std::uint8_t> frame) {
+  const std::uint64_t connection = connections;
+  if (writeToApp(frame)) return true;
+  if (fd >= 0 && connections == connection) {
+    readWhatIsLeft();
+    dropConnection();
+  }
+  return false;
+}
+
+bool Relay::writeToApp(std::span<const std::uint8_t> frame) {
+  const std::uint64_t connection = connections;
+  std::size_t written = 0;
+  while (written < frame.size()) {
+    const ssize_t n = ::write(fd, frame.data() + written, frame.size() - written);
+    if (n > 0) {
+      written += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && wouldBlock()) {
+      // Never write to a descriptor closed, and perhaps reused, meanwhile.
+      if (!waitUntilWritable() || fd < 0 || connections != connection) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Lets go of `lock` while the socket's buffer is full, so that the reader
+// can go on. The wait is on a duplicate of the descriptor, which stays
+// valid even if the connection is closed meanwhile.
+bool Relay::waitUntilWritable() {
+  const int watched = duplicateDescriptor(fd);
+  if (watched < 0) return false;
+  std::optional<Clock::time_point> closedAt = inputClosedAt;
+  writerWaiting = true;
+  lock.unlock();
+  const bool writable = pollWritable(watched, options_.inputFd, closedAt);
+  lock.lock();
+  writerWaiting = false;
+  if (closedAt && !inputClosedAt) inputClosedAt = closedAt;
+  ::close(watched);
+  return writable;
+}
+
+// After a failed write: what the application sent before it went is still
+// in the socket. Takes it into `incoming` (dropConnection relays it).
+void Relay::readWhatIsLeft() {
+  for (std::size_t taken = 0; taken < kLeftoverLimit;) {
+    const std::span<std::uint8_t> space = incoming.tail(kReadChunk);
+    const ssize_t n = ::read(fd, space.data(), space.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    incoming.commit(static_cast<std::size_t>(n));
+    taken += static_cast<std::size_t>(n);
+  }
+}
+
 void Relay::forward(Payload payload, std::optional<std::string_view> messageType) {
   MutexLock held(lock);
+  waitForOtherWriter();
   if (fd < 0) openConnection();
-  if (fd >= 0 && !writeAll(fd, payload.frame())) closeConnection();
+  if (fd >= 0) {
+    writing = true;
+    send(payload.frame());
+    finishWriting();
+  }
   if (messageType == "hello") {
     hello = std::move(payload);
   } else if (messageType == "focus" || messageType == "blur") {
     latestState = std::move(payload);
   }
   syncState();
+}
+
+// ---------------------------------------------------------------------------
+// Reading from the application
+
+void Relay::handleReadable(int descriptor) {
+  MutexLock held(lock);
+  if (descriptor != fd) return;  // a connection that has been closed meanwhile
+
+  const std::span<std::uint8_t> space = incoming.tail(kReadChunk);
+  const ssize_t n = ::read(descriptor, space.data(), space.size());
+  if (n < 0) {
+    if (errno != EINTR && !wouldBlock()) dropConnection();
+    return;
+  }
+  if (n == 0) {
+    dropConnection();  // a partial frame still in `incoming` is discarded
+    return;
+  }
+  incoming.commit(static_cast<std::size_t>(n));
+
+  if (reportedConnected == true) {
+    if (!relayCompleteFrames()) dropConnection();  // the over-long frame and all after it
+    return;
+  }
+  // The browser has not been told of this connection yet (a replay or the
+  // first frame of a connection made on demand is being written): hold what
+  // comes, reading no further than one whole frame.
+  switch (incoming.front(options_.maxMessageLength).status) {
+    case IncomingFrames::Status::kTooLong:
+      dropConnection();
+      break;
+    case IncomingFrames::Status::kComplete:
+      reader->suspend();
+      readerPaused = true;
+      break;
+    case IncomingFrames::Status::kIncomplete:
+      break;
+  }
+}
+
+// Writes every complete frame at the front of `incoming` to the browser, in
+// order. False when the front frame declares more than the limit; it and
+// everything after it stay where they are.
+bool Relay::relayCompleteFrames() {
+  for (;;) {
+    const IncomingFrames::Front front = incoming.front(options_.maxMessageLength);
+    if (front.status == IncomingFrames::Status::kIncomplete) return true;
+    if (front.status == IncomingFrames::Status::kTooLong) return false;
+    writeFrame(front.frame, options_.outputFd);
+    incoming.pop();
+  }
+}
+
+// Right after "connected" is written: what was held goes out, and the
+// reader goes on.
+void Relay::releaseHeldFrames() {
+  if (readerPaused) {
+    reader->resume();
+    readerPaused = false;
+  }
+  if (!relayCompleteFrames()) {
+    closeConnection();
+    syncState();
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Reconnection and status
+
+void Relay::start() {
+  {
+    MutexLock held(lock);  // nobody else uses the relay yet; the timer is guarded all the same
+    timer->schedule(options_.reconnectInterval, options_.reconnectInterval);
+    timer->setEventHandler([relay = weak_from_this()] {
+      if (auto strong = relay.lock()) strong->attemptReconnect();
+    });
+  }
+  attemptReconnect();
+}
+
+void Relay::attemptReconnect() {
+  MutexLock held(lock);
+  waitForOtherWriter();
+  if (shuttingDown) return;  // a tick that waited for the lock while the host stopped
+  if (fd < 0 && openConnection()) {
+    // The cached payloads stay put meanwhile: forward() waits for this
+    // write before it replaces them.
+    writing = true;
+    for (const std::optional<Payload>* cached : {&hello, &latestState}) {
+      if (cached->has_value() && !send((*cached)->frame())) break;  // the next attempt replays all
+    }
+    finishWriting();
+  }
+  syncState();
+}
+
+void Relay::syncState() {
+  if (shuttingDown) return;
+  const bool connected = fd >= 0;
+  if (!connected && !timerRunning) {
+    timerRunning = timer->resume();  // false when its thread cannot start: tried again next time
+  } else if (connected && timerRunning) {
+    timer->suspend();
+    timerRunning = false;
+  }
+  if (reportedConnected == connected) return;
+  reportedConnected = connected;  // kept even when the write below fails
+  writeFrame(statusMessage(connected).frame(), options_.outputFd);
+  if (connected) releaseHeldFrames();
+}
+
+void Relay::shutdown() {
+  MutexLock held(lock);
+  shuttingDown = true;
+  if (!timerRunning) timer->resume();
+  timer->cancel();
+  closeConnection();
 }
 
 }  // namespace ostrel

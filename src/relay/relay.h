@@ -6,7 +6,7 @@
 // watches it, the buffer in which application frames are reassembled, the
 // last "hello" and "focus"/"blur" browser messages (replayed to a returning
 // application), and the reconnection timer with the state last reported to
-// the browser.
+// the browser. It does not read standard input and does not parse messages.
 //
 // Threads: forward(), start() and shutdown() run on the main thread;
 // handleReadable() on readQueue; attemptReconnect() on the reconnection
@@ -15,19 +15,29 @@
 // reaches standard output is written with `lock` held: the lock order is
 // always `lock`, then the output lock.
 //
-// Every socket and standard-output write blocks with `lock` held, so a peer
-// that stops reading stalls every relay operation until the write completes
-// or fails. The relay never reports a failure in words: the browser learns
-// about the connection only from status messages.
+// Writes to the application never hold `lock` while they wait: the socket is
+// non-blocking, and while its buffer is full the writer lets go of `lock`
+// and waits in poll(2), so the reader goes on relaying what the application
+// sends meanwhile (an application may write a whole frame before it reads).
+// One write is under way at a time; forward() and attemptReconnect() wait
+// for it before they start. Frames that arrive on a connection the browser
+// has not yet been told about are held (at most about one frame) until the
+// "connected" status is written. Writes to standard output still block with
+// `lock` held, so a browser that stops reading stalls the relay.
+//
+// The relay never reports a failure in words: the browser learns about the
+// connection only from status messages.
 //
 // Lifetime: made by create() and, in the host, kept until the process
 // exits. The handlers it gives to its sources hold it weakly. Destroying it
 // (tests do) closes the connection and stops its queues.
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -47,11 +57,13 @@ struct RelayOptions {
   std::string socketPath;
   std::int64_t maxMessageLength = kMaxMessageLength;
   // Reconnection timer: first tick one interval after start(), then every
-  // interval, up to `reconnectLeeway` late.
+  // interval.
   std::chrono::nanoseconds reconnectInterval = std::chrono::seconds(2);
-  std::chrono::nanoseconds reconnectLeeway = std::chrono::milliseconds(500);
   // Where frames for the browser go.
   int outputFd = kStandardOutput;
+  // The browser's end of the host's input, watched for a hang-up while a
+  // write to the application waits; -1 watches nothing.
+  int inputFd = kStandardInput;
 };
 
 class Relay : public std::enable_shared_from_this<Relay> {
@@ -76,26 +88,54 @@ class Relay : public std::enable_shared_from_this<Relay> {
   void forward(Payload payload, std::optional<std::string_view> messageType) EXCLUDES(lock);
 
   // The end of the host: cancels the timer and closes the connection,
-  // writing no status message. No tick connects after it.
+  // writing no status message. Nothing connects or reports after it.
   void shutdown() EXCLUDES(lock);
 
  private:
   friend class RelayTestPeer;
 
+  // Connection.
   bool openConnection() REQUIRES(lock);
   void closeConnection() REQUIRES(lock);
-  void handleReadable(int descriptor) EXCLUDES(lock);
-  void attemptReconnect() EXCLUDES(lock);
-  void syncState() REQUIRES(lock);
   void dropConnection() REQUIRES(lock);
 
+  // Writing to the application.
+  void waitForOtherWriter() REQUIRES(lock);
+  void finishWriting() REQUIRES(lock);
+  bool send(std::span<const std::uint8_t> frame) REQUIRES(lock);
+  bool writeToApp(std::span<const std::uint8_t> frame) REQUIRES(lock);
+  bool waitUntilWritable() REQUIRES(lock);
+  void readWhatIsLeft() REQUIRES(lock);
+
+  // Reading from the application.
+  void handleReadable(int descriptor) EXCLUDES(lock);
+  bool relayCompleteFrames() REQUIRES(lock);
+  void releaseHeldFrames() REQUIRES(lock);
+
+  // Reconnection and status.
+  void attemptReconnect() EXCLUDES(lock);
+  void syncState() REQUIRES(lock);
+
+  // Constant after construction.
   const RelayOptions options_;
+  const std::shared_ptr<SerialQueue> readQueue;  // "ostrel.native-host.read"
 
   Mutex lock;
-  int fd GUARDED_BY(lock) = -1;                            // -1 while disconnected
-  std::unique_ptr<ReadSource> reader GUARDED_BY(lock);     // present exactly while connected
-  IncomingFrames incoming GUARDED_BY(lock);                // empty while disconnected
-  const std::unique_ptr<SerialQueue> readQueue;            // "ostrel.native-host.read"
+  // Protected by `lock`: the connection.
+  int fd GUARDED_BY(lock) = -1;                         // -1 while disconnected
+  std::unique_ptr<ReadSource> reader GUARDED_BY(lock);  // present exactly while connected
+  IncomingFrames incoming GUARDED_BY(lock);             // empty while disconnected
+  std::uint64_t connections GUARDED_BY(lock) = 0;       // counts openings; tells a connection
+                                                        // from a later one on the same number
+  bool readerPaused GUARDED_BY(lock) = false;  // holding a frame until "connected" is written
+  // Protected by `lock`: the write under way, which may wait without `lock`.
+  bool writing GUARDED_BY(lock) = false;
+  bool writerWaiting GUARDED_BY(lock) = false;  // in poll, to be woken if the connection closes
+  std::condition_variable writingDone;          // signalled, under `lock`, when writing ends
+  // When the browser was first seen to have closed the host's input while
+  // a write waited; writes give up soon after it.
+  std::optional<std::chrono::steady_clock::time_point> inputClosedAt GUARDED_BY(lock);
+  // Protected by `lock`: the cache, the timer and the reports.
   std::optional<Payload> hello GUARDED_BY(lock);           // the last "hello"
   std::optional<Payload> latestState GUARDED_BY(lock);     // the last "focus" or "blur"
   std::optional<bool> reportedConnected GUARDED_BY(lock);  // absent until the first report

@@ -67,8 +67,8 @@ struct RelayFixture {
     relay = Relay::create({.socketPath = socketPath,
                            .maxMessageLength = kMaxMessageLength,
                            .reconnectInterval = interval,
-                           .reconnectLeeway = std::chrono::milliseconds(1),
-                           .outputFd = outputWrite});
+                           .outputFd = outputWrite,
+                           .inputFd = -1});
   }
   ~RelayFixture() {
     relay.reset();
