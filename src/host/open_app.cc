@@ -1,6 +1,5 @@
 #include "host/open_app.h"
 
-#include "platform/executable_path.h"
 #include "platform/launch.h"
 
 namespace ostrel {
@@ -28,12 +27,13 @@ std::optional<std::string> enclosingBundle(const std::string& executable) {
   return bundle;
 }
 
-void openApp(const std::string& launcher) {
-  const std::optional<std::string> executable = executablePath();
-  if (!executable) return;
-  const std::optional<std::string> bundle = enclosingBundle(*executable);
-  if (!bundle) return;
-  launchDetached(launcher, {*bundle});
+void openApp(const std::optional<std::string>& executable, const AppLaunch& launch) {
+  if (const std::optional<std::string> bundle =
+          executable ? enclosingBundle(*executable) : std::nullopt) {
+    launchDetached(launch.bundleOpener, {*bundle});
+  } else if (!launch.command.empty()) {
+    launchDetached(launch.command.front(), {launch.command.begin() + 1, launch.command.end()});
+  }
 }
 
 }  // namespace ostrel

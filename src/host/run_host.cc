@@ -11,7 +11,7 @@
 
 namespace ostrel {
 
-void runHost(const Settings& settings, const std::string& launcher) {
+void runHost(const Settings& settings, const AppLaunch& launch) {
   // Before anything is written anywhere: a write to a closed pipe or socket
   // must fail with an error, not end the process.
   ::signal(SIGPIPE, SIG_IGN);
@@ -23,7 +23,7 @@ void runHost(const Settings& settings, const std::string& launcher) {
   while (std::optional<Payload> payload = readMessage(kStandardInput, settings.maxMessageLength)) {
     const std::optional<std::string> type = messageType(*payload);
     if (type == "open_app") {
-      openApp(launcher);
+      openApp(settings.executable, launch);
     } else {
       relay->forward(std::move(*payload), type);
     }

@@ -3,24 +3,40 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
 #include "channel/frame.h"
+#include "platform/executable_path.h"
 
 namespace ostrel {
+namespace {
 
-std::optional<std::string> homeDirectory() {
-  if (const char* home = std::getenv("HOME")) return std::string(home);
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> scratch(size > 0 ? static_cast<std::size_t>(size) : 16384);
+bool isAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
+
+std::optional<std::string> homeFromPasswordDatabase() {
+  const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> scratch(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384);
   passwd entry{};
   passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, scratch.data(), scratch.size(), &found) != 0 ||
-      found == nullptr || found->pw_dir == nullptr) {
-    return std::nullopt;
+  int error;
+  while ((error = ::getpwuid_r(::getuid(), &entry, scratch.data(), scratch.size(), &found)) ==
+             ERANGE &&
+         scratch.size() < (1U << 20)) {
+    scratch.resize(scratch.size() * 2);
   }
+  if (error != 0 || found == nullptr || !isAbsolute(found->pw_dir)) return std::nullopt;
   return std::string(found->pw_dir);
+}
+
+}  // namespace
+
+std::optional<std::string> homeDirectory() {
+  // A relative or empty HOME would put the socket below the working
+  // directory or at the root, where anyone may create it.
+  if (const char* home = std::getenv("HOME"); isAbsolute(home)) return std::string(home);
+  return homeFromPasswordDatabase();
 }
 
 std::string defaultSocketPath(const std::string& home) {
@@ -30,12 +46,13 @@ std::string defaultSocketPath(const std::string& home) {
 }
 
 Settings settleSettings() {
-  Settings settings{.socketPath = {}, .maxMessageLength = kMaxMessageLength};
+  Settings settings{.socketPath = {}, .maxMessageLength = kMaxMessageLength, .executable = {}};
   if (const char* fromEnvironment = std::getenv(kSocketPathVariable)) {
     settings.socketPath = fromEnvironment;
-  } else {
-    settings.socketPath = defaultSocketPath(homeDirectory().value_or(""));
+  } else if (const std::optional<std::string> home = homeDirectory()) {
+    settings.socketPath = defaultSocketPath(*home);
   }
+  settings.executable = executablePath();
   return settings;
 }
 

@@ -1,7 +1,7 @@
 #ifndef OSTREL_HOST_SETTINGS_H_
 #define OSTREL_HOST_SETTINGS_H_
 
-// The two process-wide settings, settled once at start-up before any thread
+// The process-wide settings, settled once at start-up before any thread
 // exists and only read afterwards.
 
 #include <cstdint>
@@ -17,10 +17,16 @@ inline constexpr const char* kDefaultSocketRelativePath =
 struct Settings {
   std::string socketPath;
   std::int64_t maxMessageLength;
+  // Where the host's executable lies, symbolic links resolved, as it was at
+  // start-up: a package upgrade may replace or remove the file while the
+  // host runs. Nothing when the system could not tell.
+  std::optional<std::string> executable;
 };
 
-// The home directory of the user running the process: $HOME when set,
-// otherwise the password database's entry for the real user id.
+// The home directory of the user running the process: $HOME when it is an
+// absolute path, otherwise (unset, empty or relative) the password
+// database's entry for the real user id when that is absolute. Nothing when
+// neither gives an absolute path.
 std::optional<std::string> homeDirectory();
 
 // `home` joined with "Library/Application Support/ostrel/browser.sock".
@@ -28,7 +34,8 @@ std::string defaultSocketPath(const std::string& home);
 
 // OSTREL_SOCKET_PATH when present, whatever its value (the empty string
 // included, and never trimmed or expanded); otherwise the default path
-// below the home directory. maxMessageLength is always 1 MiB.
+// below the home directory, or the empty path (which never connects) when
+// there is no home directory. maxMessageLength is always 1 MiB.
 Settings settleSettings();
 
 }  // namespace ostrel

@@ -37,10 +37,11 @@ class HostBinaryTest : public ::testing::Test {
     return host;
   }
   // Ends the host through its standard input, as a browser does.
-  void expectCleanExit() {
-    host_->closeInput();
-    EXPECT_TRUE(exitedWithZero(host_->waitExit()));
-    EXPECT_EQ(host_->errorOutput(), "");
+  void expectCleanExit() { expectCleanExitOf(*host_); }
+  static void expectCleanExitOf(HostProcess& host) {
+    host.closeInput();
+    EXPECT_TRUE(exitedWithZero(host.waitExit()));
+    EXPECT_EQ(host.errorOutput(), "");
   }
 
   TempDir dir_;
@@ -191,15 +192,27 @@ int zombieChildren(pid_t pid) {
   return zombies;
 }
 
+// The recorder's line for a launch cut off from everything the host holds.
+std::string isolatedLaunch(const std::string& arguments) {
+  return arguments + " stdin=/dev/null stdout=/dev/null sigpipe=default mask=empty inherited=none";
+}
+
+// A copy of `host` three levels below Example.app in `dir`; its path.
+std::string placeInBundle(const std::string& dir, const std::string& host) {
+  const std::string executable = dir + "/Example.app/Contents/MacOS/ostrel-native-host";
+  fs::create_directories(fs::path(executable).parent_path());
+  fs::copy_file(host, executable);
+  return executable;
+}
+
 TEST_F(HostBinaryTest, OpenAppLaunchesTheEnclosingBundleDetachedFromTheBrowsersPipes) {
-  const std::string bundle = dir_.path() + "/Example.app";
-  const std::string executable = bundle + "/Contents/MacOS/ostrel-native-host";
-  fs::create_directories(bundle + "/Contents/MacOS");
-  fs::copy_file(OSTREL_RECORDING_HOST, executable);
+  const std::string executable = placeInBundle(dir_.path(), OSTREL_RECORDING_HOST);
   const std::string record = dir_.file("launches.txt");
   FakeApp app(socket_);
-  HostProcess host(executable,
-                   {{"OSTREL_SOCKET_PATH", socket_}, {"OSTREL_TEST_LAUNCH_RECORD", record}});
+  // Descriptor 3 stands for a pipe that a browser leaves open in the host.
+  HostProcess host(OSTREL_DESCRIPTOR_LAUNCHER,
+                   {{"OSTREL_SOCKET_PATH", socket_}, {"OSTREL_TEST_LAUNCH_RECORD", record}},
+                   {"--inherit", "3", "--", executable});
   ASSERT_EQ(textOf(host.readFrame()), kConnected);
   auto connection = app.accept();
   ASSERT_TRUE(connection);
@@ -208,15 +221,39 @@ TEST_F(HostBinaryTest, OpenAppLaunchesTheEnclosingBundleDetachedFromTheBrowsersP
   host.sendFrame(R"({"type":"after"})");
   EXPECT_EQ(textOf(connection->readFrame()), R"({"type":"after"})") << "open_app is not forwarded";
   ASSERT_TRUE(waitUntil([&] { return readLines(record).size() == 3; }));
-  for (const auto& line : readLines(record)) {
-    EXPECT_EQ(line, fs::canonical(bundle).string() +
-                        " stdin=/dev/null stdout=/dev/null sigpipe=default mask=empty");
-  }
+  const std::string bundle = fs::canonical(dir_.path() + "/Example.app").string();
+  for (const auto& line : readLines(record)) EXPECT_EQ(line, isolatedLaunch(bundle));
   EXPECT_TRUE(waitUntil([&] { return zombieChildren(host.pid()) == 0; }));
 
   host.closeInput();
   EXPECT_TRUE(exitedWithZero(host.waitExit()));
   EXPECT_EQ(host.errorOutput(), "");
+}
+
+TEST_F(HostBinaryTest, OpenAppStillFindsTheBundleOnceTheExecutableIsReplaced) {
+  const std::string executable = placeInBundle(dir_.path(), OSTREL_RECORDING_HOST);
+  const std::string record = dir_.file("launches.txt");
+  HostProcess host(executable,
+                   {{"OSTREL_SOCKET_PATH", socket_}, {"OSTREL_TEST_LAUNCH_RECORD", record}});
+  ASSERT_EQ(textOf(host.readFrame()), kUnavailable);
+  ASSERT_TRUE(fs::remove(executable));  // as a package upgrade does while a browser runs
+  host.sendFrame(R"({"type":"open_app"})");
+  ASSERT_TRUE(waitUntil([&] { return readLines(record).size() == 1; }));
+  EXPECT_EQ(readLines(record)[0],
+            isolatedLaunch(fs::canonical(dir_.path() + "/Example.app").string()));
+  expectCleanExitOf(host);
+}
+
+TEST_F(HostBinaryTest, OpenAppOutsideABundleRunsTheApplicationCommandWhenOneIsBuiltIn) {
+  const std::string record = dir_.file("launches.txt");
+  HostProcess host(OSTREL_APP_COMMAND_HOST,
+                   {{"OSTREL_SOCKET_PATH", socket_}, {"OSTREL_TEST_LAUNCH_RECORD", record}});
+  ASSERT_EQ(textOf(host.readFrame()), kUnavailable);
+  host.sendFrame(R"({"type":"open_app"})");
+  ASSERT_TRUE(waitUntil([&] { return readLines(record).size() == 1; }));
+  EXPECT_EQ(readLines(record)[0], isolatedLaunch(R"(--started-by|app command|with "quotes")"));
+  EXPECT_TRUE(waitUntil([&] { return zombieChildren(host.pid()) == 0; }));
+  expectCleanExitOf(host);
 }
 
 TEST_F(HostBinaryTest, OpenAppOutsideABundleDoesNothing) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -57,6 +58,41 @@ TEST(SettingsTest, TheDefaultLiesBelowTheHomeDirectory) {
               std::string(entry->pw_dir) + "/Library/Application Support/ostrel/browser.sock");
   }
   EXPECT_EQ(defaultSocketPath("/"), "/Library/Application Support/ostrel/browser.sock");
+}
+
+TEST(SettingsTest, AnEmptyOrRelativeHomeLeavesItToThePasswordDatabase) {
+  ScopedVariable variable(kSocketPathVariable, nullptr);
+  const passwd* entry = ::getpwuid(::getuid());
+  ASSERT_NE(entry, nullptr);
+  for (const char* home : {"", "relative/home", "~"}) {
+    ScopedVariable homeVariable("HOME", home);
+    EXPECT_EQ(settleSettings().socketPath,
+              std::string(entry->pw_dir) + "/Library/Application Support/ostrel/browser.sock")
+        << "HOME=" << home;
+  }
+}
+
+// Run in a child that takes a user id the password database does not know.
+TEST(SettingsTest, WithoutAnAbsoluteHomeTheSocketPathStaysEmpty) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to take a user id without an entry";
+  uid_t unknown = 48879;
+  while (::getpwuid(unknown) != nullptr) ++unknown;
+  int result[2];
+  ASSERT_EQ(::pipe(result), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(result[0]);
+    ::unsetenv(kSocketPathVariable);
+    ::setenv("HOME", "", 1);
+    const bool empty = ::setuid(unknown) == 0 && settleSettings().socketPath.empty();
+    ::_exit(::write(result[1], empty ? "e" : "x", 1) == 1 ? 0 : 1);
+  }
+  ::close(result[1]);
+  char verdict = '?';
+  EXPECT_EQ(::read(result[0], &verdict, 1), 1);
+  ::close(result[0]);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_EQ(verdict, 'e') << "no guessed path at the root or below the working directory";
 }
 
 }  // namespace

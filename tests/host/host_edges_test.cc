@@ -1,0 +1,124 @@
+// The built host at the edges of its life: a connection that ends while a
+// write to it fails, standard streams handed over non-blocking or closed.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+
+#include <atomic>
+#include <thread>
+
+#include "support/test_support.h"
+
+namespace ostrel::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Every connection of this application says goodbye at once and hangs up,
+// while the browser keeps sending: some of the host's writes then fail on a
+// connection whose goodbye is still unread. Each connection must still show
+// in the browser as "connected", its one goodbye, "unavailable".
+TEST(HostEdgesTest, AnApplicationsLastFrameSurvivesAWriteThatFails) {
+  TempDir dir;
+  const std::string socket = dir.file("app.sock");
+  FakeApp app(socket);
+  HostProcess host(hostExecutable(), {{"OSTREL_SOCKET_PATH", socket}});
+  std::atomic<bool> hostEnded{false};
+  std::atomic<int> served{0};
+  std::thread application([&] {
+    while (!hostEnded) {
+      std::optional<AppConnection> connection = app.accept(50ms);
+      if (!connection) continue;
+      connection->sendFrame("bye " + std::to_string(++served));
+    }  // closed at the end of each turn
+  });
+  for (int i = 0; i < 300; ++i) host.sendFrame(R"({"type":"note","n":)" + std::to_string(i) + "}");
+  host.closeInput();
+
+  std::vector<std::string> seen;
+  while (std::optional<Bytes> frame = host.readFrame()) seen.push_back(textOf(*frame));
+  EXPECT_TRUE(exitedWithZero(host.waitExit()));
+  hostEnded = true;
+  application.join();
+
+  // Each "connected" ... "unavailable" span holds exactly the next goodbye;
+  // the host may end in the middle of the last span.
+  int spans = 0;
+  for (std::size_t at = 0; at < seen.size(); at += 3) {
+    ASSERT_EQ(seen[at], kConnected) << "frame " << at;
+    if (at + 1 == seen.size()) break;
+    ASSERT_EQ(seen[at + 1], "bye " + std::to_string(spans + 1)) << "frame " << at + 1;
+    if (at + 2 == seen.size()) break;
+    ASSERT_EQ(seen[at + 2], kUnavailable) << "frame " << at + 2;
+    ++spans;
+  }
+  EXPECT_GE(spans, 10) << "too few connections to say anything";
+}
+
+int pendingBytes(int fd) {
+  int pending = 0;
+  return ::ioctl(fd, FIONREAD, &pending) == 0 ? pending : -1;
+}
+
+// Launchers may hand over pipes in non-blocking mode; the host leaves them so.
+TEST(HostEdgesTest, NonBlockingStandardStreamsNeitherEndTheHostNorCutAFrame) {
+  TempDir dir;
+  const std::string socket = dir.file("app.sock");
+  FakeApp app(socket);
+  HostProcess host(OSTREL_DESCRIPTOR_LAUNCHER, {{"OSTREL_SOCKET_PATH", socket}},
+                   {"--nonblocking", "0", "--nonblocking", "1", "--", hostExecutable()});
+  ASSERT_EQ(textOf(host.readFrame()), kConnected);
+  std::optional<AppConnection> connection = app.accept();
+  ASSERT_TRUE(connection);
+
+  // Input that comes in pieces, with nothing to read in between.
+  const Bytes frame = frameOf(R"({"type":"hello","part":"two"})");
+  ASSERT_TRUE(host.send(Bytes(frame.begin(), frame.begin() + 10)));
+  EXPECT_FALSE(connection->readFrame(100ms)) << "only part of the frame was sent";
+  ASSERT_TRUE(host.send(Bytes(frame.begin() + 10, frame.end())));
+  EXPECT_EQ(textOf(connection->readFrame()), R"({"type":"hello","part":"two"})");
+
+  // Output that fills the pipe while the browser does not read.
+  constexpr int kFrames = 64;
+  std::thread application([&] {
+    for (int i = 0; i < kFrames; ++i) {
+      if (!connection->sendFrame(std::string(16384, static_cast<char>('a' + i % 26)))) return;
+    }
+  });
+  const int capacity = ::fcntl(host.output(), F_GETPIPE_SZ);
+  EXPECT_TRUE(waitUntil([&] { return pendingBytes(host.output()) >= capacity / 2; }));
+  for (int i = 0; i < kFrames; ++i) {
+    ASSERT_EQ(textOf(host.readFrame()), std::string(16384, static_cast<char>('a' + i % 26)))
+        << "frame " << i;
+  }
+  application.join();
+  EXPECT_TRUE(endsCleanly(host));
+}
+
+TEST(HostEdgesTest, StartedWithClosedStandardStreamsItEndsAtOnceWithStatusZero) {
+  TempDir dir;
+  const std::string socket = dir.file("app.sock");
+  FakeApp app(socket);
+  {
+    HostProcess host(OSTREL_DESCRIPTOR_LAUNCHER, {{"OSTREL_SOCKET_PATH", socket}},
+                     {"--close", "0", "--", hostExecutable()});
+    EXPECT_EQ(textOf(host.readFrame()), kConnected);
+    EXPECT_TRUE(exitedWithZero(host.waitExit())) << "no input: nothing to wait for";
+    EXPECT_TRUE(readsEndOfStream(host.output()));
+    std::optional<AppConnection> connection = app.accept();
+    ASSERT_TRUE(connection);
+    EXPECT_TRUE(readsEndOfStream(connection->fd())) << "nothing reaches the application";
+  }
+  {
+    HostProcess host(OSTREL_DESCRIPTOR_LAUNCHER, {{"OSTREL_SOCKET_PATH", socket}},
+                     {"--close", "0", "--close", "1", "--", hostExecutable()});
+    EXPECT_TRUE(exitedWithZero(host.waitExit()));
+    std::optional<AppConnection> connection = app.accept();
+    ASSERT_TRUE(connection);
+    EXPECT_TRUE(readsEndOfStream(connection->fd())) << "its status must not go to the application";
+    EXPECT_EQ(host.errorOutput(), "");
+  }
+}
+
+}  // namespace
+}  // namespace ostrel::testing
