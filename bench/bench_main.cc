@@ -185,12 +185,26 @@ class Bench {
                   "<= 0.75x socat");
     const auto host = median(millis[&all_.host]);
     const auto floor = median(millis[&all_.floor]);
-    rows_.push_back({"  the same, host against the floor", "ms", host, {}, {}, floor,
-                     divide(host, floor), "", std::nullopt});
+    rows_.push_back({"  the same, host against the floor",
+                     "ms",
+                     host,
+                     {},
+                     {},
+                     floor,
+                     divide(host, floor),
+                     "",
+                     std::nullopt});
     const auto hostCpu = median(cpu[&all_.host]);
     const auto floorCpu = median(cpu[&all_.floor]);
-    rows_.push_back({"CPU used by then (all threads)", "us", hostCpu, median(cpu[&all_.socat]),
-                     {}, floorCpu, divide(hostCpu, floorCpu), "", std::nullopt});
+    rows_.push_back({"CPU used by then (all threads)",
+                     "us",
+                     hostCpu,
+                     median(cpu[&all_.socat]),
+                     {},
+                     floorCpu,
+                     divide(hostCpu, floorCpu),
+                     "",
+                     std::nullopt});
   }
 
   void measureRoundTrips() {

@@ -26,7 +26,7 @@ constexpr std::size_t kReadChunk = 65536;
 // What is read from a connection whose write failed, before it is dropped:
 // enough for every frame a socket buffer can hold, and a bound should the
 // application go on writing.
-constexpr std::size_t kLeftoverLimit = 4 * 1048576;
+constexpr std::size_t kLeftoverLimit = std::size_t{4} * 1048576;
 
 // How long a write to an application that does not read may still wait
 // once the browser has closed the host's input: the host is about to end,
