@@ -70,10 +70,16 @@ Relay::Relay(PrivateTag, RelayOptions options)
       timer(std::make_unique<TimerSource>(
           std::make_shared<SerialQueue>("ostrel.native-host.reconnect"))) {}
 
+// Only tests destroy a relay; the host ends with it alive.
 Relay::~Relay() {
   MutexLock held(lock);
+  if (!shuttingDown) stopTimer();
   closeConnection();
-  if (!timerRunning) timer->resume();
+}
+
+void Relay::stopTimer() {
+  shuttingDown = true;
+  if (!timerRunning) timer->resume();  // resumed and cancelled in balance
   timer->cancel();
 }
 
@@ -348,9 +354,7 @@ void Relay::syncState() {
 
 void Relay::shutdown() {
   MutexLock held(lock);
-  shuttingDown = true;
-  if (!timerRunning) timer->resume();
-  timer->cancel();
+  stopTimer();
   closeConnection();
 }
 

@@ -115,6 +115,7 @@ class Relay : public std::enable_shared_from_this<Relay> {
   // Reconnection and status.
   void attemptReconnect() EXCLUDES(lock);
   void syncState() REQUIRES(lock);
+  void stopTimer() REQUIRES(lock);
 
   // Constant after construction.
   const RelayOptions options_;
