@@ -12,13 +12,14 @@
 #include <cstring>
 
 #include "channel/std_streams.h"
-#include "descriptors.h"
-#include "frame_splitter.h"
+#include "peers/descriptors.h"
+#include "peers/frame_splitter.h"
 #include "tool_process.h"
 
 namespace ostrel::standins {
 namespace {
 
+using peers::closeDescriptor;
 using testing::TempDir;
 using testing::ToolProcess;
 
@@ -40,18 +41,17 @@ void sendFrame(int fd, std::span<const std::uint8_t> payload) {
 
 // The next `count` frames from `fd`, waiting at most the test deadline.
 std::vector<std::vector<std::uint8_t>> receiveFrames(int fd, std::size_t count) {
-  FrameSplitter splitter;
+  peers::FrameSplitter splitter;
   std::vector<std::vector<std::uint8_t>> frames;
   const auto deadline = std::chrono::steady_clock::now() + testing::kDeadline;
   while (frames.size() < count && std::chrono::steady_clock::now() < deadline) {
     pollfd readable{fd, POLLIN, 0};
     if (::poll(&readable, 1, 100) <= 0) continue;
-    std::uint8_t buffer[4096];
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    const std::span<std::uint8_t> room = splitter.room(4096);
+    const ssize_t n = ::read(fd, room.data(), room.size());
     if (n <= 0) break;
-    for (auto& frame : splitter.feed({buffer, static_cast<std::size_t>(n)})) {
-      frames.push_back(std::move(frame));
-    }
+    splitter.commit(static_cast<std::size_t>(n));
+    while (const auto frame = splitter.next()) frames.emplace_back(frame->begin(), frame->end());
   }
   return frames;
 }
@@ -80,7 +80,7 @@ TEST(StandinApp, EchoesEveryFrameAndPrintsItReadably) {
   ASSERT_TRUE(app.waitForOutput("app ← host  #1  300000 B"));
   EXPECT_NE(app.out().find(R"(app ← host  #1  15 B  {"type":"ping"})"), std::string::npos);
   EXPECT_NE(app.out().find("app ← host  #1  4 B  hex: 00 01 fe ff"), std::string::npos);
-  closeFd(fd);
+  closeDescriptor(fd);
   EXPECT_TRUE(app.waitForOutput("host disconnected (#1)"));
 }
 
@@ -98,7 +98,7 @@ TEST(StandinApp, SendsTypedLinesAndStopsCleanlyOnCtrlC) {
   ASSERT_EQ(frames.size(), 2u);  // then the connection ends
   EXPECT_EQ(frames[0], bytes(R"({"type":"early"})"));
   EXPECT_EQ(frames[1], bytes(R"({"type":"pong"})"));
-  closeFd(fd);
+  closeDescriptor(fd);
 
   app.signal(SIGINT);
   const auto status = app.wait();
@@ -121,7 +121,7 @@ TEST(StandinApp, RefusesToTakeOverAPathInUse) {
   EXPECT_NE(second.err().find("another program is already listening on " + path),
             std::string::npos);
 
-  const std::string plainFile = dir.script("not-a-socket", "");
+  const std::string plainFile = testing::writeScript(dir, "not-a-socket", "");
   ToolProcess third({OSTREL_STANDIN_APP, "--socket", plainFile});
   ASSERT_TRUE(third.wait());
   EXPECT_NE(third.err().find("is not a socket"), std::string::npos);

@@ -15,6 +15,7 @@ namespace {
 
 using testing::TempDir;
 using testing::ToolProcess;
+using testing::writeScript;
 
 std::string fileText(const std::string& path) {
   std::ifstream file(path);
@@ -30,13 +31,14 @@ int exitCode(const std::optional<int>& status) {
 TEST(StandinBrowser, StartsTheHostAsABrowserDoesAndPrintsItsFrames) {
   TempDir dir;
   // Echoes the browser's frames back, so what was sent is what is printed.
-  const std::string host = dir.script(
-      "host", "printf '%s|%s' \"$1\" \"$OSTREL_SOCKET_PATH\" > " + dir.path() + "/seen\n" +
-                  "printf '\\045\\000\\000\\000{\"type\":\"status\",\"app\":\"unavailable\"}'\n"
-                  "exec cat");
+  const std::string host =
+      writeScript(dir, "host",
+                  "printf '%s|%s' \"$1\" \"$OSTREL_SOCKET_PATH\" > " + dir.path() + "/seen\n" +
+                      "printf '\\045\\000\\000\\000{\"type\":\"status\",\"app\":\"unavailable\"}'\n"
+                      "exec cat");
   ToolProcess browser({OSTREL_STANDIN_BROWSER, "--host", host, "--socket", "/tmp/x.sock",
-                       "--origin", "chrome-extension://abc/", "--wait", "0", R"({"type":"hello"})",
-                       "[1,2]"});
+                       "--origin=chrome-extension://abc/", R"({"type":"hello"})", "[1,2]", "--wait",
+                       "0"});
   EXPECT_EQ(exitCode(browser.wait()), 0) << browser.err();
   EXPECT_EQ(fileText(dir.path() + "/seen"), "chrome-extension://abc/|/tmp/x.sock");
   const std::string& out = browser.out();
@@ -52,11 +54,11 @@ TEST(StandinBrowser, StartsTheHostAsABrowserDoesAndPrintsItsFrames) {
 TEST(StandinBrowser, PassesTheExitStatusOnAndNamesEveryFault) {
   TempDir dir;
   const std::string host =
-      dir.script("host",
-                 "printf '\\043\\000\\000\\000{\"type\":\"status\",\"app\":\"connected\"}'\n"
-                 "printf 'xyz'\n"
-                 "echo 'something went wrong' >&2\n"
-                 "exit 3");
+      writeScript(dir, "host",
+                  "printf '\\043\\000\\000\\000{\"type\":\"status\",\"app\":\"connected\"}'\n"
+                  "printf 'xyz'\n"
+                  "echo 'something went wrong' >&2\n"
+                  "exit 3");
   ToolProcess browser({OSTREL_STANDIN_BROWSER, "--host", host, "--wait", "0", "{}"});
   EXPECT_EQ(exitCode(browser.wait()), 3);
   EXPECT_NE(browser.out().find("status: connected"), std::string::npos);
@@ -67,14 +69,14 @@ TEST(StandinBrowser, PassesTheExitStatusOnAndNamesEveryFault) {
   EXPECT_NE(err.find("wrote 3 bytes that are not a valid frame"), std::string::npos) << err;
 
   // --strict turns faults into a failure even when the host exits with 0.
-  const std::string quiet = dir.script("quiet", "printf 'xyz'; exit 0");
+  const std::string quiet = writeScript(dir, "quiet", "printf 'xyz'; exit 0");
   ToolProcess strict({OSTREL_STANDIN_BROWSER, "--host", quiet, "--strict", "--wait", "0", "{}"});
   EXPECT_EQ(exitCode(strict.wait()), 1);
 }
 
 TEST(StandinBrowser, CtrlCClosesTheHostsInputAndTheHostEndsCleanly) {
   TempDir dir;
-  const std::string host = dir.script("host", "cat > /dev/null; exit 0");
+  const std::string host = writeScript(dir, "host", "cat > /dev/null; exit 0");
   ToolProcess browser({OSTREL_STANDIN_BROWSER, "--host", host});  // reads lines from stdin
   ASSERT_TRUE(browser.waitForOutput("started"));
   browser.write("not json\n{\"type\":\"focus\"}\n");
@@ -85,7 +87,7 @@ TEST(StandinBrowser, CtrlCClosesTheHostsInputAndTheHostEndsCleanly) {
   EXPECT_NE(browser.err().find("not sent, not JSON"), std::string::npos);
 }
 
-TEST(StandinBrowser, SaysInWordsWhenTheHostCannotStart) {
+TEST(StandinBrowser, SaysInWordsWhenTheHostCannotStartOrTheCommandLineIsWrong) {
   ToolProcess missing({OSTREL_STANDIN_BROWSER, "--host", "/nonexistent/host", "{}"});
   EXPECT_EQ(exitCode(missing.wait()), 127);
   EXPECT_NE(missing.err().find("cannot start /nonexistent/host: No such file"), std::string::npos);
@@ -93,6 +95,12 @@ TEST(StandinBrowser, SaysInWordsWhenTheHostCannotStart) {
   ToolProcess notJson({OSTREL_STANDIN_BROWSER, "--host", "/bin/true", "{oops"});
   EXPECT_EQ(exitCode(notJson.wait()), 2);
   EXPECT_NE(notJson.err().find("not JSON"), std::string::npos);
+
+  ToolProcess misspelt({OSTREL_STANDIN_BROWSER, "--sytem", "{}"});
+  EXPECT_EQ(exitCode(misspelt.wait()), 2);
+  EXPECT_NE(misspelt.err().find("ostrel-standin-browser: unrecognized option '--sytem'"),
+            std::string::npos)
+      << misspelt.err();
 }
 
 }  // namespace

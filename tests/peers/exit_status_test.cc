@@ -1,11 +1,11 @@
-#include "exit_status.h"
+#include "peers/exit_status.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace ostrel::standins {
+namespace ostrel::peers {
 namespace {
 
 // The wait status of a real child that ran `body`.
@@ -36,4 +36,4 @@ TEST(ExitStatus, ReportsDeathBySignalAsShellsDo) {
 }
 
 }  // namespace
-}  // namespace ostrel::standins
+}  // namespace ostrel::peers

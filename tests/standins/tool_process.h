@@ -1,16 +1,17 @@
-#ifndef OSTREL_TOOLS_STANDINS_TESTS_TOOL_PROCESS_H_
-#define OSTREL_TOOLS_STANDINS_TESTS_TOOL_PROCESS_H_
+#ifndef OSTREL_TESTS_STANDINS_TOOL_PROCESS_H_
+#define OSTREL_TESTS_STANDINS_TOOL_PROCESS_H_
 
 // A stand-in tool run as a real child process for tests: its standard
 // input is a pipe the test writes, its standard output and error are
 // collected. Every wait has a deadline; nothing sleeps.
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "peers/child_process.h"
+#include "peers/temp_dir.h"
 
 namespace ostrel::standins::testing {
 
@@ -18,13 +19,14 @@ inline constexpr std::chrono::seconds kDeadline{20};
 
 class ToolProcess {
  public:
-  ToolProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
-  ~ToolProcess();
+  // `env` entries ("NAME=value") are added to the test's own environment.
+  explicit ToolProcess(const std::vector<std::string>& argv,
+                       const std::vector<std::string>& env = {});
 
-  bool started() const { return pid_ > 0; }
+  bool started() const { return child_.started(); }
   void write(const std::string& text);
-  void closeInput();
-  void signal(int number);
+  void closeInput() { child_.closeInput(); }
+  void signal(int number) { child_.signal(number); }
 
   // Collects output until `text` shows on standard output (or error, with
   // `onErrors`). False when the deadline passes first or both streams end.
@@ -39,27 +41,16 @@ class ToolProcess {
  private:
   bool pump(std::chrono::steady_clock::time_point deadline);
 
-  pid_t pid_ = -1;
-  int input_ = -1;
-  int output_ = -1;
-  int errors_ = -1;
+  peers::ChildProcess child_;
   std::string out_;
   std::string err_;
 };
 
-// A fresh private folder under the temporary folder, removed with its contents.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-  // Writes an executable shell script named `name` and returns its path.
-  std::string script(const std::string& name, const std::string& body) const;
+using peers::TempDir;
 
- private:
-  std::string path_;
-};
+// Writes an executable shell script named `name` into `dir`; its path.
+std::string writeScript(const TempDir& dir, const std::string& name, const std::string& body);
 
 }  // namespace ostrel::standins::testing
 
-#endif  // OSTREL_TOOLS_STANDINS_TESTS_TOOL_PROCESS_H_
+#endif  // OSTREL_TESTS_STANDINS_TOOL_PROCESS_H_
