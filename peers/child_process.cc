@@ -28,7 +28,7 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 }
 
 // Starts the child with `in`, `out` and `err` as its descriptors 0, 1 and
-// 2, and nothing else; 0 or an errno. Nothing starts unless every step of
+// 2, and nothing else but what it is to inherit; 0 or an errno. Nothing starts unless every step of
 // the set-up succeeded.
 int spawn(const Launch& launch, int in, int out, int err, pid_t& pid) {
   posix_spawn_file_actions_t actions;
@@ -51,7 +51,7 @@ int spawn(const Launch& launch, int in, int out, int err, pid_t& pid) {
   step(posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO));
   step(posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO));
   step(posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO));
-  step(closeAboveStandardStreams(actions, flags));
+  step(closeAboveStandardStreams(actions, flags, launch.inherited));
   if (!launch.workingDirectory.empty()) {
     step(posix_spawn_file_actions_addchdir_np(&actions, launch.workingDirectory.c_str()));
   }

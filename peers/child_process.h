@@ -4,9 +4,9 @@
 // A program started the way a browser starts a native-messaging host: its
 // standard input, output and error are pipes to this process, every signal
 // is at its default disposition and none is blocked, no descriptor above 2
-// is open, and the environment and working directory are the ones given,
-// whatever this process has. The descriptors this side keeps are
-// close-on-exec and blocking. It neither reads nor writes the pipes; the
+// is open unless it is to be inherited, and the environment and working
+// directory are the ones given, whatever this process has. The descriptors
+// this side keeps are close-on-exec and blocking. It neither reads nor writes the pipes; the
 // destructor kills and reaps a child that is still running.
 
 #include <sys/types.h>
@@ -23,6 +23,9 @@ struct Launch {
   std::vector<std::string> environment{};  // the child's whole environment, "NAME=value"
   std::string workingDirectory{};          // empty: this process's own
   bool ownProcessGroup = false;            // so that Ctrl-C in a terminal reaches only us
+  // Descriptors the child gets too, at the same numbers (some browsers hand
+  // a host more than its three streams).
+  std::vector<int> inherited{};
 };
 
 class ChildProcess {

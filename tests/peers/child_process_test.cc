@@ -46,11 +46,17 @@ TEST(ChildProcess, StartsCleanOfWhatTheStartingProcessHasDone) {
   ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &before), 0);
   const int stray = ::open("/dev/null", O_RDONLY);  // not close-on-exec
   ASSERT_GE(stray, 3);
+  // And one it is asked to hand over, as some browsers do.
+  const int handed = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GT(handed, stray);
 
   TempDir dir;
-  ChildProcess child(
-      {.argv = {"cat"}, .environment = {"ONLY=this"}, .workingDirectory = dir.path()});
+  ChildProcess child({.argv = {"cat"},
+                      .environment = {"ONLY=this"},
+                      .workingDirectory = dir.path(),
+                      .inherited = {handed}});
   ::close(stray);
+  ::close(handed);
   ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
   ::sigaction(SIGPIPE, &previous, nullptr);
   ASSERT_TRUE(child.started()) << child.startError();
@@ -59,7 +65,8 @@ TEST(ChildProcess, StartsCleanOfWhatTheStartingProcessHasDone) {
   ASSERT_TRUE(writeBytes(child.input(), asBytes("through")));
   EXPECT_EQ(readBytes(child.output(), 7), bytesOf("through"));
   const std::string proc = "/proc/" + std::to_string(child.pid());
-  EXPECT_EQ(descriptorCount(child.pid()), 3);
+  EXPECT_EQ(descriptorCount(child.pid()), 4);
+  EXPECT_TRUE(fs::exists(proc + "/fd/" + std::to_string(handed)));
   EXPECT_EQ(signalSet(child.pid(), "SigIgn"), 0u) << "ignored signals";
   EXPECT_EQ(signalSet(child.pid(), "SigBlk"), 0u) << "blocked signals";
   EXPECT_EQ(fs::read_symlink(proc + "/cwd"), fs::path(dir.path()));

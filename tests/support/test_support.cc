@@ -33,20 +33,23 @@ std::vector<std::string> hostEnvironment(const std::map<std::string, std::string
 
 peers::Launch hostLaunch(const std::string& executable,
                          const std::map<std::string, std::string>& environment,
-                         const std::vector<std::string>& arguments) {
+                         const std::vector<std::string>& arguments,
+                         const std::vector<int>& inherited) {
   std::vector<std::string> argv{executable};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   return {.argv = argv,
           .environment = hostEnvironment(environment),
-          .workingDirectory = peers::parentFolder(executable)};
+          .workingDirectory = peers::parentFolder(executable),
+          .inherited = inherited};
 }
 
 }  // namespace
 
 HostProcess::HostProcess(const std::string& executable,
                          const std::map<std::string, std::string>& environment,
-                         const std::vector<std::string>& arguments)
-    : child_(hostLaunch(executable, environment, arguments)) {}
+                         const std::vector<std::string>& arguments,
+                         const std::vector<int>& inherited)
+    : child_(hostLaunch(executable, environment, arguments, inherited)) {}
 
 std::optional<Bytes> HostProcess::readFrame(milliseconds timeout) const {
   return peers::readFrame(child_.output(), timeout);

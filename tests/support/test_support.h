@@ -51,9 +51,12 @@ inline constexpr const char* kUnset = "\x01unset";
 // test depends on where the host connects.
 class HostProcess {
  public:
+  // `inherited` descriptors stay open in the host at the same numbers, as
+  // some browsers hand them over.
   HostProcess(const std::string& executable, const std::map<std::string, std::string>& environment,
-              const std::vector<std::string>& arguments = {
-                  "chrome-extension://abcdefghijklmnopabcdefghijklmnop/"});
+              const std::vector<std::string>& arguments =
+                  {"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"},
+              const std::vector<int>& inherited = {});
 
   bool started() const { return child_.started(); }
   pid_t pid() const { return child_.pid(); }
