@@ -3,6 +3,7 @@
 // prints the medians, the host's ratios and whether each target holds.
 // Exits 1 when any contestant lost or corrupted a frame or misbehaved.
 
+#include <signal.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -12,9 +13,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "runs.h"
 #include "table.h"
 
@@ -23,12 +26,15 @@ namespace {
 
 constexpr const char* kHelp =
     R"HELP(Usage: ostrel-bench --host PATH --floor PATH [--socat PATH] [--rounds N] [--quick]
+                    [--only MEASURE]
 
 Measures ostrel-native-host against `socat STDIO UNIX-CONNECT:PATH` (default
 and with -b 65536) and, for start-up, against a floor program. Contestants
 alternate run by run; the table shows medians of the runs and the host's
 ratio to its rival. Every frame is checked byte for byte; a contestant that
-loses or alters one fails the run, and the benchmark then exits with 1.
+loses or alters one fails the run, and the benchmark then exits with 1. A
+contestant still busy after 30 s is stuck: it is killed, fails the run, and
+sits out the rest of that measure.
 
   --host PATH    the host to measure
   --floor PATH   the floor program (ostrel-bench-floor)
@@ -46,37 +52,59 @@ struct Options {
   std::string only;
 };
 
+// The options, or nothing when they are wrong (said on standard error).
 std::optional<Options> parse(int argc, char** argv) {
+  static const option kOptions[] = {
+      {"host", required_argument, nullptr, 'H'},  {"floor", required_argument, nullptr, 'f'},
+      {"socat", required_argument, nullptr, 's'}, {"rounds", required_argument, nullptr, 'r'},
+      {"quick", no_argument, nullptr, 'q'},       {"only", required_argument, nullptr, 'o'},
+      {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0}};
+  const std::string measures[] = {"start-up", "round-trips", "throughput", "idle"};
   Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--help") {
-      std::fputs(kHelp, stdout);
-      std::exit(0);
-    } else if (arg == "--quick") {
-      options.quick = true;
-    } else if (arg == "--host" && hasValue) {
-      options.host = argv[++i];
-    } else if (arg == "--floor" && hasValue) {
-      options.floor = argv[++i];
-    } else if (arg == "--socat" && hasValue) {
-      options.socat = argv[++i];
-    } else if (arg == "--only" && hasValue) {
-      options.only = argv[++i];
-    } else if (arg == "--rounds" && hasValue) {
-      options.rounds = std::atoi(argv[++i]);
-    } else {
-      std::fprintf(stderr, "ostrel-bench: bad argument '%s' (see --help)\n", arg.c_str());
-      return std::nullopt;
+  std::string problem;
+  auto take = [&](int option, const std::string& value) {
+    char* end = nullptr;
+    switch (option) {
+      case 'H':
+        options.host = value;
+        break;
+      case 'f':
+        options.floor = value;
+        break;
+      case 's':
+        options.socat = value;
+        break;
+      case 'r':
+        options.rounds = static_cast<int>(std::strtol(value.c_str(), &end, 10));
+        if (value.empty() || *end != '\0' || options.rounds < 1) {
+          problem = "--rounds needs a whole number of at least 1, not '" + value + "'";
+        }
+        break;
+      case 'q':
+        options.quick = true;
+        break;
+      case 'o':
+        options.only = value;
+        if (std::find(std::begin(measures), std::end(measures), value) == std::end(measures)) {
+          problem = "--only takes start-up, round-trips, throughput or idle, not '" + value + "'";
+        }
+        break;
+      default:
+        std::fputs(kHelp, stdout);
+        std::exit(0);
     }
+    return problem.empty();
+  };
+  bool ok = false;
+  const auto operands =
+      standins::parseCommandLine("ostrel-bench", argc, argv, "h", kOptions, take, ok);
+  if (ok && !operands.empty()) problem = "unexpected argument '" + operands.front() + "'";
+  if (ok && problem.empty() && (options.host.empty() || options.floor.empty())) {
+    problem = "--host and --floor are needed";
   }
-  const std::string measures[] = {"", "start-up", "round-trips", "throughput", "idle"};
-  if (options.host.empty() || options.floor.empty() || options.rounds < 1 ||
-      std::find(std::begin(measures), std::end(measures), options.only) == std::end(measures)) {
-    std::fprintf(stderr,
-                 "ostrel-bench: --host and --floor are needed, --rounds at least 1, "
-                 "--only one of start-up, round-trips, throughput, idle\n");
+  if (!ok || !problem.empty()) {
+    if (!problem.empty()) std::fprintf(stderr, "ostrel-bench: %s\n", problem.c_str());
+    std::fputs("ostrel-bench: see --help for the options\n", stderr);
     return std::nullopt;
   }
   if (options.quick) options.rounds = 1;
@@ -238,7 +266,8 @@ class Bench {
     const auto host = median(samples[&all_.host]);
     const auto ratio = divide(host, median(samples[rival]));
     std::optional<bool> met;
-    if (ratio && !target.empty()) met = higherIsBetter ? *ratio >= limit : *ratio <= limit;
+    // A figure that is missing (every run failed) misses its target.
+    if (!target.empty()) met = ratio && (higherIsBetter ? *ratio >= limit : *ratio <= limit);
     rows_.push_back({measure, unit, host, median(samples[&all_.socat]),
                      median(samples[&all_.socatBig]), median(samples[&all_.floor]), ratio, target,
                      met});
@@ -266,20 +295,26 @@ class Bench {
          &all_.socat, ">= 0.5x socat", true},
         {"1 KiB frames, app -> browser", Direction::kAppToBrowser, kib, small, true, 0, &all_.socat,
          "", false},
+        // Enough frames, even when quick, for a host that can deadlock to do so.
+        {"1 MiB frames, both ways at once", Direction::kBothWays, mib, 64, false, 0.8,
+         &all_.socatBig, ">= 0.8x socat-64k", false},
     };
     std::map<const Contestant*, double> peak;
     for (const Case& c : cases) {
       progress(std::string("throughput, ") + c.name + ": " + std::to_string(options_.rounds) +
                " alternating runs of " + std::to_string(c.count) + " frames");
       std::map<const Contestant*, std::vector<double>> rate, messages;
+      std::set<const Contestant*> stuck;  // sit out the rest of this case
       for (int round = 0; round < options_.rounds; ++round) {
         std::vector<const Contestant*> field = {&all_.host, &all_.socat, &all_.socatBig};
         if (c.withFloor) field.push_back(&all_.floor);
         for (const Contestant* who : field) {
+          if (stuck.count(who) != 0) continue;
           std::string error;
           const auto sample = runThroughput(*who, socket(), c.direction, c.size, c.count, error);
           if (!sample) {
             fail(*who, c.name, error);
+            if (isStuck(error)) stuck.insert(who);
             continue;
           }
           rate[who].push_back(sample->megabytesPerSecond);
@@ -380,6 +415,8 @@ class Bench {
 
 int main(int argc, char** argv) {
   using namespace ostrel::bench;
+  // A contestant that dies must show as a failed write, not end the benchmark.
+  ::signal(SIGPIPE, SIG_IGN);
   const auto options = parse(argc, argv);
   if (!options) return 2;
   std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-bench-XXXXXX").string();

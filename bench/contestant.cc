@@ -4,7 +4,7 @@
 
 namespace ostrel::bench {
 
-std::unique_ptr<Child> Contestant::start(const std::string& socketPath) const {
+std::unique_ptr<peers::ChildProcess> Contestant::start(const std::string& socketPath) const {
   std::vector<std::string> args = argv;
   std::vector<std::string> env;
   if (socketInEnvironment) {
@@ -12,7 +12,8 @@ std::unique_ptr<Child> Contestant::start(const std::string& socketPath) const {
   } else {
     args.push_back("UNIX-CONNECT:" + socketPath);
   }
-  return std::make_unique<Child>(args, env);
+  return std::make_unique<peers::ChildProcess>(
+      peers::Launch{.argv = args, .environment = peers::environmentWith(env)});
 }
 
 Contestants makeContestants(const std::string& hostPath, const std::string& floorPath,

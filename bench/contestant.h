@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "child.h"
+#include "peers/child_process.h"
 
 namespace ostrel::bench {
 
@@ -20,7 +20,7 @@ struct Contestant {
   bool socketInEnvironment = false;  // else "UNIX-CONNECT:<path>" is the last argument
   bool sendsStatus = false;          // writes {"type":"status","app":...} first
 
-  std::unique_ptr<Child> start(const std::string& socketPath) const;
+  std::unique_ptr<peers::ChildProcess> start(const std::string& socketPath) const;
 };
 
 struct Contestants {

@@ -11,18 +11,24 @@
 #include <thread>
 
 #include "channel/std_streams.h"
-#include "fake_app.h"
-#include "frame_reader.h"
 #include "payload_pattern.h"
-#include "proc_stats.h"
+#include "peers/fake_app.h"
+#include "peers/frame_reader.h"
+#include "peers/process_table.h"
+#include "peers/stream_io.h"
 #include "watchdog.h"
 
 namespace ostrel::bench {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using peers::FrameReader;
 
-constexpr std::chrono::seconds kRunLimit{60};
+// A run that takes longer has a stuck contestant: the slowest run, 64 MiB
+// both ways, takes well under a second on an idle machine.
+constexpr std::chrono::seconds kRunLimit{30};
+constexpr std::chrono::seconds kExitLimit{5};
+constexpr std::string_view kStuck = "stuck: killed after ";
 constexpr std::chrono::milliseconds kConnectLimit{10000};
 constexpr std::size_t kSmallMessage = 64;
 constexpr std::size_t kWarmUp = 200;
@@ -41,15 +47,16 @@ std::vector<std::uint8_t> frameStream(const PayloadPattern& pattern, std::size_t
   return stream;
 }
 
-// Receives `count` pattern messages and then the end of the stream.
-// Returns the time the last one arrived, or nothing after a fault.
+// Receives pattern messages first..first+count-1. Returns the time the last
+// one arrived, or nothing after a fault.
 std::optional<Clock::time_point> receiveAll(FrameReader& reader, const PayloadPattern& pattern,
-                                            std::size_t count, std::string& error) {
+                                            std::size_t first, std::size_t count,
+                                            std::string& error) {
   Clock::time_point last;
-  for (std::size_t i = 0; i < count; ++i) {
+  for (std::size_t i = first; i < first + count; ++i) {
     const auto payload = reader.next();
     if (!payload) {
-      error = "frame " + std::to_string(i) + " of " + std::to_string(count) + " never arrived" +
+      error = "frame " + std::to_string(i) + " never arrived" +
               (reader.failed() ? " (invalid frame)" : "");
       return std::nullopt;
     }
@@ -60,6 +67,21 @@ std::optional<Clock::time_point> receiveAll(FrameReader& reader, const PayloadPa
     last = Clock::now();
   }
   return last;
+}
+
+// Echoes every frame on `fd` back until the stream ends; true if the
+// stream ended cleanly. Closes `fd`.
+bool echoFrames(int fd) {
+  FrameReader reader(fd);
+  bool ok = true;
+  while (auto payload = reader.next()) {
+    if (!writeAll(fd, frameMessage(*payload))) {
+      ok = false;
+      break;
+    }
+  }
+  ::close(fd);
+  return ok && !reader.failed();
 }
 
 // One contestant started against its own fresh application socket.
@@ -76,15 +98,15 @@ class Session {
 
   bool ok(std::string& error) const {
     if (!app_.listening())
-      error = "cannot listen on " + app_.path();
+      error = app_.error();
     else if (!child_ || !child_->started())
       error = child_ ? child_->startError() : "no child";
     return error.empty();
   }
 
   bool started() const { return child_ && child_->started(); }
-  Child& child() { return *child_; }
-  FakeApp& app() { return app_; }
+  peers::ChildProcess& child() { return *child_; }
+  peers::FakeApp& app() { return app_; }
   FrameReader& reader() { return *reader_; }
 
   // Reads the "connected" status a host greets with; others send none.
@@ -101,27 +123,34 @@ class Session {
   // Closes the contestant's input and checks that it ends as it should:
   // exit status 0, nothing on standard error, no stray frame on its output.
   bool end(std::string& error) {
-    const auto status = child_->finish();
+    stuck_ = watchdog_->cancel();  // before the contestant is reaped
+    child_->closeInput();
+    const auto status = child_->waitExit(kExitLimit);
+    std::string errors;
+    peers::readAvailable(child_->errors(), errors);
     if (!status) {
       error = "did not exit within 5 s of its input closing";
     } else if (!WIFEXITED(*status) || WEXITSTATUS(*status) != 0) {
       error = "ended with wait status " + std::to_string(*status);
-    } else if (!child_->errors().empty()) {
-      error = "wrote to standard error: " + child_->errors().substr(0, 200);
+    } else if (!errors.empty()) {
+      error = "wrote to standard error: " + errors.substr(0, 200);
     } else if (reader_->next() || reader_->failed()) {
       error = "wrote an unexpected frame";
     }
-    if (watchdog_->fired())
-      error = "stuck; killed after " + std::to_string(kRunLimit.count()) + " s";
+    if (stuck_) error = std::string(kStuck) + std::to_string(kRunLimit.count()) + " s";
     return error.empty();
   }
 
+  // True once end() found that the watchdog had to kill the contestant.
+  bool wasStuck() const { return stuck_; }
+
  private:
   const Contestant& contestant_;
-  FakeApp app_;
-  std::unique_ptr<Child> child_;
+  peers::FakeApp app_;
+  std::unique_ptr<peers::ChildProcess> child_;
   std::unique_ptr<FrameReader> reader_;
   std::unique_ptr<Watchdog> watchdog_;
+  bool stuck_ = false;
 };
 
 double percentile(std::vector<double> samples, double fraction) {
@@ -143,9 +172,12 @@ bool roundTrip(Session& session, const PayloadPattern& pattern, std::uint64_t se
 // when the session did not start or the contestant never connected.
 int acceptApplication(Session& session, std::string& error) {
   if (!session.ok(error)) return -1;
-  const int connection = session.app().accept(kConnectLimit);
-  if (connection < 0) error = "never connected to the application";
-  return connection;
+  std::optional<peers::AppConnection> connection = session.app().accept(kConnectLimit);
+  if (!connection) {
+    error = "never connected to the application";
+    return -1;
+  }
+  return connection->release();
 }
 
 }  // namespace
@@ -164,7 +196,7 @@ std::optional<StartupSample> runStartup(const Contestant& contestant, const std:
     return std::nullopt;
   }
   const auto ready = Clock::now();
-  const auto cpu = cpuNanos(session.child().pid());
+  const auto cpu = peers::cpuNanos(session.child().pid());
   if (connection >= 0) ::close(connection);
   if (!session.end(error)) return std::nullopt;
   return StartupSample{secondsBetween(begin, ready) * 1e3, cpu ? double(*cpu) / 1e3 : NAN};
@@ -184,13 +216,13 @@ std::optional<RoundTripSample> runRoundTrips(const Contestant& contestant,
   micros.reserve(count);
   bool ok = session.greeted(error);
   for (std::size_t i = 0; ok && i < kWarmUp; ++i) ok = roundTrip(session, pattern, i, frame);
-  const auto cpuBefore = cpuNanos(session.child().pid());
+  const auto cpuBefore = peers::cpuNanos(session.child().pid());
   for (std::size_t i = 0; ok && i < count; ++i) {
     const auto sent = Clock::now();
     ok = roundTrip(session, pattern, kWarmUp + i, frame);
     micros.push_back(secondsBetween(sent, Clock::now()) * 1e6);
   }
-  const auto cpuAfter = cpuNanos(session.child().pid());
+  const auto cpuAfter = peers::cpuNanos(session.child().pid());
   if (!ok && error.empty()) error = "a round trip came back wrong or not at all";
   const bool ended = session.end(error);
   app.join();
@@ -203,6 +235,8 @@ std::optional<RoundTripSample> runRoundTrips(const Contestant& contestant,
   return RoundTripSample{percentile(micros, 0.50), percentile(micros, 0.99),
                          cpuMillis * 1000.0 / double(count)};
 }
+
+bool isStuck(const std::string& error) { return error.starts_with(kStuck); }
 
 std::optional<ThroughputSample> runThroughput(const Contestant& contestant,
                                               const std::string& socket, Direction direction,
@@ -217,43 +251,71 @@ std::optional<ThroughputSample> runThroughput(const Contestant& contestant,
     ::close(connection);
     return std::nullopt;
   }
+  const bool toApp = direction != Direction::kAppToBrowser;
+  const bool toBrowser = direction != Direction::kBrowserToApp;
   std::string appError;
-  std::optional<Clock::time_point> done;
-  std::promise<void> received;
+  std::optional<Clock::time_point> appDone;
+  std::promise<void> appReceived;
   const auto start = Clock::now();
-  std::thread app;
-  if (direction == Direction::kBrowserToApp) {
-    app = std::thread([&, connection] {
-      FrameReader reader(connection);
-      done = receiveAll(reader, pattern, count, appError);
-      received.set_value();
-      if (done && (reader.next() || reader.failed())) appError = "an unexpected frame arrived";
-      ::close(connection);
-    });
-    writeAll(session.child().input(), stream);
-    received.get_future().wait();
-  } else {
-    app = std::thread([&, connection] {
+  // The application's side, on a thread of its own. Both ways at once, it
+  // writes a whole frame and then reads one, as a simple application does.
+  std::thread app([&, connection] {
+    FrameReader reader(connection);
+    const std::size_t frameSize = size + kFrameHeaderSize;
+    if (!toApp) {
       if (!writeAll(connection, stream)) appError = "the contestant stopped reading";
-      char rest;
-      while (::read(connection, &rest, 1) > 0) {
+    } else if (!toBrowser) {
+      appDone = receiveAll(reader, pattern, 0, count, appError);
+    } else {
+      for (std::size_t i = 0; i < count && appError.empty(); ++i) {
+        if (!writeAll(connection, {stream.data() + i * frameSize, frameSize})) {
+          appError = "the contestant stopped reading";
+        } else {
+          appDone = receiveAll(reader, pattern, i, 1, appError);
+        }
       }
-      ::close(connection);
-    });
-    done = receiveAll(session.reader(), pattern, count, error);
+    }
+    appReceived.set_value();
+    // Then only the end of the stream may come.
+    if (toApp && appError.empty() && (reader.next() || reader.failed())) {
+      appError = "an unexpected frame arrived";
+    }
+    while (!toApp && reader.next()) {
+    }
+    ::close(connection);
+  });
+  std::thread browser([&] {
+    if (toApp) writeAll(session.child().input(), stream);
+  });
+  // When the last frame arrived, both ways together.
+  Clock::time_point done = start;
+  bool complete = true;
+  if (toBrowser) {
+    const auto browserDone = receiveAll(session.reader(), pattern, 0, count, error);
+    complete = browserDone.has_value();
+    done = browserDone.value_or(start);
   }
-  const auto peak = peakResidentKiB(session.child().pid());
+  appReceived.get_future().wait();
+  browser.join();
+  if (toApp) {
+    complete = complete && appDone.has_value();
+    done = std::max(done, appDone.value_or(start));
+  }
+  const auto peak = peers::peakResidentKiB(session.child().pid());
   std::string endError;
   const bool ended = session.end(endError);  // the application side sees its end now
   app.join();
-  if (error.empty()) error = !appError.empty() ? appError : endError;
-  if (!done || !ended || !error.empty()) {
+  // A stuck contestant explains every other failure of its run.
+  if (session.wasStuck() || error.empty()) error = endError;
+  if (error.empty()) error = appError;
+  if (!complete || !ended || !error.empty()) {
     if (error.empty()) error = "run failed";
     return std::nullopt;
   }
-  const double seconds = secondsBetween(start, *done);
-  return ThroughputSample{double(size * count) / seconds / 1e6, double(count) / seconds,
-                          peak.value_or(0)};
+  const double seconds = secondsBetween(start, done);
+  const std::size_t directions = toApp && toBrowser ? 2 : 1;
+  return ThroughputSample{double(directions * size * count) / seconds / 1e6,
+                          double(directions * count) / seconds, peak.value_or(0)};
 }
 
 std::vector<std::optional<IdleSample>> runIdle(const std::vector<const Contestant*>& contestants,
@@ -278,7 +340,8 @@ std::vector<std::optional<IdleSample>> runIdle(const std::vector<const Contestan
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let start-up work settle
   std::vector<std::optional<std::uint64_t>> before;
   for (auto& session : sessions) {
-    before.push_back(session->started() ? voluntarySwitches(session->child().pid()) : std::nullopt);
+    before.push_back(session->started() ? peers::voluntarySwitches(session->child().pid())
+                                        : std::nullopt);
   }
   std::this_thread::sleep_for(std::chrono::seconds(seconds));  // the idle span measured
   std::vector<std::optional<IdleSample>> samples;
@@ -286,10 +349,10 @@ std::vector<std::optional<IdleSample>> runIdle(const std::vector<const Contestan
     std::optional<IdleSample> sample;
     if (ready[i] && before[i]) {
       const pid_t pid = sessions[i]->child().pid();
-      const auto after = voluntarySwitches(pid);
+      const auto after = peers::voluntarySwitches(pid);
       if (after) {
-        sample = IdleSample{*after - *before[i], residentKiB(pid).value_or(0),
-                            threadCount(pid).value_or(0)};
+        sample = IdleSample{*after - *before[i], peers::residentKiB(pid).value_or(0),
+                            peers::threadIds(pid).size()};
       }
     }
     if (ready[i] && !sessions[i]->end(errors[i])) sample.reset();

@@ -29,10 +29,10 @@ struct RoundTripSample {
   double cpuMillisPer1000;  // contestant's CPU (all threads) per 1,000 round trips
 };
 
-enum class Direction { kBrowserToApp, kAppToBrowser };
+enum class Direction { kBrowserToApp, kAppToBrowser, kBothWays };
 
 struct ThroughputSample {
-  double megabytesPerSecond;  // payload bytes, 10^6 per second
+  double megabytesPerSecond;  // payload bytes, 10^6 per second, both directions together
   double messagesPerSecond;
   std::uint64_t peakResidentKiB;
 };
@@ -49,6 +49,9 @@ std::optional<StartupSample> runStartup(const Contestant& contestant, const std:
 std::optional<RoundTripSample> runRoundTrips(const Contestant& contestant,
                                              const std::string& socket, std::size_t count,
                                              std::string& error);
+
+// True when a run failed because its contestant was stuck and had to be killed.
+bool isStuck(const std::string& error);
 
 std::optional<ThroughputSample> runThroughput(const Contestant& contestant,
                                               const std::string& socket, Direction direction,

@@ -1,23 +1,26 @@
 #include "watchdog.h"
 
+#include <signal.h>
+
 namespace ostrel::bench {
 
-Watchdog::Watchdog(Child& child, std::chrono::seconds limit)
+Watchdog::Watchdog(const peers::ChildProcess& child, std::chrono::seconds limit)
     : thread_([this, &child, limit] {
         std::unique_lock lock(mutex_);
         if (!wake_.wait_for(lock, limit, [this] { return cancelled_; })) {
           fired_ = true;
-          child.kill();
+          child.signal(SIGKILL);
         }
       }) {}
 
-Watchdog::~Watchdog() {
+bool Watchdog::cancel() {
   {
     std::lock_guard lock(mutex_);
     cancelled_ = true;
   }
   wake_.notify_all();
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
+  return fired_;
 }
 
 }  // namespace ostrel::bench

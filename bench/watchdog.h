@@ -3,23 +3,27 @@
 
 // Kills a contestant that has not finished its run in time, so that a stuck
 // contestant fails its run instead of hanging the benchmark: its pipes then
-// end and every blocked read or write in the run returns.
+// end and every blocked read or write in the run returns. Cancel it (destroy
+// it) before the contestant is reaped.
 
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
-#include "child.h"
+#include "peers/child_process.h"
 
 namespace ostrel::bench {
 
 class Watchdog {
  public:
-  Watchdog(Child& child, std::chrono::seconds limit);
-  ~Watchdog();  // cancels
+  Watchdog(const peers::ChildProcess& child, std::chrono::seconds limit);
+  ~Watchdog() { cancel(); }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
 
-  bool fired() const { return fired_; }
+  // Stops watching; true when the contestant had been killed already.
+  bool cancel();
 
  private:
   std::mutex mutex_;

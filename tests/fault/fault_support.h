@@ -2,18 +2,17 @@
 #define OSTREL_TESTS_FAULT_FAULT_SUPPORT_H_
 
 // What the fault tests look at in a running host from outside, through
-// /proc: its descriptors, memory, threads and child processes. Linux only.
-// Also deterministic payload patterns for large-traffic tests.
+// /proc (its descriptors, memory, threads and child processes; Linux only),
+// deterministic payload patterns for large-traffic tests, and a fixture
+// with a host connected to the application.
 
 #include <gtest/gtest.h>
-#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string>
-#include <vector>
 
+#include "peers/process_table.h"
 #include "support/test_support.h"
 
 namespace ostrel::testing {
@@ -33,22 +32,13 @@ constexpr bool kSanitizedBuild =
     false;
 #endif
 
-// Open descriptors of `pid`, or nothing when it cannot be read.
-std::optional<int> descriptorCount(pid_t pid);
-// Resident memory of `pid` in KiB (VmRSS).
-std::optional<long> residentKiB(pid_t pid);
-// The ids of the threads of `pid`.
-std::vector<pid_t> threadIds(pid_t pid);
+using peers::childrenOf;
+using peers::descriptorCount;
+using peers::ProcessEntry;
+using peers::residentKiB;
+using peers::threadIds;
 
-struct ChildProcess {
-  pid_t pid;
-  char state;  // 'Z' for a zombie
-};
-// The processes whose parent is `pid`.
-std::vector<ChildProcess> childrenOf(pid_t pid);
-
-// The frame of `payload`: 4-byte little-endian length, then the bytes.
-Bytes frameOfBytes(const Bytes& payload);
+inline Bytes frameOfBytes(const Bytes& payload) { return frameOf(payload); }
 
 // `size` bytes whose content depends on `index` and on the position, so that
 // a lost, repeated or misplaced byte shows.

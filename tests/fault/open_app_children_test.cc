@@ -53,7 +53,7 @@ TEST(OpenAppChildren, RepeatedLaunchesLeaveNoZombies) {
   std::getline(records, first);
   EXPECT_EQ(first, bundle.string());
 
-  std::vector<ChildProcess> children;
+  std::vector<ProcessEntry> children;
   const bool allReaped = waitUntil([&] {
     children = childrenOf(host.pid());
     return children.empty();

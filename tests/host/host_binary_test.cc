@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 
+#include "peers/process_table.h"
 #include "support/test_support.h"
 
 namespace ostrel::testing {
@@ -176,19 +177,7 @@ std::vector<std::string> readLines(const std::string& path) {
 // Children of `pid` that have ended but were not reaped.
 int zombieChildren(pid_t pid) {
   int zombies = 0;
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    std::ifstream stat(entry.path() / "stat");
-    std::string content;
-    if (!std::getline(stat, content)) continue;
-    const std::size_t close = content.rfind(')');
-    if (close == std::string::npos) continue;
-    char state = 0;
-    int parent = 0;
-    if (std::sscanf(content.c_str() + close + 1, " %c %d", &state, &parent) == 2 && parent == pid &&
-        state == 'Z') {
-      ++zombies;
-    }
-  }
+  for (const peers::ProcessEntry& child : peers::childrenOf(pid)) zombies += child.state == 'Z';
   return zombies;
 }
 

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <filesystem>
-#include <fstream>
-
+#include "peers/process_table.h"
 #include "support/test_support.h"
 
 namespace ostrel::testing {
@@ -15,19 +13,6 @@ using namespace std::chrono_literals;
 
 // Ticks may come up to 2.5 s apart; leave room for a loaded machine.
 constexpr auto kTickDeadline = 6000ms;
-
-// Voluntary context switches over every thread of `pid`.
-long voluntarySwitches(pid_t pid) {
-  long total = 0;
-  for (const auto& task :
-       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
-    std::ifstream status(task.path() / "status");
-    for (std::string line; std::getline(status, line);) {
-      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += std::stol(line.substr(24));
-    }
-  }
-  return total;
-}
 
 class HostReconnectTest : public ::testing::Test {
  protected:
@@ -103,10 +88,11 @@ TEST(HostIdleTest, AConnectedIdleHostDoesNotWakeUp) {
   ASSERT_TRUE(connection);
   connection->sendFrame("{}");  // let every thread settle once
   ASSERT_TRUE(host.readFrame());
-  const long before = voluntarySwitches(host.pid());
+  const auto before = peers::voluntarySwitches(host.pid());
   EXPECT_TRUE(host.staysQuiet(3000ms));
-  const long after = voluntarySwitches(host.pid());
-  EXPECT_LE(after - before, 2) << "wake-ups while connected and idle";
+  const auto after = peers::voluntarySwitches(host.pid());
+  ASSERT_TRUE(before && after);
+  EXPECT_LE(*after - *before, 2u) << "wake-ups while connected and idle";
   host.closeInput();
   EXPECT_TRUE(exitedWithZero(host.waitExit()));
 }

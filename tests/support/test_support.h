@@ -1,130 +1,83 @@
 #ifndef OSTREL_TESTS_SUPPORT_TEST_SUPPORT_H_
 #define OSTREL_TESTS_SUPPORT_TEST_SUPPORT_H_
 
-// Helpers shared by the tests: temporary folders, frames read with a
-// deadline, a fake application listening on a real Unix-domain socket, and
-// the built host running as a child process on real pipes.
+// What the tests use to play the host's peers: the names of the peers
+// library (peers/) under ostrel::testing, and the built host running as a
+// child process, started as a browser starts it.
 
 #include <sys/types.h>
 
-#include <chrono>
-#include <cstdint>
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "peers/bytes.h"
+#include "peers/child_process.h"
+#include "peers/exit_status.h"
+#include "peers/fake_app.h"
+#include "peers/stream_io.h"
+#include "peers/temp_dir.h"
+
 namespace ostrel::testing {
 
-using Bytes = std::vector<std::uint8_t>;
-using std::chrono::milliseconds;
-inline constexpr milliseconds kDeadline{10000};
+using peers::AppConnection;
+using peers::Bytes;
+using peers::bytesOf;
+using peers::exitedWithZero;
+using peers::FakeApp;
+using peers::frameOf;
+using peers::kDeadline;
+using peers::milliseconds;
+using peers::readBytes;
+using peers::readFrame;
+using peers::readsEndOfStream;
+using peers::TempDir;
+using peers::textOf;
+using peers::waitReadable;
+using peers::waitUntil;
+using peers::writeBytes;
 
-Bytes bytesOf(std::string_view text);
-std::string textOf(const Bytes& bytes);
-// The text of a frame that was read, or "<no frame>" when none came.
-std::string textOf(const std::optional<Bytes>& bytes);
-// The frame of `payload`: 4-byte little-endian length, then the bytes.
-Bytes frameOf(std::string_view payload);
+// An environment value that leaves the variable out.
+inline constexpr const char* kUnset = "\x01unset";
 
-// A fresh folder under /tmp, removed with everything in it.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-// Polls `condition` until it holds or `timeout` passes.
-bool waitUntil(const std::function<bool()>& condition, milliseconds timeout = kDeadline);
-
-// True when `fd` becomes readable (data, end of stream or error) in time.
-bool waitReadable(int fd, milliseconds timeout);
-// Reads exactly `count` bytes before the deadline; nothing on end of stream,
-// error or time-out.
-std::optional<Bytes> readBytes(int fd, std::size_t count, milliseconds timeout = kDeadline);
-// Reads one frame's payload before the deadline.
-std::optional<Bytes> readFrame(int fd, milliseconds timeout = kDeadline);
-// True when `fd` reaches end of stream in time with no byte before it.
-bool readsEndOfStream(int fd, milliseconds timeout = kDeadline);
-bool writeBytes(int fd, const Bytes& bytes);
-
-// One accepted connection of the fake application.
-class AppConnection {
- public:
-  explicit AppConnection(int fd) : fd_(fd) {}
-  AppConnection(AppConnection&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  AppConnection& operator=(AppConnection&& other) noexcept;
-  ~AppConnection();
-
-  int fd() const { return fd_; }
-  std::optional<Bytes> readFrame(milliseconds timeout = kDeadline) const;
-  bool send(const Bytes& bytes) const;
-  bool sendFrame(std::string_view payload) const { return send(frameOf(payload)); }
-  void close();
-
- private:
-  int fd_;
-};
-
-// The desktop application's side: listens on a Unix-domain socket.
-class FakeApp {
- public:
-  explicit FakeApp(std::string path);
-  ~FakeApp();
-  bool listening() const { return fd_ >= 0; }
-  std::optional<AppConnection> accept(milliseconds timeout = kDeadline) const;
-  // True when a connection is waiting to be accepted within `timeout`.
-  bool hasPendingConnection(milliseconds timeout) const;
-  // Stops listening and removes the socket file.
-  void stop();
-
- private:
-  std::string path_;
-  int fd_ = -1;
-};
-
-// The built host, started as a browser starts it: pipes on standard input,
-// output and error, and an origin as its argument.
+// The built host on real pipes, started as a browser starts it: an origin
+// as its argument, default signal dispositions and no blocked signal,
+// nothing open but its three streams, its own folder as working directory.
+// Its environment is explicit: `environment` (a value of kUnset leaves
+// the variable out) and, from the test's own, only PATH and the
+// sanitizers' options. Give OSTREL_SOCKET_PATH, or HOME, whenever the
+// test depends on where the host connects.
 class HostProcess {
  public:
-  HostProcess(const std::string& executable, std::map<std::string, std::string> environment,
-              std::vector<std::string> arguments = {
-                  "chrome-extension://abcdefghijklmnopabcdefghijklmnop/"});
-  ~HostProcess();
+  // `inherited` descriptors stay open in the host at the same numbers, as
+  // some browsers hand them over.
+  HostProcess(const std::string& executable, const std::map<std::string, std::string>& environment,
+              const std::vector<std::string>& arguments =
+                  {"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"},
+              const std::vector<int>& inherited = {});
 
-  bool started() const { return pid_ > 0; }
-  pid_t pid() const { return pid_; }
-  int output() const { return stdout_; }
+  bool started() const { return child_.started(); }
+  pid_t pid() const { return child_.pid(); }
+  int output() const { return child_.output(); }
 
-  bool send(const Bytes& bytes) const;
+  bool send(const Bytes& bytes) const { return writeBytes(child_.input(), bytes); }
   bool sendFrame(std::string_view payload) const { return send(frameOf(payload)); }
   std::optional<Bytes> readFrame(milliseconds timeout = kDeadline) const;
   // True when nothing arrives on standard output within `quiet`.
   bool staysQuiet(milliseconds quiet) const;
-  void closeInput();
-  void closeOutput();
-  // The exit status once the host has ended, or nothing on time-out.
-  std::optional<int> waitExit(milliseconds timeout = kDeadline);
+  void closeInput() { child_.closeInput(); }
+  void closeOutput() { child_.closeOutput(); }
+  // The wait status once the host has ended, or nothing on time-out.
+  std::optional<int> waitExit(milliseconds timeout = kDeadline) { return child_.waitExit(timeout); }
   // Everything the host wrote to standard error so far.
   std::string errorOutput();
 
  private:
-  pid_t pid_ = -1;
-  int stdin_ = -1;
-  int stdout_ = -1;
-  int stderr_ = -1;
+  peers::ChildProcess child_;
   std::string errorText_;
 };
-
-// True when `status`, as waitExit() gives it, says the process exited with 0.
-bool exitedWithZero(const std::optional<int>& status);
 
 // Closes the host's input, as a browser does, and tells whether it then
 // exited with status 0 having written nothing to standard error.

@@ -1,5 +1,11 @@
 #include "app_options.h"
 
+#include <cstdlib>
+#include <vector>
+
+#include "command_line.h"
+#include "host/settings.h"
+
 namespace ostrel::standins {
 
 const char* const kAppHelp = R"HELP(Usage: ostrel-standin-app [--socket PATH] [--echo] [--full]
@@ -27,37 +33,58 @@ Options:
 Ctrl-C (or SIGTERM) stops the tool, removes its socket and exits with 0.
 )HELP";
 
-std::optional<AppOptions> parseAppOptions(const std::vector<std::string>& args,
-                                          std::string& error) {
+std::optional<AppOptions> parseAppOptions(int argc, char** argv, std::string& error) {
+  static const option kOptions[] = {{"socket", required_argument, nullptr, 's'},
+                                    {"echo", no_argument, nullptr, 'e'},
+                                    {"full", no_argument, nullptr, 'f'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {nullptr, 0, nullptr, 0}};
   AppOptions options;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else if (arg == "--echo") {
-      options.echo = true;
-    } else if (arg == "--full") {
-      options.full = true;
-    } else if (arg == "--socket" || arg.starts_with("--socket=")) {
-      if (arg == "--socket") {
-        if (i + 1 == args.size()) {
-          error = "--socket needs a path";
-          return std::nullopt;
+  bool ok = false;
+  const std::vector<std::string> operands = parseCommandLine(
+      "ostrel-standin-app", argc, argv, "h", kOptions,
+      [&](int option, const std::string& value) {
+        switch (option) {
+          case 's':
+            if (value.empty()) error = "--socket needs a non-empty path";
+            options.socketPath = value;
+            return !value.empty();
+          case 'e':
+            options.echo = true;
+            return true;
+          case 'f':
+            options.full = true;
+            return true;
+          default:
+            options.help = true;
+            return true;
         }
-        options.socketPath = args[++i];
-      } else {
-        options.socketPath = arg.substr(9);
-      }
-      if (options.socketPath->empty()) {
-        error = "--socket needs a non-empty path";
-        return std::nullopt;
-      }
-    } else {
-      error = "unknown argument '" + arg + "' (see --help)";
+      },
+      ok);
+  if (ok && !operands.empty()) {
+    error = "unexpected argument '" + operands.front() + "' (see --help)";
+    ok = false;
+  }
+  if (!ok) return std::nullopt;
+  return options;
+}
+
+std::optional<std::string> resolveSocketPath(const std::optional<std::string>& option,
+                                             std::string& error) {
+  if (option) return option;
+  if (const char* fromEnvironment = std::getenv(kSocketPathVariable)) {
+    if (*fromEnvironment == '\0') {
+      error = std::string(kSocketPathVariable) + " is set but empty";
       return std::nullopt;
     }
+    return std::string(fromEnvironment);
   }
-  return options;
+  const std::optional<std::string> home = homeDirectory();
+  if (!home) {
+    error = "cannot find the home directory; give --socket PATH";
+    return std::nullopt;
+  }
+  return defaultSocketPath(*home);
 }
 
 }  // namespace ostrel::standins

@@ -3,31 +3,10 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "command_line.h"
+
 namespace ostrel::standins {
 namespace {
-
-// "--name value" or "--name=value"; true when `args[i]` is that option.
-bool takeValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
-               std::optional<std::string>& value, std::string& error) {
-  const std::string& arg = args[i];
-  if (arg.starts_with(name + "=")) {
-    value = arg.substr(name.size() + 1);
-  } else if (arg == name) {
-    if (i + 1 == args.size()) {
-      error = name + " needs a value";
-      value.reset();
-      return true;
-    }
-    value = args[++i];
-  } else {
-    return false;
-  }
-  if (value->empty()) {
-    error = name + " needs a non-empty value";
-    value.reset();
-  }
-  return true;
-}
 
 std::optional<double> parseSeconds(const std::string& text) {
   char* end = nullptr;
@@ -48,8 +27,9 @@ argument), sends it JSON messages and prints every frame the host writes,
 with a timestamp and its size. Status messages from the host are marked
 "status:".
 
-The MESSAGE arguments are sent one by one. Without them, every line
-typed on standard input is sent as one message. After the last message
+The MESSAGE arguments are sent one by one (after --, a message may start
+with '-'). Without them, every line typed on standard input is sent as
+one message. After the last message
 (or the end of standard input) the tool listens for --wait seconds, then
 closes the host's input, as a browser does, and waits for the host to end.
 
@@ -74,47 +54,58 @@ Options:
 Ctrl-C closes the host's input at once; a second Ctrl-C kills the host.
 )HELP";
 
-std::optional<BrowserOptions> parseBrowserOptions(const std::vector<std::string>& args,
-                                                  std::string& error) {
+std::optional<BrowserOptions> parseBrowserOptions(int argc, char** argv, std::string& error) {
+  static const option kOptions[] = {{"host", required_argument, nullptr, 'H'},
+                                    {"origin", required_argument, nullptr, 'o'},
+                                    {"socket", required_argument, nullptr, 's'},
+                                    {"wait", required_argument, nullptr, 'w'},
+                                    {"raw", no_argument, nullptr, 'r'},
+                                    {"full", no_argument, nullptr, 'f'},
+                                    {"strict", no_argument, nullptr, 'S'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {nullptr, 0, nullptr, 0}};
   BrowserOptions options;
-  bool operandsOnly = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    std::optional<std::string> value;
-    if (operandsOnly || (!arg.starts_with("--") && arg != "-h")) {
-      options.messages.push_back(arg);
-    } else if (arg == "--") {
-      operandsOnly = true;
-    } else if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else if (arg == "--raw") {
-      options.raw = true;
-    } else if (arg == "--full") {
-      options.full = true;
-    } else if (arg == "--strict") {
-      options.strict = true;
-    } else if (takeValue(args, i, "--host", value, error)) {
-      if (!value) return std::nullopt;
-      options.host = *value;
-    } else if (takeValue(args, i, "--origin", value, error)) {
-      if (!value) return std::nullopt;
-      options.origin = *value;
-    } else if (takeValue(args, i, "--socket", value, error)) {
-      if (!value) return std::nullopt;
-      options.socketPath = *value;
-    } else if (takeValue(args, i, "--wait", value, error)) {
-      if (!value) return std::nullopt;
-      const auto seconds = parseSeconds(*value);
-      if (!seconds) {
-        error = "--wait needs a number of seconds, not '" + *value + "'";
-        return std::nullopt;
-      }
-      options.waitSeconds = *seconds;
-    } else {
-      error = "unknown option '" + arg + "' (see --help)";
-      return std::nullopt;
+  // Every option with a value needs a non-empty one.
+  auto given = [&error](const char* name, const std::string& value) {
+    if (value.empty()) error = std::string(name) + " needs a non-empty value";
+    return !value.empty();
+  };
+  auto take = [&](int option, const std::string& value) {
+    switch (option) {
+      case 'H':
+        options.host = value;
+        return given("--host", value);
+      case 'o':
+        options.origin = value;
+        return given("--origin", value);
+      case 's':
+        options.socketPath = value;
+        return given("--socket", value);
+      case 'w':
+        if (const auto seconds = parseSeconds(value)) {
+          options.waitSeconds = *seconds;
+          return true;
+        }
+        error = "--wait needs a number of seconds, not '" + value + "'";
+        return false;
+      case 'r':
+        options.raw = true;
+        return true;
+      case 'f':
+        options.full = true;
+        return true;
+      case 'S':
+        options.strict = true;
+        return true;
+      default:
+        options.help = true;
+        return true;
     }
-  }
+  };
+  bool ok = false;
+  options.messages =
+      parseCommandLine("ostrel-standin-browser", argc, argv, "h", kOptions, take, ok);
+  if (!ok) return std::nullopt;
   return options;
 }
 

@@ -2,7 +2,8 @@
 #define OSTREL_TOOLS_STANDINS_BROWSER_OPTIONS_H_
 
 // Command line of ostrel-standin-browser. Parsing only: it neither starts
-// the host nor checks the messages.
+// the host nor checks the messages, and prints nothing but getopt's own
+// complaints.
 
 #include <optional>
 #include <string>
@@ -24,9 +25,9 @@ struct BrowserOptions {
   std::vector<std::string> messages;      // operands: messages to send
 };
 
-// The options, or an error in words in `error`.
-std::optional<BrowserOptions> parseBrowserOptions(const std::vector<std::string>& args,
-                                                  std::string& error);
+// The options, or an error in words in `error` (empty when getopt has
+// already said what is wrong on standard error).
+std::optional<BrowserOptions> parseBrowserOptions(int argc, char** argv, std::string& error);
 
 extern const char* const kBrowserHelp;
 

@@ -6,7 +6,8 @@
 #include <cerrno>
 #include <initializer_list>
 
-#include "descriptors.h"
+#include "peers/descriptors.h"
+#include "platform/descriptors.h"
 
 namespace ostrel::standins {
 namespace {
@@ -24,7 +25,9 @@ void onSignal(int signal) {
 
 bool SignalPipe::install() {
   int fds[2];
-  if (!makePipe(fds) || !setNonBlocking(fds[0]) || !setNonBlocking(fds[1])) return false;
+  if (!openPipe(fds) || !peers::setNonBlocking(fds[0]) || !peers::setNonBlocking(fds[1])) {
+    return false;
+  }
   readFd_ = fds[0];
   gWriteFd = fds[1];
   struct sigaction action {};

@@ -12,30 +12,30 @@
 #include <string>
 #include <vector>
 
-#include "app_listener.h"
 #include "app_options.h"
 #include "channel/frame.h"
 #include "console.h"
-#include "descriptors.h"
-#include "frame_splitter.h"
 #include "line_splitter.h"
 #include "out_queue.h"
 #include "payload_text.h"
+#include "peers/bytes.h"
+#include "peers/descriptors.h"
+#include "peers/fake_app.h"
+#include "peers/frame_splitter.h"
 #include "signal_pipe.h"
 
 namespace ostrel::standins {
 namespace {
 
-std::span<const std::uint8_t> asBytes(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
+using peers::asBytes;
+using peers::closeDescriptor;
 
 std::string sizeText(std::size_t bytes) { return std::to_string(bytes) + " B"; }
 
 struct Connection {
   int id = 0;
   int fd = -1;
-  FrameSplitter splitter;
+  peers::FrameSplitter splitter;
   OutQueue out;
   bool closing = false;  // close once `out` has drained
 };
@@ -45,19 +45,19 @@ class StandinApp {
   explicit StandinApp(AppOptions options) : options_(std::move(options)) {}
 
   int run(const std::string& path) {
-    std::string error;
     if (!signals_.install()) {
       printError(std::string("cannot set up signal handling: ") + std::strerror(errno));
       return 1;
     }
-    if (!listener_.open(path, error)) {
-      printError(error);
+    listener_ = std::make_unique<peers::FakeApp>(path);
+    if (!listener_->listening()) {
+      printError(listener_->error());
       return 1;
     }
     printEvent("app: listening on " + path + (options_.echo ? " (echoing frames back)" : ""));
     while (!stopping_) pollOnce();
-    for (auto& [id, connection] : connections_) closeFd(connection->fd);
-    listener_.close();
+    for (auto& [id, connection] : connections_) closeDescriptor(connection->fd);
+    listener_->stop();
     printEvent("app: stopped");
     return 0;
   }
@@ -66,7 +66,7 @@ class StandinApp {
   void pollOnce() {
     std::vector<pollfd> fds;
     fds.push_back({signals_.fd(), POLLIN, 0});
-    fds.push_back({listener_.fd(), POLLIN, 0});
+    fds.push_back({listener_->fd(), POLLIN, 0});
     fds.push_back({stdinOpen_ ? STDIN_FILENO : -1, POLLIN, 0});
     std::vector<int> ids;
     for (auto& [id, connection] : connections_) {
@@ -92,11 +92,11 @@ class StandinApp {
   }
 
   void onListenerReady() {
-    int fd;
-    while ((fd = listener_.accept()) >= 0) {
+    while (auto accepted = listener_->accept(std::chrono::milliseconds(0))) {
       auto connection = std::make_unique<Connection>();
       connection->id = ++lastId_;
-      connection->fd = fd;
+      connection->fd = accepted->release();
+      peers::setNonBlocking(connection->fd);
       printEvent("app: host connected (#" + std::to_string(lastId_) + ")");
       connections_[lastId_] = std::move(connection);
     }
@@ -160,7 +160,7 @@ class StandinApp {
   }
 
   void closeNow(int id) {
-    closeFd(connections_.at(id)->fd);
+    closeDescriptor(connections_.at(id)->fd);
     connections_.erase(id);
     printEvent("app: closed the connection to the host (#" + std::to_string(id) + ")");
   }
@@ -182,17 +182,16 @@ class StandinApp {
 
   // False when the connection has ended or failed.
   bool readFrom(Connection& connection) {
-    std::uint8_t buffer[65536];
-    const ssize_t n = ::read(connection.fd, buffer, sizeof buffer);
+    const std::span<std::uint8_t> room = connection.splitter.room(65536);
+    const ssize_t n = ::read(connection.fd, room.data(), room.size());
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
     if (n <= 0) {
       if (n < 0) printEvent(std::string("app: read failed: ") + std::strerror(errno));
       connection.splitter.end();
       return false;
     }
-    for (const auto& payload : connection.splitter.feed({buffer, static_cast<std::size_t>(n)})) {
-      onFrame(connection, payload);
-    }
+    connection.splitter.commit(static_cast<std::size_t>(n));
+    while (const auto payload = connection.splitter.next()) onFrame(connection, *payload);
     if (connection.splitter.broken()) {
       printEvent("app: host sent a frame header announcing " +
                  std::to_string(connection.splitter.brokenLength()) +
@@ -202,7 +201,7 @@ class StandinApp {
     return true;
   }
 
-  void onFrame(Connection& connection, const std::vector<std::uint8_t>& payload) {
+  void onFrame(Connection& connection, std::span<const std::uint8_t> payload) {
     const std::string id = "#" + std::to_string(connection.id);
     printEvent("app ← host  " + id + "  " + sizeText(payload.size()) + "  " +
                describePayload(payload, shownBytes()));
@@ -219,7 +218,7 @@ class StandinApp {
       text += "; " + std::to_string(lost) + " bytes of unfinished frames dropped";
     }
     printEvent(text);
-    closeFd(connection.fd);
+    closeDescriptor(connection.fd);
     connections_.erase(id);
   }
 
@@ -227,7 +226,7 @@ class StandinApp {
 
   AppOptions options_;
   SignalPipe signals_;
-  AppListener listener_;
+  std::unique_ptr<peers::FakeApp> listener_;
   LineSplitter lines_;
   std::map<int, std::unique_ptr<Connection>> connections_;
   std::vector<std::string> held_;
@@ -241,12 +240,12 @@ class StandinApp {
 
 int main(int argc, char** argv) {
   using namespace ostrel::standins;
-  ensureStandardDescriptors();
+  ostrel::peers::ensureStandardDescriptors();
   setProgramName("ostrel-standin-app");
   std::string error;
-  const auto options = parseAppOptions({argv + 1, argv + argc}, error);
+  const auto options = parseAppOptions(argc, argv, error);
   if (!options) {
-    printError(error);
+    printError(error.empty() ? "see --help for the options" : error);
     return 2;
   }
   if (options->help) {

@@ -12,21 +12,23 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "browser_options.h"
 #include "channel/frame.h"
 #include "console.h"
-#include "descriptors.h"
-#include "exit_status.h"
-#include "frame_splitter.h"
 #include "host/settings.h"
-#include "host_process.h"
 #include "line_splitter.h"
 #include "out_queue.h"
-#include "own_directory.h"
 #include "payload_text.h"
+#include "peers/bytes.h"
+#include "peers/child_process.h"
+#include "peers/descriptors.h"
+#include "peers/exit_status.h"
+#include "peers/frame_splitter.h"
+#include "peers/paths.h"
 #include "signal_pipe.h"
 
 namespace ostrel::standins {
@@ -39,13 +41,8 @@ constexpr std::chrono::seconds kDrainAfterExit{1};
 constexpr std::string_view kConnected = R"({"type":"status","app":"connected"})";
 constexpr std::string_view kUnavailable = R"({"type":"status","app":"unavailable"})";
 
-std::span<const std::uint8_t> asBytes(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-std::string_view asText(const std::vector<std::uint8_t>& bytes) {
-  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
+using peers::asBytes;
+using peers::asText;
 
 std::string sizeText(std::size_t bytes) { return std::to_string(bytes) + " B"; }
 
@@ -62,15 +59,19 @@ class StandinBrowser {
     if (options_.socketPath) {
       environment.push_back(std::string(kSocketPathVariable) + "=" + *options_.socketPath);
     }
-    std::string error;
-    auto host = startHost(hostPath, options_.origin, environment, error);
-    if (!host) {
-      printError(error);
+    // The host gets its own process group, so that Ctrl-C in the terminal
+    // reaches only this tool, which then ends the host as a browser would.
+    host_ = std::make_unique<peers::ChildProcess>(
+        peers::Launch{.argv = {hostPath, options_.origin},
+                      .environment = peers::environmentWith(environment),
+                      .ownProcessGroup = true});
+    if (!host_->started()) {
+      printError(host_->startError());
       return 127;
     }
-    host_ = *host;
+    for (int fd : {host_->input(), host_->output(), host_->errors()}) peers::setNonBlocking(fd);
     printEvent("browser: started " + hostPath + " " + options_.origin + " (pid " +
-               std::to_string(host_.pid) + ")");
+               std::to_string(host_->pid()) + ")");
     for (const std::string& message : options_.messages) send(message);
     readingStdin_ = options_.messages.empty();
     if (!readingStdin_) inputDone_ = true;
@@ -81,7 +82,7 @@ class StandinBrowser {
  private:
   bool finished() const {
     if (!exited_) return false;
-    return (host_.output < 0 && host_.errors < 0) || Clock::now() >= drainUntil_;
+    return (host_->output() < 0 && host_->errors() < 0) || Clock::now() >= drainUntil_;
   }
 
   void pollOnce() {
@@ -89,9 +90,9 @@ class StandinBrowser {
     std::vector<pollfd> fds = {
         {signals_.fd(), POLLIN, 0},
         {readingStdin_ ? STDIN_FILENO : -1, POLLIN, 0},
-        {host_.output, POLLIN, 0},
-        {host_.errors, POLLIN, 0},
-        {out_.empty() ? -1 : host_.input, POLLOUT, 0},
+        {host_->output(), POLLIN, 0},
+        {host_->errors(), POLLIN, 0},
+        {out_.empty() ? -1 : host_->input(), POLLOUT, 0},
     };
     ::poll(fds.data(), fds.size(), timeoutMillis());
     if (fds[0].revents) onSignal();
@@ -105,7 +106,7 @@ class StandinBrowser {
   // Once nothing more is to be sent, the host's input closes --wait seconds
   // after the last byte left.
   void scheduleInputClose() {
-    if (!inputDone_ || host_.input < 0 || !out_.empty() || closeAt_) return;
+    if (!inputDone_ || host_->input() < 0 || !out_.empty() || closeAt_) return;
     closeAt_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                   std::chrono::duration<double>(options_.waitSeconds));
   }
@@ -133,7 +134,7 @@ class StandinBrowser {
       killAt_.reset();
       printError("the host has not ended " + std::to_string(kExitGrace.count()) +
                  " seconds after its input closed; killing it");
-      ::kill(host_.pid, SIGKILL);
+      host_->signal(SIGKILL);
     }
   }
 
@@ -144,35 +145,36 @@ class StandinBrowser {
   }
 
   void onInterrupt() {
-    if (host_.input >= 0) {
+    if (host_->input() >= 0) {
       out_.clear();
       inputDone_ = true;
       readingStdin_ = false;
       closeInput("interrupted; closing the host's input");
     } else if (!exited_) {
       printEvent("browser: interrupted again; killing the host");
-      ::kill(host_.pid, SIGKILL);
+      host_->signal(SIGKILL);
     }
   }
 
   void reap() {
-    int status;
-    if (exited_ || ::waitpid(host_.pid, &status, WNOHANG) != host_.pid) return;
+    if (exited_) return;
+    const std::optional<int> status = host_->waitExit(std::chrono::milliseconds(0));
+    if (!status) return;
     exited_ = true;
-    waitStatus_ = status;
+    waitStatus_ = *status;
     drainUntil_ = Clock::now() + kDrainAfterExit;
-    if (host_.input >= 0) {
+    if (host_->input() >= 0) {
       printEvent("browser: the host ended before its input was closed");
       out_.clear();
-      closeFd(host_.input);
+      host_->closeInput();
       closeAt_.reset();
     }
   }
 
   void closeInput(const std::string& why) {
-    if (host_.input < 0) return;
+    if (host_->input() < 0) return;
     printEvent("browser: " + why);
-    closeFd(host_.input);
+    host_->closeInput();
     killAt_ = Clock::now() + kExitGrace;
   }
 
@@ -202,7 +204,7 @@ class StandinBrowser {
   }
 
   void send(const std::string& message) {
-    if (host_.input < 0) {
+    if (host_->input() < 0) {
       printError("not sent, the host's input is closed: " +
                  describePayload(asBytes(message), shownBytes()));
       return;
@@ -217,25 +219,24 @@ class StandinBrowser {
   }
 
   void flushInput() {
-    if (host_.input < 0 || out_.flush(host_.input)) return;
+    if (host_->input() < 0 || out_.flush(host_->input())) return;
     printEvent(std::string("browser: cannot write to the host: ") + std::strerror(errno));
     out_.clear();
-    closeFd(host_.input);
+    host_->closeInput();
   }
 
   void onHostOutput() {
-    std::uint8_t buffer[65536];
-    const ssize_t n = ::read(host_.output, buffer, sizeof buffer);
+    const std::span<std::uint8_t> room = splitter_.room(65536);
+    const ssize_t n = ::read(host_->output(), room.data(), room.size());
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
     if (n <= 0) {
       splitter_.end();
-      closeFd(host_.output);
+      host_->closeOutput();
       return;
     }
     const bool wasBroken = splitter_.broken();
-    for (const auto& payload : splitter_.feed({buffer, static_cast<std::size_t>(n)})) {
-      onFrame(payload);
-    }
+    splitter_.commit(static_cast<std::size_t>(n));
+    while (const auto payload = splitter_.next()) onFrame(*payload);
     if (splitter_.broken() && !wasBroken) {
       printError("the host wrote a frame header announcing " +
                  std::to_string(splitter_.brokenLength()) +
@@ -243,7 +244,7 @@ class StandinBrowser {
     }
   }
 
-  void onFrame(const std::vector<std::uint8_t>& payload) {
+  void onFrame(std::span<const std::uint8_t> payload) {
     const std::string_view text = asText(payload);
     const bool status = text == kConnected || text == kUnavailable;
     if (++frames_ == 1 && !status) {
@@ -260,11 +261,11 @@ class StandinBrowser {
 
   void onHostErrors() {
     char buffer[4096];
-    const ssize_t n = ::read(host_.errors, buffer, sizeof buffer);
+    const ssize_t n = ::read(host_->errors(), buffer, sizeof buffer);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
     if (n <= 0) {
       for (const std::string& line : errorLines_.finish()) printError("host stderr: " + line);
-      closeFd(host_.errors);
+      host_->closeErrors();
       return;
     }
     errorBytes_ += static_cast<std::size_t>(n);
@@ -274,7 +275,7 @@ class StandinBrowser {
   }
 
   int report() {
-    printEvent("browser: the host " + describeWaitStatus(waitStatus_));
+    printEvent("browser: the host " + peers::describeWaitStatus(waitStatus_));
     bool faults = false;
     if (errorBytes_ > 0) {
       printError("the host wrote " + std::to_string(errorBytes_) +
@@ -286,7 +287,7 @@ class StandinBrowser {
                  " bytes that are not a valid frame");
       faults = true;
     }
-    const int code = shellExitCode(waitStatus_);
+    const int code = peers::shellExitCode(waitStatus_);
     return options_.strict && faults && code == 0 ? 1 : code;
   }
 
@@ -294,9 +295,9 @@ class StandinBrowser {
 
   BrowserOptions options_;
   SignalPipe signals_;
-  HostProcess host_;
+  std::unique_ptr<peers::ChildProcess> host_;
   OutQueue out_;
-  FrameSplitter splitter_;
+  peers::FrameSplitter splitter_;
   LineSplitter lines_;
   LineSplitter errorLines_;
   std::size_t errorBytes_ = 0;
@@ -311,7 +312,7 @@ class StandinBrowser {
 };
 
 std::optional<std::string> defaultHost(std::string& error) {
-  const auto folder = ownDirectory();
+  const auto folder = peers::ownFolder();
   if (!folder) {
     error = "cannot find this tool's own folder; give --host PATH";
     return std::nullopt;
@@ -324,12 +325,12 @@ std::optional<std::string> defaultHost(std::string& error) {
 
 int main(int argc, char** argv) {
   using namespace ostrel::standins;
-  ensureStandardDescriptors();
+  ostrel::peers::ensureStandardDescriptors();
   setProgramName("ostrel-standin-browser");
   std::string error;
-  const auto options = parseBrowserOptions({argv + 1, argv + argc}, error);
+  const auto options = parseBrowserOptions(argc, argv, error);
   if (!options) {
-    printError(error);
+    printError(error.empty() ? "see --help for the options" : error);
     return 2;
   }
   if (options->help) {

@@ -1,0 +1,29 @@
+#include "peers/descriptors.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace ostrel::peers {
+
+bool setNonBlocking(int fd, bool nonBlocking) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  const int wanted = nonBlocking ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
+  return wanted == flags || ::fcntl(fd, F_SETFL, wanted) == 0;
+}
+
+void closeDescriptor(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+void ensureStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0) continue;
+    // The lowest free number is `fd` itself, since those below are open.
+    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) ::close(opened);
+  }
+}
+
+}  // namespace ostrel::peers

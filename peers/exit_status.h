@@ -1,0 +1,24 @@
+#ifndef OSTREL_PEERS_EXIT_STATUS_H_
+#define OSTREL_PEERS_EXIT_STATUS_H_
+
+// How a process ended, from its wait status: the exit code a shell would
+// report (its own code, or 128 plus the number of the signal that killed
+// it), words for a person, and the one check every peer makes.
+
+#include <optional>
+#include <string>
+
+namespace ostrel::peers {
+
+int shellExitCode(int waitStatus);
+
+// "exited with status 3", "was killed by signal 9 (Killed)".
+std::string describeWaitStatus(int waitStatus);
+
+// True when `waitStatus` (absent: the process did not end in time) says
+// the process exited with status 0.
+bool exitedWithZero(const std::optional<int>& waitStatus);
+
+}  // namespace ostrel::peers
+
+#endif  // OSTREL_PEERS_EXIT_STATUS_H_

@@ -1,0 +1,20 @@
+#include "peers/paths.h"
+
+#include "platform/executable_path.h"
+
+namespace ostrel::peers {
+
+std::string parentFolder(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::optional<std::string> ownFolder() {
+  const std::optional<std::string> executable = executablePath();
+  if (!executable) return std::nullopt;
+  return parentFolder(*executable);
+}
+
+}  // namespace ostrel::peers

@@ -1,0 +1,93 @@
+#include "peers/stream_io.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "channel/frame.h"
+#include "channel/std_streams.h"
+
+namespace ostrel::peers {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+milliseconds left(Clock::time_point deadline) {
+  const auto rest = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+  return rest.count() > 0 ? rest : milliseconds(0);
+}
+
+// read(2) with EINTR retried: the byte count, 0 at end of stream, -1 on error.
+ssize_t readSome(int fd, void* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, size);
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+}  // namespace
+
+bool waitUntil(const std::function<bool()>& condition, milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (!condition()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(milliseconds(5));  // how often to ask, not synchronisation
+  }
+  return true;
+}
+
+bool waitReadable(int fd, milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    pollfd entry{fd, POLLIN, 0};
+    const int ready = ::poll(&entry, 1, static_cast<int>(left(deadline).count()));
+    if (ready >= 0) return ready > 0;
+    if (errno != EINTR) return false;
+  }
+}
+
+std::optional<Bytes> readBytes(int fd, std::size_t count, milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  Bytes bytes(count);
+  std::size_t filled = 0;
+  while (filled < count) {
+    if (!waitReadable(fd, left(deadline))) return std::nullopt;
+    const ssize_t n = readSome(fd, bytes.data() + filled, count - filled);
+    if (n < 0 && errno == EAGAIN) continue;  // a non-blocking descriptor, woken early
+    if (n <= 0) return std::nullopt;
+    filled += static_cast<std::size_t>(n);
+  }
+  return bytes;
+}
+
+std::optional<Bytes> readFrame(int fd, milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  const std::optional<Bytes> header = readBytes(fd, kFrameHeaderSize, timeout);
+  if (!header) return std::nullopt;
+  const std::uint32_t length =
+      decodeFrameLength(std::span<const std::uint8_t, kFrameHeaderSize>(*header));
+  return readBytes(fd, length, left(deadline));
+}
+
+bool readsEndOfStream(int fd, milliseconds timeout) {
+  if (!waitReadable(fd, timeout)) return false;
+  char byte;
+  return readSome(fd, &byte, 1) == 0;
+}
+
+bool readAvailable(int fd, std::string& into) {
+  char buffer[4096];
+  while (waitReadable(fd, milliseconds(0))) {
+    const ssize_t n = readSome(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EAGAIN) return true;
+    if (n <= 0) return false;
+    into.append(buffer, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool writeBytes(int fd, std::span<const std::uint8_t> bytes) { return writeAll(fd, bytes); }
+
+}  // namespace ostrel::peers
