@@ -17,13 +17,4 @@ void closeDescriptor(int& fd) {
   fd = -1;
 }
 
-void ensureStandardDescriptors() {
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) >= 0) continue;
-    // The lowest free number is `fd` itself, since those below are open.
-    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-    if (opened >= 0 && opened != fd) ::close(opened);
-  }
-}
-
 }  // namespace ostrel::peers

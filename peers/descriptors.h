@@ -13,10 +13,6 @@ bool setNonBlocking(int fd, bool nonBlocking = true);
 // close(2) that ignores -1 and leaves -1 behind.
 void closeDescriptor(int& fd);
 
-// Opens /dev/null on any of descriptors 0, 1 and 2 that is closed, so that
-// no socket or pipe opened later is taken for a standard stream.
-void ensureStandardDescriptors();
-
 }  // namespace ostrel::peers
 
 #endif  // OSTREL_PEERS_DESCRIPTORS_H_

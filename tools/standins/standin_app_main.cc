@@ -22,6 +22,7 @@
 #include "peers/descriptors.h"
 #include "peers/fake_app.h"
 #include "peers/frame_splitter.h"
+#include "platform/descriptors.h"
 #include "signal_pipe.h"
 
 namespace ostrel::standins {
@@ -240,7 +241,7 @@ class StandinApp {
 
 int main(int argc, char** argv) {
   using namespace ostrel::standins;
-  ostrel::peers::ensureStandardDescriptors();
+  if (!ostrel::fillClosedStandardDescriptors()) return 1;
   setProgramName("ostrel-standin-app");
   std::string error;
   const auto options = parseAppOptions(argc, argv, error);

@@ -29,6 +29,7 @@
 #include "peers/exit_status.h"
 #include "peers/frame_splitter.h"
 #include "peers/paths.h"
+#include "platform/descriptors.h"
 #include "signal_pipe.h"
 
 namespace ostrel::standins {
@@ -325,7 +326,7 @@ std::optional<std::string> defaultHost(std::string& error) {
 
 int main(int argc, char** argv) {
   using namespace ostrel::standins;
-  ostrel::peers::ensureStandardDescriptors();
+  if (!ostrel::fillClosedStandardDescriptors()) return 1;
   setProgramName("ostrel-standin-browser");
   std::string error;
   const auto options = parseBrowserOptions(argc, argv, error);
