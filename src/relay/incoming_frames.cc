@@ -1,5 +1,6 @@
 #include "relay/incoming_frames.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "channel/frame.h"
@@ -41,6 +42,7 @@ IncomingFrames::Front IncomingFrames::front(std::int64_t maxMessageLength) const
 
 void IncomingFrames::pop() {
   const Front current = front(UINT32_MAX);
+  assert(current.status == Status::kComplete && "popped a frame that is not complete");
   if (current.status != Status::kComplete) return;
   begin_ += current.frame.size();
   if (begin_ == end_) begin_ = end_ = 0;

@@ -39,7 +39,7 @@ class IncomingFrames {
   // check comes first: a too-long header is reported as soon as its 4 bytes
   // are present.
   Front front(std::int64_t maxMessageLength) const;
-  // Removes the complete frame at the front.
+  // Removes the complete frame at the front; there must be one.
   void pop();
 
   // Discards everything, a partial frame included, and frees the storage.
