@@ -1,28 +1,29 @@
-// The whole chain with a real browser: headless Chromium loads the test
-// extension from extension/, the extension starts the host through the
-// manifest that the setup tool wrote into a fresh profile folder, and a fake
-// application on the socket drives the exchange and checks what both ends
-// saw. The manifest names a small script that runs the host and records its
-// exit status, since the browser, not the test, is the host's parent.
+// The whole chain with a real browser, headless: the browser loads the
+// test extension from a fresh profile, the extension starts the host
+// through the manifest that the setup tool wrote, and a fake application on
+// the socket drives the exchange and checks what both ends saw. One
+// scenario, run once with Chromium and once with Firefox.
 //
-// When Chromium is missing or cannot start here, the test is skipped, never
-// passed.
+// When the browser is missing or cannot start here, its test is skipped,
+// never passed.
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
-#include "chromium_process.h"
+#include "browser_process.h"
+#include "browsers.h"
 #include "fake_application.h"
+#include "host_wrapper.h"
 #include "process_table.h"
+#include "wait_until.h"
 
 namespace ostrel::e2e {
 namespace {
@@ -30,11 +31,8 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// The id Chromium derives from the "key" in extension/manifest.json.
-constexpr const char* kExtensionOrigin = "chrome-extension://gjmfcaghjdeioakbkgmilngmhhgghjel/";
-
-// The extension's first message, as the browser serialises it: non-ASCII
-// text, escapes and numbers must reach the application exactly so.
+// The extension's first two messages, as both browsers serialise them:
+// non-ASCII text, escapes and numbers must reach the application exactly so.
 const std::string kHello =
     "{\"type\":\"hello\",\"client\":\"e2e\",\"text\":\"h\xc3\xa9llo w\xc3\xb6rld \xe2\x9c\x93 "
     "\xf0\x9f\x8e\x89 \\\"quoted\\\" back\\\\slash <tag> &amp;\",\"numbers\":[0,-7,2.5,1e+21],"
@@ -49,10 +47,31 @@ const std::string kSend =
 const std::string kConnected = R"({"type":"status","app":"connected"})";
 const std::string kUnavailable = R"({"type":"status","app":"unavailable"})";
 
-constexpr auto kBrowserStart = 40s;  // from launch to the host's first connection
+constexpr std::size_t kLargestMessage = std::size_t{1024} * 1024;
+
+constexpr auto kBrowserStart = 60s;  // from launch to the host's start
 constexpr auto kReply = 10s;         // for any one frame or event after that
 // Long enough for at least one reconnection attempt (every 2 s) to fail.
 constexpr auto kAbsence = 2500ms;
+constexpr auto kHostExit = 1s;  // from the extension letting go
+
+// A message of exactly 1 MiB in the form JSON.stringify gives it, with
+// text of one, two and three bytes per character.
+std::string largestMessage() {
+  const std::string head = R"({"type":"measure","fill":")";
+  const std::string tail = "\"}";
+  const std::string unit = "ostrel \xc3\xa9t\xc3\xa9 \xe2\x86\x94 0123456789 ";
+  std::string message = head;
+  while (message.size() + unit.size() + tail.size() <= kLargestMessage) message += unit;
+  message.append(kLargestMessage - message.size() - tail.size(), 'x');
+  return message + tail;
+}
+
+std::uint32_t fnv1a(const std::string& bytes) {
+  std::uint32_t hash = 0x811c9dc5;
+  for (unsigned char byte : bytes) hash = (hash ^ byte) * 0x01000193;
+  return hash;
+}
 
 class BrowserEndToEndTest : public ::testing::Test {
  protected:
@@ -66,92 +85,96 @@ class BrowserEndToEndTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    chromium.stop();
+    browser.stop();
     for (pid_t stray : processesWith(marker)) ::kill(stray, SIGKILL);
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
   }
 
-  // A script that runs the host and writes its exit status to host-exit.
-  std::string writeHostWrapper() {
-    std::string path = dir + "/host-wrapper";
-    std::ofstream(path) << "#!/bin/sh\n"
-                        << "'" OSTREL_HOST_BINARY "' \"$@\"\n"
-                        << "status=$?\n"
-                        << "echo \"$status\" > '" << dir << "/host-exit.part'\n"
-                        << "mv '" << dir << "/host-exit.part' '" << dir << "/host-exit'\n"
-                        << "exit \"$status\"\n";
-    ::chmod(path.c_str(), 0755);
-    return path;
-  }
-
-  // Registers the wrapper in the profile folder with the setup tool.
-  int registerHost(const std::string& hostPath) {
-    std::string command = std::string("'" OSTREL_SETUP_TOOL "' install --user-data-dir '") + dir +
-                          "/profile' --origin " + kExtensionOrigin + " --host-path '" + hostPath +
-                          "' >'" + dir + "/setup.log' 2>&1";
+  // Registers the host's wrapper with the setup tool, per user under the
+  // test's HOME.
+  int registerHost(const std::vector<std::string>& arguments) {
+    std::string command = "HOME='" + dir + "' '" OSTREL_SETUP_TOOL "' install";
+    for (const std::string& argument : arguments) command += " '" + argument + "'";
+    command += " >'" + dir + "/setup.log' 2>&1";
     int status = std::system(command.c_str());  // NOLINT(cert-env33-c): a fixed test command
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  std::optional<std::string> awaitHostExit() {
-    Clock::time_point until = Clock::now() + kReply;
-    while (Clock::now() < until) {
-      std::ifstream file(dir + "/host-exit");
-      std::string status;
-      if (std::getline(file, status)) return status;
-      std::this_thread::sleep_for(20ms);
-    }
-    return std::nullopt;
-  }
+  std::string browserLog() { return tailOfFile(dir + "/browser.log", 15); }
 
-  std::string browserLog() { return tailOfFile(dir + "/chromium.log", 15); }
+  void run(const Browser& kind);
 
   std::string dir;
   std::string socketPath;
   std::string marker;
-  ChromiumProcess chromium;
+  BrowserProcess browser;
 };
 
-TEST_F(BrowserEndToEndTest, RelaysBothWaysOutlivesTheApplicationAndEndsWithTheExtension) {
-  std::optional<std::string> program = findChromium();
-  if (!program) GTEST_SKIP() << "Chromium is not installed (install the Debian package chromium)";
-
-  ASSERT_EQ(registerHost(writeHostWrapper()), 0) << tailOfFile(dir + "/setup.log", 10);
-  FakeApplication application(socketPath);
-  ASSERT_TRUE(application.listen());
-
-  std::string error;
-  if (!chromium.start({.program = *program,
-                       .userDataDir = dir + "/profile",
-                       .extensionDir = OSTREL_E2E_EXTENSION,
-                       .logPath = dir + "/chromium.log",
-                       .environment = {marker, "HOME=" + dir}},
-                      error)) {
-    GTEST_SKIP() << "Chromium could not start: " << error;
+void BrowserEndToEndTest::run(const Browser& kind) {
+  std::optional<std::string> program = findProgram(kind.variable, kind.program);
+  if (!program) {
+    GTEST_SKIP() << kind.name << " is not installed (install the Debian package " << kind.package
+                 << ")";
   }
-  bool connected = application.accept(kBrowserStart, [&] { return chromium.hasExited(); });
-  if (!connected && chromium.hasExited()) {
-    GTEST_SKIP() << "Chromium could not start here: it " << chromium.exitDescription()
+  HostWrapper wrapper(dir);
+  ASSERT_TRUE(wrapper.create(OSTREL_HOST_BINARY));
+  PreparedBrowser prepared;
+  std::string error;
+  ASSERT_TRUE(kind.prepare(*program, dir, wrapper.path(), prepared, error)) << error;
+  ASSERT_EQ(registerHost(prepared.setupArguments), 0) << tailOfFile(dir + "/setup.log", 10);
+
+  if (!browser.start({.command = prepared.command,
+                      .logPath = dir + "/browser.log",
+                      .environment = {marker, "HOME=" + dir}},
+                     error)) {
+    GTEST_SKIP() << kind.name << " could not start: " << error;
+  }
+  bool started = wrapper.awaitStart(kBrowserStart, [&] { return browser.hasExited(); });
+  if (!started && browser.hasExited()) {
+    GTEST_SKIP() << kind.name << " could not start here: it " << browser.exitDescription()
                  << ". The end of its output:\n"
                  << browserLog();
   }
-  ASSERT_TRUE(connected) << "the host never connected; the end of Chromium's output:\n"
-                         << browserLog();
-  std::optional<pid_t> host = application.peerProcess();
-  ASSERT_TRUE(host);
+  ASSERT_TRUE(started) << "the extension never started the host; the end of " << kind.name
+                       << "'s output:\n"
+                       << browserLog();
 
-  // Browser to application, byte for byte, in order.
+  // The application is away. The extension's "hello" and "focus" wait in
+  // the host's input before the host starts; once the host has read them
+  // and gone quiet, both were kept and neither reached anyone.
+  const int helloAndFocus = static_cast<int>(8 + kHello.size() + kFirstFocus.size());
+  EXPECT_TRUE(waitUntil(kReply, [&] { return wrapper.unreadInput() == helloAndFocus; }))
+      << "the host's input holds " << wrapper.unreadInput().value_or(-1) << " bytes, not "
+      << helloAndFocus;
+  ASSERT_TRUE(wrapper.openGate(kReply));
+  std::vector<pid_t> hosts;
+  ASSERT_TRUE(waitUntil(kReply, [&] {
+    hosts = processesWith(marker, OSTREL_HOST_BINARY);
+    return hosts.size() == 1 && wrapper.unreadInput() == 0 && allThreadsAsleep(hosts[0]);
+  })) << "the host did not settle with its input read";
+
+  // The application starts: at its next attempt the host replays both.
+  FakeApplication application(socketPath);
+  ASSERT_TRUE(application.listen());
+  ASSERT_TRUE(application.accept(kReply)) << "the host never connected";
+  EXPECT_EQ(application.peerProcess(), hosts[0]);
   EXPECT_EQ(application.receive(kReply), kHello);
   EXPECT_EQ(application.receive(kReply), kFirstFocus);
 
-  // Application to extension and back.
+  // Application to extension and back, the largest message included.
   ASSERT_TRUE(application.send(kEcho));
   EXPECT_EQ(application.receive(kReply), R"({"type":"echoed","message":)" + kEcho + "}");
   ASSERT_TRUE(application.send(kSend));
   EXPECT_EQ(application.receive(kReply), R"({"type":"blur","seq":2})");
   EXPECT_EQ(application.receive(kReply), R"({"type":"focus","seq":3})");
   EXPECT_EQ(application.receive(kReply), R"({"type":"note","seq":4})");
+  const std::string largest = largestMessage();
+  ASSERT_EQ(largest.size(), kLargestMessage);
+  const std::string measured = R"({"type":"measured","bytes":)" + std::to_string(largest.size()) +
+                               R"(,"fnv1a":)" + std::to_string(fnv1a(largest)) + "}";
+  ASSERT_TRUE(application.send(largest));
+  EXPECT_EQ(application.receive(kReply), measured);
 
   // The application quits and comes back: the host finds it again by
   // itself and replays the last "hello" and the latest focus state only.
@@ -159,26 +182,37 @@ TEST_F(BrowserEndToEndTest, RelaysBothWaysOutlivesTheApplicationAndEndsWithTheEx
   std::this_thread::sleep_for(kAbsence);
   ASSERT_TRUE(application.listen());
   ASSERT_TRUE(application.accept(kReply)) << "the host did not reconnect";
-  EXPECT_EQ(application.peerProcess(), host) << "a different process reconnected";
+  EXPECT_EQ(application.peerProcess(), hosts[0]) << "a different process reconnected";
   EXPECT_EQ(application.receive(kReply), kHello);
   EXPECT_EQ(application.receive(kReply), R"({"type":"focus","seq":3})");
 
-  // Everything the extension received, in order: the start-up status, the
-  // two requests, one "unavailable" while the application was away,
-  // "connected" once it was back, and the request for this very log.
+  // Everything the extension received, in order: "unavailable" first,
+  // "connected" once the application came, the requests, "unavailable"
+  // while it was away, "connected" again, and the request for this log.
   ASSERT_TRUE(application.send(R"({"type":"report"})"));
-  EXPECT_EQ(application.receive(kReply), R"({"type":"report","log":[)" + kConnected + "," + kEcho +
-                                             "," + kSend + "," + kUnavailable + "," + kConnected +
+  EXPECT_EQ(application.receive(kReply), R"({"type":"report","log":[)" + kUnavailable + "," +
+                                             kConnected + "," + kEcho + "," + kSend + "," +
+                                             measured + "," + kUnavailable + "," + kConnected +
                                              R"(,{"type":"report"}]})");
 
-  // The extension lets go: the host closes the connection and exits with 0.
+  // The browser's own arguments reached the host and changed nothing.
+  EXPECT_EQ(wrapper.arguments(), prepared.hostArguments);
+
+  // The extension lets go: the host closes the connection and exits with 0
+  // within a second, leaving no process behind.
+  Clock::time_point letGo = Clock::now();
   ASSERT_TRUE(application.send(R"({"type":"disconnect"})"));
   EXPECT_TRUE(application.awaitClose(kReply)) << "the host kept the connection open";
-  EXPECT_EQ(awaitHostExit(), "0");
-  EXPECT_FALSE(isAlive(*host));
+  EXPECT_EQ(wrapper.awaitExit(kReply), "0");
+  EXPECT_LT(Clock::now() - letGo, kHostExit);
+  EXPECT_FALSE(isAlive(hosts[0]));
   EXPECT_TRUE(processesWith(marker, OSTREL_HOST_BINARY).empty()) << "a host process was left";
-  EXPECT_FALSE(chromium.hasExited()) << "Chromium itself " << chromium.exitDescription();
+  EXPECT_FALSE(browser.hasExited()) << kind.name << " itself " << browser.exitDescription();
 }
+
+TEST_F(BrowserEndToEndTest, Chromium) { run(kChromium); }
+
+TEST_F(BrowserEndToEndTest, Firefox) { run(kFirefox); }
 
 }  // namespace
 }  // namespace ostrel::e2e

@@ -33,13 +33,30 @@ std::string programOf(const std::string& folder) {
   return error ? std::string() : target.string();
 }
 
+// The state letter in a /proc stat file, or 0.
+char stateIn(const std::string& statPath) {
+  std::string stat = readAll(statPath);
+  std::size_t close = stat.rfind(')');
+  if (close == std::string::npos || close + 2 >= stat.size()) return 0;
+  return stat[close + 2];
+}
+
 }  // namespace
 
 bool isAlive(pid_t pid) {
-  std::string stat = readAll("/proc/" + std::to_string(pid) + "/stat");
-  std::size_t close = stat.rfind(')');
-  if (close == std::string::npos || close + 2 >= stat.size()) return false;
-  return stat[close + 2] != 'Z' && stat[close + 2] != 'X';
+  char state = stateIn("/proc/" + std::to_string(pid) + "/stat");
+  return state != 0 && state != 'Z' && state != 'X';
+}
+
+bool allThreadsAsleep(pid_t pid) {
+  std::error_code error;
+  int threads = 0;
+  for (const auto& task :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    if (stateIn(task.path().string() + "/stat") != 'S') return false;
+    ++threads;
+  }
+  return !error && threads > 0;
 }
 
 std::vector<pid_t> processesWith(const std::string& entry, const std::string& executable) {

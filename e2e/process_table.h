@@ -19,6 +19,10 @@ std::vector<pid_t> processesWith(const std::string& entry, const std::string& ex
 // True while a process with this id exists and is not a zombie.
 bool isAlive(pid_t pid);
 
+// True when every thread of the process sleeps, waiting for an event
+// (state S): none runs, is runnable or waits on the disk.
+bool allThreadsAsleep(pid_t pid);
+
 }  // namespace ostrel::e2e
 
 #endif  // OSTREL_E2E_PROCESS_TABLE_H_

@@ -1,7 +1,11 @@
-// Talks to the native host for the end-to-end test. It keeps a log of every
-// message it receives and does what the application asks through the host:
+// Talks to the native host for the end-to-end test, in Chromium and in
+// Firefox alike. It keeps a log of every message it receives and does what
+// the application asks through the host:
 //   {"type":"echo", ...}          answers {"type":"echoed","message":<it>}
 //   {"type":"send","messages":[]} sends each of the messages
+//   {"type":"measure", ...}       answers {"type":"measured","bytes":N,"fnv1a":H}: the
+//                                 UTF-8 length and FNV-1a hash of the message as JSON
+//                                 (the log keeps this answer, not the message)
 //   {"type":"report"}             answers {"type":"report","log":[...]}
 //   {"type":"disconnect"}         closes the port, which ends the host
 // Messages sent while the application is away are lost by design, hence the
@@ -10,7 +14,20 @@
 const log = [];
 const port = chrome.runtime.connectNative("com.ostrel.native_host");
 
+function measured(message) {
+  const bytes = new TextEncoder().encode(JSON.stringify(message));
+  let hash = 0x811c9dc5;
+  for (const byte of bytes) hash = Math.imul(hash ^ byte, 0x01000193) >>> 0;
+  return {type: "measured", bytes: bytes.length, fnv1a: hash};
+}
+
 port.onMessage.addListener((message) => {
+  if (message.type === "measure") {
+    const answer = measured(message);
+    log.push(answer);
+    port.postMessage(answer);
+    return;
+  }
   log.push(message);
   switch (message.type) {
     case "echo":
@@ -28,8 +45,8 @@ port.onMessage.addListener((message) => {
   }
 });
 
-// The first two messages: a "hello" with text that must arrive unchanged,
-// and the window state.
+// The first two messages, sent at once, while the application is away: a
+// "hello" with text that must arrive unchanged, and the window state.
 port.postMessage({
   type: "hello",
   client: "e2e",

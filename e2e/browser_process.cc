@@ -1,4 +1,4 @@
-#include "chromium_process.h"
+#include "browser_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -22,22 +22,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::seconds kStopDeadline{10};
-
-std::vector<std::string> chromiumArguments(const ChromiumProcess::Launch& launch) {
-  return {launch.program,
-          "--headless=new",
-          "--no-sandbox",
-          "--disable-gpu",
-          "--no-first-run",
-          "--disable-background-networking",
-          "--disable-component-update",
-          "--disable-sync",
-          "--disable-dev-shm-usage",
-          "--disable-features=DisableLoadExtensionCommandLineSwitch",
-          "--user-data-dir=" + launch.userDataDir,
-          "--load-extension=" + launch.extensionDir,
-          "about:blank"};
-}
 
 // The test's environment with `overrides` ("NAME=value") put in.
 std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overrides) {
@@ -69,29 +53,30 @@ std::string describeStatus(int status) {
 
 }  // namespace
 
-std::optional<std::string> findChromium() {
-  if (const char* chosen = std::getenv("OSTREL_E2E_CHROMIUM")) {
+std::optional<std::string> findProgram(const std::string& variable, const std::string& name) {
+  if (const char* chosen = std::getenv(variable.c_str())) {
     if (::access(chosen, X_OK) == 0) return std::string(chosen);
     return std::nullopt;
   }
   const char* path = std::getenv("PATH");
   std::istringstream folders(path != nullptr ? path : "/usr/bin:/bin");
   for (std::string folder; std::getline(folders, folder, ':');) {
-    std::string candidate = folder + "/chromium";
+    std::string candidate = folder + "/";
+    candidate += name;
     if (!folder.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
   }
   return std::nullopt;
 }
 
-ChromiumProcess::~ChromiumProcess() { stop(); }
+BrowserProcess::~BrowserProcess() { stop(); }
 
-bool ChromiumProcess::start(const Launch& launch, std::string& error) {
+bool BrowserProcess::start(const Launch& launch, std::string& error) {
   int log = ::open(launch.logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (log < 0) {
     error = "cannot create " + launch.logPath + ": " + std::strerror(errno);
     return false;
   }
-  std::vector<std::string> arguments = chromiumArguments(launch);
+  std::vector<std::string> arguments = launch.command;
   std::vector<std::string> environment = mergedEnvironment(launch.environment);
   std::vector<char*> argv = pointers(arguments);
   std::vector<char*> envp = pointers(environment);
@@ -105,20 +90,20 @@ bool ChromiumProcess::start(const Launch& launch, std::string& error) {
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
   posix_spawnattr_setpgroup(&attributes, 0);
-  int result =
-      ::posix_spawn(&pid_, launch.program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  int result = ::posix_spawn(&pid_, arguments.front().c_str(), &actions, &attributes, argv.data(),
+                             envp.data());
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(log);
   if (result != 0) {
     pid_ = -1;
-    error = "cannot start " + launch.program + ": " + std::strerror(result);
+    error = "cannot start " + arguments.front() + ": " + std::strerror(result);
     return false;
   }
   return true;
 }
 
-bool ChromiumProcess::hasExited() {
+bool BrowserProcess::hasExited() {
   if (exited_ || pid_ < 0) return true;
   int status = 0;
   if (::waitpid(pid_, &status, WNOHANG) != pid_) return false;
@@ -127,7 +112,7 @@ bool ChromiumProcess::hasExited() {
   return true;
 }
 
-void ChromiumProcess::stop() {
+void BrowserProcess::stop() {
   if (pid_ < 0) return;
   // The group outlives its leader when helpers linger; end them all.
   ::kill(-pid_, SIGTERM);
