@@ -10,26 +10,32 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "browser_process.h"
 #include "browsers.h"
-#include "fake_application.h"
 #include "host_wrapper.h"
-#include "process_table.h"
-#include "wait_until.h"
+#include "peers/bytes.h"
+#include "peers/fake_app.h"
+#include "peers/process_table.h"
+#include "peers/stream_io.h"
+#include "peers/temp_dir.h"
 
 namespace ostrel::e2e {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using peers::AppConnection;
+using peers::FakeApp;
+using peers::processesWith;
+using peers::textOf;
+using peers::waitUntil;
 
 // The extension's first two messages, as both browsers serialise them:
 // non-ASCII text, escapes and numbers must reach the application exactly so.
@@ -73,22 +79,40 @@ std::uint32_t fnv1a(const std::string& bytes) {
   return hash;
 }
 
+// True when every thread of the process sleeps, waiting for an event
+// (state S): none runs, is runnable or waits on the disk.
+bool allThreadsAsleep(pid_t pid) {
+  std::vector<pid_t> threads = peers::threadIds(pid);
+  for (pid_t thread : threads) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(thread) +
+                       "/stat");
+    std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::size_t close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'S') {
+      return false;
+    }
+  }
+  return !threads.empty();
+}
+
+std::string receive(const std::optional<AppConnection>& connection) {
+  return connection ? textOf(connection->readFrame(kReply)) : "<not connected>";
+}
+
+bool send(const std::optional<AppConnection>& connection, const std::string& payload) {
+  return connection && connection->sendFrame(payload);
+}
+
 class BrowserEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ::signal(SIGPIPE, SIG_IGN);
-    char pattern[] = "/tmp/ostrel-e2e-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir = pattern;
-    socketPath = dir + "/app.sock";
-    marker = "OSTREL_SOCKET_PATH=" + socketPath;
+    ASSERT_FALSE(dir.empty());
   }
 
   void TearDown() override {
     browser.stop();
     for (pid_t stray : processesWith(marker)) ::kill(stray, SIGKILL);
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
   }
 
   // Registers the host's wrapper with the setup tool, per user under the
@@ -105,9 +129,10 @@ class BrowserEndToEndTest : public ::testing::Test {
 
   void run(const Browser& kind);
 
-  std::string dir;
-  std::string socketPath;
-  std::string marker;
+  peers::TempDir folder;
+  const std::string dir = folder.path();
+  const std::string socketPath = folder.file("app.sock");
+  const std::string marker = "OSTREL_SOCKET_PATH=" + socketPath;
   BrowserProcess browser;
 };
 
@@ -144,56 +169,62 @@ void BrowserEndToEndTest::run(const Browser& kind) {
   // the host's input before the host starts; once the host has read them
   // and gone quiet, both were kept and neither reached anyone.
   const int helloAndFocus = static_cast<int>(8 + kHello.size() + kFirstFocus.size());
-  EXPECT_TRUE(waitUntil(kReply, [&] { return wrapper.unreadInput() == helloAndFocus; }))
+  EXPECT_TRUE(waitUntil([&] { return wrapper.unreadInput() == helloAndFocus; }, kReply))
       << "the host's input holds " << wrapper.unreadInput().value_or(-1) << " bytes, not "
       << helloAndFocus;
   ASSERT_TRUE(wrapper.openGate(kReply));
   std::vector<pid_t> hosts;
-  ASSERT_TRUE(waitUntil(kReply, [&] {
-    hosts = processesWith(marker, OSTREL_HOST_BINARY);
-    return hosts.size() == 1 && wrapper.unreadInput() == 0 && allThreadsAsleep(hosts[0]);
-  })) << "the host did not settle with its input read";
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        hosts = processesWith(marker, OSTREL_HOST_BINARY);
+        return hosts.size() == 1 && wrapper.unreadInput() == 0 && allThreadsAsleep(hosts[0]);
+      },
+      kReply))
+      << "the host did not settle with its input read";
 
   // The application starts: at its next attempt the host replays both.
-  FakeApplication application(socketPath);
-  ASSERT_TRUE(application.listen());
-  ASSERT_TRUE(application.accept(kReply)) << "the host never connected";
-  EXPECT_EQ(application.peerProcess(), hosts[0]);
-  EXPECT_EQ(application.receive(kReply), kHello);
-  EXPECT_EQ(application.receive(kReply), kFirstFocus);
+  auto application = std::make_unique<FakeApp>(socketPath);
+  ASSERT_TRUE(application->listening()) << application->error();
+  std::optional<AppConnection> connection = application->accept(kReply);
+  ASSERT_TRUE(connection) << "the host never connected";
+  EXPECT_EQ(connection->peerProcess(), hosts[0]);
+  EXPECT_EQ(receive(connection), kHello);
+  EXPECT_EQ(receive(connection), kFirstFocus);
 
   // Application to extension and back, the largest message included.
-  ASSERT_TRUE(application.send(kEcho));
-  EXPECT_EQ(application.receive(kReply), R"({"type":"echoed","message":)" + kEcho + "}");
-  ASSERT_TRUE(application.send(kSend));
-  EXPECT_EQ(application.receive(kReply), R"({"type":"blur","seq":2})");
-  EXPECT_EQ(application.receive(kReply), R"({"type":"focus","seq":3})");
-  EXPECT_EQ(application.receive(kReply), R"({"type":"note","seq":4})");
+  ASSERT_TRUE(send(connection, kEcho));
+  EXPECT_EQ(receive(connection), R"({"type":"echoed","message":)" + kEcho + "}");
+  ASSERT_TRUE(send(connection, kSend));
+  EXPECT_EQ(receive(connection), R"({"type":"blur","seq":2})");
+  EXPECT_EQ(receive(connection), R"({"type":"focus","seq":3})");
+  EXPECT_EQ(receive(connection), R"({"type":"note","seq":4})");
   const std::string largest = largestMessage();
   ASSERT_EQ(largest.size(), kLargestMessage);
   const std::string measured = R"({"type":"measured","bytes":)" + std::to_string(largest.size()) +
                                R"(,"fnv1a":)" + std::to_string(fnv1a(largest)) + "}";
-  ASSERT_TRUE(application.send(largest));
-  EXPECT_EQ(application.receive(kReply), measured);
+  ASSERT_TRUE(send(connection, largest));
+  EXPECT_EQ(receive(connection), measured);
 
   // The application quits and comes back: the host finds it again by
   // itself and replays the last "hello" and the latest focus state only.
-  application.goAway();
+  connection.reset();
+  application.reset();
   std::this_thread::sleep_for(kAbsence);
-  ASSERT_TRUE(application.listen());
-  ASSERT_TRUE(application.accept(kReply)) << "the host did not reconnect";
-  EXPECT_EQ(application.peerProcess(), hosts[0]) << "a different process reconnected";
-  EXPECT_EQ(application.receive(kReply), kHello);
-  EXPECT_EQ(application.receive(kReply), R"({"type":"focus","seq":3})");
+  application = std::make_unique<FakeApp>(socketPath);
+  ASSERT_TRUE(application->listening()) << application->error();
+  connection = application->accept(kReply);
+  ASSERT_TRUE(connection) << "the host did not reconnect";
+  EXPECT_EQ(connection->peerProcess(), hosts[0]) << "a different process reconnected";
+  EXPECT_EQ(receive(connection), kHello);
+  EXPECT_EQ(receive(connection), R"({"type":"focus","seq":3})");
 
   // Everything the extension received, in order: "unavailable" first,
   // "connected" once the application came, the requests, "unavailable"
   // while it was away, "connected" again, and the request for this log.
-  ASSERT_TRUE(application.send(R"({"type":"report"})"));
-  EXPECT_EQ(application.receive(kReply), R"({"type":"report","log":[)" + kUnavailable + "," +
-                                             kConnected + "," + kEcho + "," + kSend + "," +
-                                             measured + "," + kUnavailable + "," + kConnected +
-                                             R"(,{"type":"report"}]})");
+  ASSERT_TRUE(send(connection, R"({"type":"report"})"));
+  EXPECT_EQ(receive(connection), R"({"type":"report","log":[)" + kUnavailable + "," + kConnected +
+                                     "," + kEcho + "," + kSend + "," + measured + "," +
+                                     kUnavailable + "," + kConnected + R"(,{"type":"report"}]})");
 
   // The browser's own arguments reached the host and changed nothing.
   EXPECT_EQ(wrapper.arguments(), prepared.hostArguments);
@@ -201,11 +232,12 @@ void BrowserEndToEndTest::run(const Browser& kind) {
   // The extension lets go: the host closes the connection and exits with 0
   // within a second, leaving no process behind.
   Clock::time_point letGo = Clock::now();
-  ASSERT_TRUE(application.send(R"({"type":"disconnect"})"));
-  EXPECT_TRUE(application.awaitClose(kReply)) << "the host kept the connection open";
+  ASSERT_TRUE(send(connection, R"({"type":"disconnect"})"));
+  EXPECT_TRUE(peers::readsEndOfStream(connection->fd(), kReply))
+      << "the host kept the connection open";
   EXPECT_EQ(wrapper.awaitExit(kReply), "0");
   EXPECT_LT(Clock::now() - letGo, kHostExit);
-  EXPECT_FALSE(isAlive(hosts[0]));
+  EXPECT_FALSE(peers::isAlive(hosts[0]));
   EXPECT_TRUE(processesWith(marker, OSTREL_HOST_BINARY).empty()) << "a host process was left";
   EXPECT_FALSE(browser.hasExited()) << kind.name << " itself " << browser.exitDescription();
 }

@@ -1,55 +1,19 @@
 #include "browser_process.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
-// Declared by no header on macOS.
-extern char** environ;  // NOLINT(readability-redundant-declaration)
+#include "peers/exit_status.h"
 
 namespace ostrel::e2e {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr std::chrono::seconds kStopDeadline{10};
-
-// The test's environment with `overrides` ("NAME=value") put in.
-std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overrides) {
-  std::vector<std::string> merged;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    std::string variable = *entry;
-    std::string name = variable.substr(0, variable.find('=') + 1);
-    bool replaced = false;
-    for (const std::string& override : overrides) replaced = replaced || override.starts_with(name);
-    if (!replaced) merged.push_back(variable);
-  }
-  merged.insert(merged.end(), overrides.begin(), overrides.end());
-  return merged;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> result;
-  result.reserve(strings.size() + 1);
-  for (std::string& each : strings) result.push_back(each.data());
-  result.push_back(nullptr);
-  return result;
-}
-
-std::string describeStatus(int status) {
-  if (WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) return "was killed by signal " + std::to_string(WTERMSIG(status));
-  return "ended";
-}
 
 }  // namespace
 
@@ -68,64 +32,41 @@ std::optional<std::string> findProgram(const std::string& variable, const std::s
   return std::nullopt;
 }
 
-BrowserProcess::~BrowserProcess() { stop(); }
-
 bool BrowserProcess::start(const Launch& launch, std::string& error) {
-  int log = ::open(launch.logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (log < 0) {
-    error = "cannot create " + launch.logPath + ": " + std::strerror(errno);
+  // A shell puts the streams in place, then becomes the browser.
+  std::vector<std::string> argv = {"/bin/sh", "-c",
+                                   R"(exec "$0" "$@" </dev/null >')" + launch.logPath + "' 2>&1"};
+  argv.insert(argv.end(), launch.command.begin(), launch.command.end());
+  child_ = std::make_unique<peers::ChildProcess>(
+      peers::Launch{.argv = argv,
+                    .environment = peers::environmentWith(launch.environment),
+                    .ownProcessGroup = true});
+  if (!child_->started()) {
+    error = child_->startError();
+    child_.reset();
     return false;
   }
-  std::vector<std::string> arguments = launch.command;
-  std::vector<std::string> environment = mergedEnvironment(launch.environment);
-  std::vector<char*> argv = pointers(arguments);
-  std::vector<char*> envp = pointers(environment);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, log, 1);
-  posix_spawn_file_actions_adddup2(&actions, log, 2);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  int result = ::posix_spawn(&pid_, arguments.front().c_str(), &actions, &attributes, argv.data(),
-                             envp.data());
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(log);
-  if (result != 0) {
-    pid_ = -1;
-    error = "cannot start " + arguments.front() + ": " + std::strerror(result);
-    return false;
-  }
+  group_ = child_->pid();
   return true;
 }
 
 bool BrowserProcess::hasExited() {
-  if (exited_ || pid_ < 0) return true;
-  int status = 0;
-  if (::waitpid(pid_, &status, WNOHANG) != pid_) return false;
-  exited_ = true;
-  exitDescription_ = describeStatus(status);
+  if (!child_) return true;
+  if (!exitDescription_.empty()) return true;
+  std::optional<int> status = child_->waitExit(std::chrono::milliseconds(0));
+  if (!status) return false;
+  exitDescription_ = peers::describeWaitStatus(*status);
   return true;
 }
 
 void BrowserProcess::stop() {
-  if (pid_ < 0) return;
+  if (group_ < 0) return;
   // The group outlives its leader when helpers linger; end them all.
-  ::kill(-pid_, SIGTERM);
-  Clock::time_point until = Clock::now() + kStopDeadline;
-  while (!hasExited() && Clock::now() < until) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ::kill(-pid_, SIGKILL);
-  if (!exited_) {
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
-  pid_ = -1;
+  ::kill(-group_, SIGTERM);
+  if (!hasExited()) child_->waitExit(kStopDeadline);
+  ::kill(-group_, SIGKILL);
+  child_.reset();  // kills and reaps the leader if it still runs
+  group_ = -1;
 }
 
 std::string tailOfFile(const std::string& path, int lines) {

@@ -7,9 +7,12 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "peers/child_process.h"
 
 namespace ostrel::e2e {
 
@@ -27,7 +30,7 @@ class BrowserProcess {
   };
 
   BrowserProcess() = default;
-  ~BrowserProcess();
+  ~BrowserProcess() { stop(); }
   BrowserProcess(const BrowserProcess&) = delete;
   BrowserProcess& operator=(const BrowserProcess&) = delete;
 
@@ -42,8 +45,8 @@ class BrowserProcess {
   void stop();
 
  private:
-  pid_t pid_ = -1;
-  bool exited_ = false;
+  std::unique_ptr<peers::ChildProcess> child_;
+  pid_t group_ = -1;
   std::string exitDescription_;
 };
 

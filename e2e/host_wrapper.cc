@@ -8,9 +8,11 @@
 #include <cerrno>
 #include <fstream>
 
-#include "wait_until.h"
+#include "peers/stream_io.h"
 
 namespace ostrel::e2e {
+
+using peers::waitUntil;
 
 HostWrapper::HostWrapper(std::string folder) : folder_(std::move(folder)) {}
 
@@ -38,12 +40,14 @@ exit "$status"
 
 bool HostWrapper::awaitStart(std::chrono::milliseconds deadline,
                              const std::function<bool()>& giveUp) {
-  waitUntil(deadline, [&] {
-    std::ifstream file(folder_ + "/wrapper-pid");
-    pid_t pid = -1;
-    if (file >> pid) pid_ = pid;
-    return pid_ >= 0 || giveUp();
-  });
+  waitUntil(
+      [&] {
+        std::ifstream file(folder_ + "/wrapper-pid");
+        pid_t pid = -1;
+        if (file >> pid) pid_ = pid;
+        return pid_ >= 0 || giveUp();
+      },
+      deadline);
   if (pid_ < 0) return false;
   // The pipe itself, opened through the process: it stays open after the
   // script hands it to the host.
@@ -60,12 +64,14 @@ std::optional<int> HostWrapper::unreadInput() const {
 
 bool HostWrapper::openGate(std::chrono::milliseconds deadline) {
   // Opening the FIFO for writing succeeds once the script waits to read it.
-  return waitUntil(deadline, [&] {
-    int gate = ::open((folder_ + "/gate").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (gate < 0) return false;
-    ::close(gate);
-    return true;
-  });
+  return waitUntil(
+      [&] {
+        int gate = ::open((folder_ + "/gate").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (gate < 0) return false;
+        ::close(gate);
+        return true;
+      },
+      deadline);
 }
 
 std::vector<std::string> HostWrapper::arguments() const {
@@ -77,10 +83,12 @@ std::vector<std::string> HostWrapper::arguments() const {
 
 std::optional<std::string> HostWrapper::awaitExit(std::chrono::milliseconds deadline) const {
   std::string status;
-  waitUntil(deadline, [&] {
-    std::ifstream file(folder_ + "/host-exit");
-    return static_cast<bool>(std::getline(file, status));
-  });
+  waitUntil(
+      [&] {
+        std::ifstream file(folder_ + "/host-exit");
+        return static_cast<bool>(std::getline(file, status));
+      },
+      deadline);
   if (status.empty()) return std::nullopt;
   return status;
 }
