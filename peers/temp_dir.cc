@@ -1,6 +1,7 @@
 #include "peers/temp_dir.h"
 
 #include <stdlib.h>
+#include <unistd.h>  // mkdtemp, on Apple systems
 
 #include <filesystem>
 

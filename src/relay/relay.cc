@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/descriptors.h"
+#include "platform/hang_up.h"
 #include "relay/status_message.h"
 
 namespace ostrel {
@@ -36,10 +37,12 @@ constexpr std::chrono::milliseconds kInputClosedGrace{1000};
 bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 
 // Waits until `socket` can take more bytes, or has failed (the next write
-// then says how). While waiting it watches `input` for a hang-up, and from
-// the moment `inputClosedAt` holds it waits only until the grace after it
-// has passed. False when that time ran out or poll failed.
+// then says how). While waiting it watches `input` for a hang-up, where the
+// system allows, and from the moment `inputClosedAt` holds it waits only
+// until the grace after it has passed. False when that time ran out or poll
+// failed.
 bool pollWritable(int socket, int input, std::optional<Clock::time_point>& inputClosedAt) {
+  if (!pollReportsUnaskedHangUp()) input = -1;
   for (;;) {
     pollfd watched[2] = {{socket, POLLOUT, 0}, {inputClosedAt ? -1 : input, 0, 0}};
     int timeout = -1;
@@ -53,8 +56,8 @@ bool pollWritable(int socket, int input, std::optional<Clock::time_point>& input
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) return false;
     if (watched[0].revents != 0) return true;
-    if (ready == 0) return false;
-    inputClosedAt = Clock::now();  // hang-up (or error) on the browser's end
+    if (ready == 0 && timeout >= 0) return false;
+    if (watched[1].revents != 0) inputClosedAt = Clock::now();  // the browser's end hung up
   }
 }
 
