@@ -17,17 +17,24 @@ ParsedCommandLine parse(std::initializer_list<std::string_view> words) {
 }
 
 TEST(CommandLineTest, ParsesOptionsInBothSpellings) {
-  ParsedCommandLine parsed =
-      parse({"install", "--browser", "chrome", "--browser=firefox", "--browser", "chrome",
-             "--origin=o1", "--origin", "o2", "--extension-id", "x@y", "--system", "--force",
-             "--name=a.b", "--host-path", "/h", "--user-data-dir", "/p"});
+  ParsedCommandLine parsed = parse({"install",     "--browser",
+                                    "chrome",      "--browser=firefox",
+                                    "--browser",   "chrome",
+                                    "--origin=o1", "--origin",
+                                    "o2",          "--origin",
+                                    "o1",          "--extension-id",
+                                    "x@y",         "--extension-id=x@y",
+                                    "--system",    "--force",
+                                    "--name=a.b",  "--host-path",
+                                    "/h",          "--user-data-dir",
+                                    "/p"});
   ASSERT_TRUE(parsed.options) << parsed.error;
   const Options& options = *parsed.options;
   EXPECT_EQ(options.command, Command::kInstall);
   ASSERT_EQ(options.browsers.size(), 2u);  // repeats dropped
   EXPECT_EQ(options.browsers[0]->key, "chrome");
   EXPECT_EQ(options.browsers[1]->key, "firefox");
-  EXPECT_EQ(options.origins, (std::vector<std::string>{"o1", "o2"}));
+  EXPECT_EQ(options.origins, (std::vector<std::string>{"o1", "o2"}));  // written once each
   EXPECT_EQ(options.extensionIds, std::vector<std::string>{"x@y"});
   EXPECT_TRUE(options.system && options.force);
   EXPECT_EQ(options.name, "a.b");
@@ -49,11 +56,18 @@ TEST(CommandLineTest, RejectsWhatItDoesNotKnow) {
   const Case cases[] = {
       {{}, "no command given"},
       {{"instal"}, "unknown command \"instal\""},
-      {{"install", "--browsers", "chrome"}, "unknown option --browsers"},
+      {{"install", "--browsers", "chrome"}, "unrecognized option '--browsers'"},
+      {{"install", "-b", "chrome"}, "unrecognized option '-b'"},
+      {{"install", "--h"}, "ambiguous option '--h': could be --host-path, --help"},
+      {{"install", "--system=yes"}, "the option --system takes no value"},
       {{"install", "--browser", "netscape"}, "unknown browser \"netscape\""},
-      {{"install", "--origin"}, "needs a value"},
-      {{"install", "--origin", "--system"}, "needs a value"},
-      {{"install", "chrome"}, "unexpected argument"},
+      {{"install", "--origin"}, "the option --origin needs a value"},
+      {{"install", "--origin", "--system"}, "the option --origin needs a value, not \"--system\""},
+      {{"install", "chrome"}, "unexpected argument \"chrome\""},
+      // Options that only install uses are refused elsewhere, with the reason.
+      {{"uninstall", "--origin=o"}, "--origin does not apply to uninstall: only install writes"},
+      {{"status", "--host-path", "/h"}, "--host-path does not apply to status"},
+      {{"doctor", "--force"}, "--force does not apply to doctor"},
   };
   for (const Case& c : cases) {
     ParsedCommandLine parsed = parse(c.words);
@@ -85,8 +99,9 @@ TEST_F(ToolTest, ExitStatusesAndStreams) {
   EXPECT_EQ(errors,
             "error: unknown command \"frobnicate\"; use install, uninstall, status or "
             "doctor (see --help)\n");
+  EXPECT_EQ(tool("doctor --sytem"), kExitUsage);
+  EXPECT_EQ(errors, "error: unrecognized option '--sytem' (see --help)\n");
 
-  // The default host path is the host beside the tool, whether built yet or not.
   EXPECT_EQ(tool("install --browser chromium --origin "
                  "chrome-extension://abcdefghijklmnopabcdefghijklmnop/ "
                  "--host-path /nonexistent/host"),

@@ -1,6 +1,9 @@
 #include "options.h"
 
+#include <getopt.h>
+
 #include <algorithm>
+#include <array>
 
 #include "manifest.h"
 
@@ -19,11 +22,61 @@ constexpr CommandName kCommands[] = {
     {"-h", Command::kHelp},         {"--version", Command::kVersion},
 };
 
+// getopt_long's codes for the options; above every character code.
+enum Code : int {
+  kBrowser = 256,
+  kOrigin,
+  kExtensionId,
+  kSystem,
+  kUserDataDir,
+  kHostPath,
+  kName,
+  kForce,
+  kHelp,
+  kVersion,
+};
+
+constexpr std::array<option, 11> kLongOptions{{
+    {"browser", required_argument, nullptr, kBrowser},
+    {"origin", required_argument, nullptr, kOrigin},
+    {"extension-id", required_argument, nullptr, kExtensionId},
+    {"system", no_argument, nullptr, kSystem},
+    {"user-data-dir", required_argument, nullptr, kUserDataDir},
+    {"host-path", required_argument, nullptr, kHostPath},
+    {"name", required_argument, nullptr, kName},
+    {"force", no_argument, nullptr, kForce},
+    {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+}};
+
+// Options that only install uses, and why the other commands take none of
+// them.
+struct InstallOnly {
+  int code;
+  std::string_view why;
+};
+constexpr InstallOnly kInstallOnly[] = {
+    {kOrigin, "only install writes the origins a manifest allows"},
+    {kExtensionId, "only install writes the extension ids a manifest allows"},
+    {kHostPath,
+     "only install writes the host's path; the other commands read it from each "
+     "manifest"},
+    {kForce, "only install overwrites manifests, and none that this tool did not write"},
+};
+
 std::optional<Command> commandFor(std::string_view word) {
   for (const CommandName& entry : kCommands) {
     if (entry.word == word) return entry.command;
   }
   return std::nullopt;
+}
+
+std::string_view commandWord(Command command) {
+  for (const CommandName& entry : kCommands) {
+    if (entry.command == command) return entry.word;
+  }
+  return {};
 }
 
 std::string knownBrowsers() {
@@ -32,45 +85,87 @@ std::string knownBrowsers() {
   return list + "all";
 }
 
-void addBrowser(Options& options, const Browser* browser) {
-  if (std::find(options.browsers.begin(), options.browsers.end(), browser) ==
-      options.browsers.end()) {
-    options.browsers.push_back(browser);
+template <typename T>
+void addOnce(std::vector<T>& list, T value) {
+  if (std::find(list.begin(), list.end(), value) == list.end()) list.push_back(std::move(value));
+}
+
+std::string longName(int code) {
+  for (const option& entry : kLongOptions) {
+    if (entry.val == code) return std::string("--") + entry.name;
   }
+  return "?";
+}
+
+// Why getopt_long refused `argument`: an option it does not know, a long
+// one that is ambiguous, or a flag given a value. `optionCode` is its optopt.
+std::string refusal(std::string_view argument, int optionCode) {
+  if (optionCode >= kBrowser) return "the option " + longName(optionCode) + " takes no value";
+  if (optionCode != 0) return "unrecognized option '-" + std::string(1, char(optionCode)) + "'";
+  std::string_view name = argument.substr(2, argument.find('=') - 2);
+  std::string matches;
+  for (const option& entry : kLongOptions) {
+    if (entry.name != nullptr && std::string_view(entry.name).starts_with(name)) {
+      matches += std::string(matches.empty() ? "" : ", ") + "--" + entry.name;
+    }
+  }
+  if (matches.find(',') != std::string::npos) {
+    return "ambiguous option '" + std::string(argument) + "': could be " + matches;
+  }
+  return "unrecognized option '" + std::string(argument) + "'";
 }
 
 // Applies one option that takes a value; false with `error` set when the
-// option is unknown or the value is not acceptable.
-bool applyValue(Options& options, std::string_view option, std::string_view value,
-                std::string& error) {
-  if (option == "--browser") {
-    if (value == "all") {
-      options.allBrowsers = true;
-      for (const Browser& browser : allBrowsers()) addBrowser(options, &browser);
-    } else if (const Browser* browser = findBrowser(value)) {
-      addBrowser(options, browser);
-    } else {
-      error = "unknown browser \"" + std::string(value) + "\"; known: " + knownBrowsers();
-      return false;
-    }
-  } else if (option == "--origin") {
-    options.origins.emplace_back(value);
-  } else if (option == "--extension-id") {
-    options.extensionIds.emplace_back(value);
-  } else if (option == "--user-data-dir") {
-    options.userDataDir = std::string(value);
-  } else if (option == "--host-path") {
-    options.hostPath = std::string(value);
-  } else if (option == "--name") {
-    options.name = std::string(value);
-  } else {
-    error = "unknown option " + std::string(option);
+// value is not acceptable.
+bool applyValue(Options& options, int code, std::string_view value, std::string& error) {
+  // No value of any option starts with '-', so this is an option that was
+  // meant to follow one whose value is missing.
+  if (value.starts_with('-')) {
+    error = "the option " + longName(code) + " needs a value, not \"" + std::string(value) + "\"";
     return false;
+  }
+  switch (code) {
+    case kBrowser:
+      if (value == "all") {
+        options.allBrowsers = true;
+        for (const Browser& browser : allBrowsers()) addOnce(options.browsers, &browser);
+      } else if (const Browser* browser = findBrowser(value)) {
+        addOnce(options.browsers, browser);
+      } else {
+        error = "unknown browser \"" + std::string(value) + "\"; known: " + knownBrowsers();
+        return false;
+      }
+      break;
+    case kOrigin:
+      addOnce(options.origins, std::string(value));
+      break;
+    case kExtensionId:
+      addOnce(options.extensionIds, std::string(value));
+      break;
+    case kUserDataDir:
+      options.userDataDir = std::string(value);
+      break;
+    case kHostPath:
+      options.hostPath = std::string(value);
+      break;
+    default:
+      options.name = std::string(value);
+      break;
   }
   return true;
 }
 
-bool isFlag(std::string_view option) { return option == "--system" || option == "--force"; }
+// Refuses options that `options.command` has no use for.
+std::string inapplicable(const Options& options, const std::vector<int>& given) {
+  if (options.command == Command::kInstall) return {};
+  for (const InstallOnly& entry : kInstallOnly) {
+    if (std::find(given.begin(), given.end(), entry.code) != given.end()) {
+      return "the option " + longName(entry.code) + " does not apply to " +
+             std::string(commandWord(options.command)) + ": " + std::string(entry.why);
+    }
+  }
+  return {};
+}
 
 }  // namespace
 
@@ -89,32 +184,53 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments) 
   Options options;
   options.command = *command;
   options.name = std::string(kDefaultHostName);
-  for (std::size_t i = 1; i < arguments.size(); ++i) {
-    std::string_view argument = arguments[i];
-    if (argument == "--help" || argument == "-h") {
-      options.command = Command::kHelp;
-      continue;
-    }
-    if (isFlag(argument)) {
-      (argument == "--system" ? options.system : options.force) = true;
-      continue;
-    }
-    if (!argument.starts_with("--")) {
-      parsed.error = "unexpected argument \"" + std::string(argument) + "\"";
+
+  // getopt_long wants mutable C strings; the command word stands where the
+  // program's name would.
+  std::vector<std::string> words(arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(words.size());
+
+  std::vector<int> given;
+  bool help = false;
+  bool version = false;
+  optind = 0;  // start afresh, also when parsing a second time
+  opterr = 0;  // the messages are composed here
+  for (;;) {
+    const int code = getopt_long(argc, argv.data(), "+:h", kLongOptions.data(), nullptr);
+    if (code == -1) break;
+    if (code == '?') {
+      parsed.error = refusal(words[optind - 1], optopt) + " (see --help)";
       return parsed;
     }
-    std::string_view option = argument;
-    std::string_view value;
-    if (std::size_t equals = argument.find('='); equals != std::string_view::npos) {
-      option = argument.substr(0, equals);
-      value = argument.substr(equals + 1);
-    } else if (i + 1 < arguments.size() && !arguments[i + 1].starts_with("--")) {
-      value = arguments[++i];
-    } else {
-      parsed.error = "the option " + std::string(argument) + " needs a value";
+    if (code == ':') {
+      parsed.error = "the option " + std::string(words[optind - 1]) + " needs a value";
       return parsed;
     }
-    if (!applyValue(options, option, value, parsed.error)) return parsed;
+    given.push_back(code);
+    if (code == 'h' || code == kHelp) {
+      help = true;
+    } else if (code == kVersion) {
+      version = true;
+    } else if (code == kSystem) {
+      options.system = true;
+    } else if (code == kForce) {
+      options.force = true;
+    } else if (!applyValue(options, code, optarg, parsed.error)) {
+      return parsed;
+    }
+  }
+  if (optind < argc) {
+    parsed.error = "unexpected argument \"" + words[optind] + "\"";
+    return parsed;
+  }
+  if (help || version) {
+    options.command = help ? Command::kHelp : Command::kVersion;
+  } else {
+    parsed.error = inapplicable(options, given);
+    if (!parsed.error.empty()) return parsed;
   }
   parsed.options = std::move(options);
   return parsed;
