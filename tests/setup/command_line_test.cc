@@ -107,6 +107,14 @@ TEST_F(ToolTest, ExitStatusesAndStreams) {
                  "--host-path /nonexistent/host"),
             kExitUsage);
   EXPECT_EQ(errors, "error: the host path \"/nonexistent/host\" does not exist\n");
+  // A program that does not answer as the host does is not registered.
+  EXPECT_EQ(tool("install --browser chromium --origin "
+                 "chrome-extension://abcdefghijklmnopabcdefghijklmnop/ --host-path /bin/cat"),
+            kExitUsage);
+  EXPECT_NE(errors.find("\"/bin/cat\" does not name ostrel-native-host: started as a browser "
+                        "starts a host, it wrote no status message within a second"),
+            std::string::npos)
+      << errors;
   EXPECT_EQ(tool("status"), kExitFailure);
   EXPECT_NE(output.find("Chromium, per user: not installed"), std::string::npos);
 }

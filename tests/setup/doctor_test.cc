@@ -95,8 +95,9 @@ TEST_F(DoctorTest, NamesEachFaultOfABrokenSetup) {
 }
 
 TEST_F(DoctorTest, StartsTheHostAndSaysWhatFailed) {
-  fakeHost(R"(printf '\002\000\000\000{}'; echo oops >&2; cat >/dev/null; exit 4)");
+  answeringHost();
   ASSERT_EQ(run(std::string("install --browser edge --origin ") + kOrigin), 0) << errors;
+  fakeHost(R"(printf '\002\000\000\000{}'; echo oops >&2; cat >/dev/null; exit 4)");
   EXPECT_EQ(run("doctor --browser edge"), kExitFailure);
   for (const char* complaint : {"the manifest is well formed", "not a status message",
                                 "wrote to standard error", "exited with status 4"}) {

@@ -18,7 +18,7 @@ class InstallTest : public TestHome {
  protected:
   void SetUp() override {
     TestHome::SetUp();
-    host = fakeHost("cat >/dev/null");
+    host = answeringHost();
   }
   std::string chromiumManifest() const {
     return home + "/.config/chromium/NativeMessagingHosts/com.ostrel.native_host.json";
@@ -66,7 +66,7 @@ TEST_F(InstallTest, WritesTheManifestOnceAndIsIdempotent) {
 TEST_F(InstallTest, RefusesBadValuesBeforeWritingAnything) {
   struct Case {
     std::string words;
-    const char* complaint;
+    std::string complaint;
   };
   const Case cases[] = {
       {"install --browser chromium --browser edge --origin chrome-extension://bad/",
@@ -77,6 +77,11 @@ TEST_F(InstallTest, RefusesBadValuesBeforeWritingAnything) {
        "not an absolute path"},
       {std::string("install --browser chromium --host-path /nonexistent/h --origin ") + kOrigin,
        "does not exist"},
+      {std::string("install --browser chromium --host-path /bin/true --origin ") + kOrigin,
+       "\"/bin/true\" does not name ostrel-native-host"},
+      {"install --browser chromium --host-path " + writeFile("bin/plain", "") + " --origin " +
+           kOrigin,
+       "is not executable; make it so with: chmod +x " + home + "/bin/plain"},
       {"install --browser chromium", "give at least one --origin"},
       {"install --browser firefox --origin " + std::string(kOrigin),
        "Firefox takes --extension-id"},
@@ -98,15 +103,32 @@ TEST_F(InstallTest, RefusesBadValuesBeforeWritingAnything) {
   }
   EXPECT_FALSE(exists(home + "/.config"));
   EXPECT_FALSE(exists(home + "/.mozilla"));
+
+  // Without --host-path, the error names the default it tried.
+  ASSERT_EQ(::unlink(host.c_str()), 0);
+  EXPECT_EQ(run(std::string("install --browser chromium --origin ") + kOrigin), kExitUsage);
+  EXPECT_EQ(errors, "error: no host at " + host +
+                        ", where this tool looks by default (beside itself); give the host's "
+                        "location with --host-path /path/to/ostrel-native-host\n");
 }
 
-TEST_F(InstallTest, AllBrowsersTakeTheIdsThatFitThem) {
+TEST_F(InstallTest, AllMeansTheBrowsersThatLookInstalled) {
+  // Chrome by its configuration folder, Chromium and Firefox by their programs.
+  std::filesystem::create_directories(home + "/.config/google-chrome");
+  writeFile("programs/chromium", "", 0755);
+  writeFile("programs/firefox-esr", "", 0755);
   ASSERT_EQ(run(std::string("install --browser all --origin ") + kOrigin), 0) << errors;
   EXPECT_TRUE(
       exists(home + "/.config/google-chrome/NativeMessagingHosts/com.ostrel.native_host.json"));
-  EXPECT_TRUE(exists(home + "/.config/vivaldi/NativeMessagingHosts/com.ostrel.native_host.json"));
+  EXPECT_TRUE(exists(chromiumManifest()));
+  EXPECT_FALSE(exists(home + "/.config/vivaldi"));
   EXPECT_FALSE(exists(firefoxManifest()));
-  EXPECT_NE(output.find("skipped Firefox"), std::string::npos);
+  for (const char* note :
+       {"skipped Firefox, per user: no --extension-id given",
+        "skipped Vivaldi, per user: it does not look installed (no ",
+        "/.config/vivaldi, no vivaldi or vivaldi-stable on PATH); name it with --browser"}) {
+    EXPECT_NE(output.find(note), std::string::npos) << note << " missing in\n" << output;
+  }
 
   ASSERT_EQ(run(std::string("install --browser all --extension-id ostrel@example.org --origin ") +
                 kOrigin),
@@ -115,6 +137,8 @@ TEST_F(InstallTest, AllBrowsersTakeTheIdsThatFitThem) {
   ASSERT_TRUE(firefox.manifest);
   EXPECT_EQ(firefox.manifest->allowed, std::vector<std::string>{"ostrel@example.org"});
 
+  // Named, a browser is registered whether it looks installed or not.
+  ASSERT_EQ(run(std::string("install --browser edge --origin ") + kOrigin), 0) << errors;
   ASSERT_EQ(run("status"), 0);
   EXPECT_NE(output.find("Firefox, per user: installed by this tool"), std::string::npos);
   EXPECT_NE(output.find("Edge, per user: installed by this tool"), std::string::npos);
@@ -162,12 +186,57 @@ TEST_F(InstallTest, ProfileFolderAndSystemWideFolders) {
       << errors;
   EXPECT_TRUE(exists(root + "/etc/chromium/native-messaging-hosts/com.ostrel.native_host.json"));
   EXPECT_FALSE(exists(chromiumManifest()));
+}
 
-  // A folder that cannot be created is reported, and the run fails.
-  writeFile("root/etc/opt/chrome", "a file where a folder should be");
-  EXPECT_EQ(run(std::string("install --system --browser chrome --origin ") + kOrigin),
+TEST_F(InstallTest, FolderModesAndManifestsThatAreLinks) {
+  // Per-user folders are private whatever the umask; system-wide ones are
+  // readable by every user's browser even under a strict umask.
+  mode_t saved = ::umask(0);
+  ASSERT_EQ(run(std::string("install --browser chromium --origin ") + kOrigin), 0) << errors;
+  ::umask(077);
+  ASSERT_EQ(run(std::string("install --system --browser chromium --origin ") + kOrigin), 0);
+  ::umask(saved);
+  auto mode = [](const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+  };
+  for (const char* folder :
+       {"/.config", "/.config/chromium", "/.config/chromium/NativeMessagingHosts"}) {
+    EXPECT_EQ(mode(home + folder), 0700u) << folder;
+  }
+  EXPECT_EQ(mode(root + "/etc/chromium/native-messaging-hosts"), 0755u);
+
+  // A manifest kept elsewhere and linked into place is written through the link.
+  std::string kept = writeFile("dotfiles/host.json", read(chromiumManifest()));
+  ASSERT_EQ(::unlink(chromiumManifest().c_str()), 0);
+  ASSERT_EQ(::symlink("../../../dotfiles/host.json", chromiumManifest().c_str()), 0);
+  ASSERT_EQ(run(std::string("install --browser chromium --origin ") + kOtherOrigin), 0) << errors;
+  struct stat link {};
+  ASSERT_EQ(::lstat(chromiumManifest().c_str(), &link), 0);
+  EXPECT_TRUE(S_ISLNK(link.st_mode));
+  EXPECT_EQ(readManifest(read(kept), Family::kChromium).manifest->allowed,
+            std::vector<std::string>{kOtherOrigin});
+}
+
+TEST_F(InstallTest, AFailedWriteTakesBackTheWholeRun) {
+  ASSERT_EQ(run(std::string("install --browser chromium --origin ") + kOrigin), 0);
+  const std::string before = read(chromiumManifest());
+  // Chrome's folders are new, Chromium's manifest is replaced, then Edge's
+  // folder cannot be made: a file is in its way.
+  writeFile(".config/microsoft-edge", "a file where a folder should be");
+  EXPECT_EQ(run("install --browser chrome --browser chromium --browser edge --origin " +
+                std::string(kOtherOrigin)),
             kExitFailure);
-  EXPECT_NE(errors.find("cannot create the folder"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("cannot create the folder " + home +
+                        "/.config/microsoft-edge: a file is in the way"),
+            std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find("undone: restored " + chromiumManifest()), std::string::npos) << errors;
+  EXPECT_NE(errors.find("nothing was registered"), std::string::npos);
+  EXPECT_EQ(output, "");
+  EXPECT_EQ(read(chromiumManifest()), before);
+  EXPECT_FALSE(exists(home + "/.config/google-chrome"));
 }
 
 }  // namespace

@@ -68,10 +68,9 @@ TEST(ManifestTest, ComplainsAboutShapeInPlainWords) {
 }
 
 TEST(BrowserFoldersTest, PerUserAndSystemWideOnBothSystems) {
-  Environment linuxHome{.platform = Platform::kLinux,
-                        .home = "/home/u",
-                        .configHome = "/home/u/.config",
-                        .systemRoot = ""};
+  Environment linuxHome;
+  linuxHome.home = "/home/u";
+  linuxHome.configHome = "/home/u/.config";
   auto folder = [&](std::string_view key, Scope scope, const Environment& environment) {
     return manifestFolder(*findBrowser(key), scope, environment).value_or("(none)");
   };

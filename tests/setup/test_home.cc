@@ -23,6 +23,7 @@ void TestHome::SetUp() {
   environment = *currentEnvironment();
   environment.platform = Platform::kLinux;
   environment.systemRoot = root;
+  environment.searchPath = home + "/programs";
 }
 
 void TestHome::TearDown() {
@@ -72,7 +73,8 @@ int TestHome::run(const std::string& words) {
 
 std::string TestHome::writeFile(const std::string& relative, const std::string& text, int mode) {
   std::string path = joinPath(home, relative);
-  EXPECT_FALSE(makeDirectories(parentFolder(path)));
+  std::vector<std::string> created;
+  EXPECT_FALSE(makeDirectories(parentFolder(path), 0755, created));
   EXPECT_FALSE(writeFileAtomically(path, text));
   ::chmod(path.c_str(), static_cast<mode_t>(mode));
   return path;
@@ -86,6 +88,11 @@ bool TestHome::exists(const std::string& path) {
 
 std::string TestHome::fakeHost(const std::string& body) {
   return writeFile("bin/ostrel-native-host", "#!/bin/sh\n" + body + "\n", 0755);
+}
+
+std::string TestHome::answeringHost() {
+  return fakeHost(
+      R"(printf '\045\000\000\000{"type":"status","app":"unavailable"}'; cat >/dev/null)");
 }
 
 }  // namespace ostrel::setup

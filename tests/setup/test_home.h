@@ -22,7 +22,8 @@ class TestHome : public ::testing::Test {
   void TearDown() override;
 
   // Runs the command line `words` (split at spaces) through the command
-  // functions, with this home and `root` as the system root.
+  // functions, with this home, `root` as the system root and
+  // home + "/programs" as the only folder on PATH.
   int run(const std::string& words);
 
   // Writes `text` to `path` below the home (creating folders), with `mode`.
@@ -31,8 +32,12 @@ class TestHome : public ::testing::Test {
   static std::string read(const std::string& path);
   static bool exists(const std::string& path);
 
-  // An executable stand-in for the host: a shell script with `body`.
+  // An executable stand-in for the host: a shell script with `body`, at
+  // the default host path.
   std::string fakeHost(const std::string& body);
+  // A stand-in host that answers as the host does when the application is
+  // not there, then waits for the end of its input.
+  std::string answeringHost();
 
   std::string home;    // the temporary folder
   std::string root;    // home + "/root", the system root

@@ -13,26 +13,29 @@ constexpr std::array<Browser, 6> kBrowsers{{
     {"chrome", "Google Chrome", Family::kChromium, "google-chrome/NativeMessagingHosts",
      "/etc/opt/chrome/native-messaging-hosts",
      "Library/Application Support/Google/Chrome/NativeMessagingHosts",
-     "/Library/Google/Chrome/NativeMessagingHosts", "com.google.Chrome", ""},
+     "/Library/Google/Chrome/NativeMessagingHosts", "com.google.Chrome", "",
+     "google-chrome google-chrome-stable", "Google Chrome.app"},
     {"chromium", "Chromium", Family::kChromium, "chromium/NativeMessagingHosts",
      "/etc/chromium/native-messaging-hosts",
      "Library/Application Support/Chromium/NativeMessagingHosts",
      "/Library/Application Support/Chromium/NativeMessagingHosts", "org.chromium.Chromium",
-     "chromium"},
+     "chromium", "chromium chromium-browser", "Chromium.app"},
     {"edge", "Microsoft Edge", Family::kChromium, "microsoft-edge/NativeMessagingHosts",
      "/etc/opt/edge/native-messaging-hosts",
      "Library/Application Support/Microsoft Edge/NativeMessagingHosts",
-     "/Library/Microsoft/Edge/NativeMessagingHosts", "com.microsoft.Edge", ""},
+     "/Library/Microsoft/Edge/NativeMessagingHosts", "com.microsoft.Edge", "",
+     "microsoft-edge microsoft-edge-stable", "Microsoft Edge.app"},
     {"brave", "Brave", Family::kChromium, "BraveSoftware/Brave-Browser/NativeMessagingHosts", "",
      "Library/Application Support/BraveSoftware/Brave-Browser/NativeMessagingHosts", "",
-     "com.brave.Browser", "brave"},
+     "com.brave.Browser", "brave", "brave-browser brave", "Brave Browser.app"},
     {"vivaldi", "Vivaldi", Family::kChromium, "vivaldi/NativeMessagingHosts", "",
      "Library/Application Support/Vivaldi/NativeMessagingHosts", "", "com.vivaldi.Vivaldi",
-     "vivaldi"},
+     "vivaldi", "vivaldi vivaldi-stable", "Vivaldi.app"},
     {"firefox", "Firefox", Family::kFirefox, ".mozilla/native-messaging-hosts",
      "/usr/lib/mozilla/native-messaging-hosts",
      "Library/Application Support/Mozilla/NativeMessagingHosts",
-     "/Library/Application Support/Mozilla/NativeMessagingHosts", "org.mozilla.firefox", "firefox"},
+     "/Library/Application Support/Mozilla/NativeMessagingHosts", "org.mozilla.firefox", "firefox",
+     "firefox firefox-esr", "Firefox.app"},
 }};
 
 }  // namespace
@@ -44,11 +47,15 @@ std::optional<Environment> currentEnvironment() {
   environment.platform = currentPlatform();
   environment.home = *home;
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg != nullptr && xdg[0] == '/') {
-    environment.configHome = xdg;
+  environment.xdgConfigHome = xdg != nullptr ? xdg : "";
+  // A relative value is ignored, as the XDG rules ask.
+  if (environment.xdgConfigHome.starts_with('/')) {
+    environment.configHome = environment.xdgConfigHome;
   } else {
     environment.configHome = joinPath(*home, ".config");
   }
+  const char* path = std::getenv("PATH");
+  environment.searchPath = path != nullptr ? path : "/usr/bin:/bin";
   return environment;
 }
 

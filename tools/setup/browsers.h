@@ -32,6 +32,10 @@ struct Browser {
   std::string_view macSystem;    // absolute; empty when no folder is known
   std::string_view flatpakId;    // empty when there is none
   std::string_view snapName;     // empty when there is none
+  // The names its program goes by on Linux, separated by spaces, and its
+  // application bundle on macOS; used to tell whether it looks installed.
+  std::string_view linuxPrograms;
+  std::string_view macApp;
 };
 
 // Where per-user and system-wide folders are, for the user running the tool.
@@ -40,6 +44,10 @@ struct Environment {
   std::string home;
   // $XDG_CONFIG_HOME when it is an absolute path, otherwise home + "/.config".
   std::string configHome;
+  // The value of XDG_CONFIG_HOME (empty when unset), to explain configHome.
+  std::string xdgConfigHome;
+  // $PATH, where programs are looked for.
+  std::string searchPath;
   // Prefixed to every system-wide folder; empty except in tests.
   std::string systemRoot;
 };

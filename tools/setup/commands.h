@@ -28,6 +28,8 @@ struct Context {
   std::ostream& err;
   // How long doctor waits for the host's first status message.
   std::chrono::milliseconds probeDeadline{5000};
+  // How long install gives a program to answer like the host.
+  std::chrono::milliseconds hostCheckDeadline{1000};
 };
 
 int runInstall(const Context& context);

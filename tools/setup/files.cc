@@ -65,20 +65,40 @@ FileContents readWholeFile(const std::string& path) {
   return contents;
 }
 
-Problem makeDirectories(const std::string& path) {
+Problem makeDirectories(const std::string& path, mode_t mode, std::vector<std::string>& created) {
   if (path.empty() || isDirectory(path)) return std::nullopt;
   std::string parent = parentFolder(path);
   if (parent != path) {
-    if (Problem problem = makeDirectories(parent)) return problem;
+    if (Problem problem = makeDirectories(parent, mode, created)) return problem;
   }
-  if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
-    return failure("create the folder", path, errno);
+  if (::mkdir(path.c_str(), mode) != 0) {
+    if (errno != EEXIST) return failure("create the folder", path, errno);
+    if (!isDirectory(path)) return "cannot create the folder " + path + ": a file is in the way";
+    return std::nullopt;  // made by someone else meanwhile
   }
-  if (!isDirectory(path)) return "cannot create the folder " + path + ": a file is in the way";
+  created.push_back(path);
+  if (::chmod(path.c_str(), mode) != 0) return failure("set the mode of", path, errno);
   return std::nullopt;
 }
 
-Problem writeFileAtomically(const std::string& path, std::string_view contents) {
+std::optional<std::string> followLinks(const std::string& path) {
+  std::string current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+    std::vector<char> target(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 4096) + 1);
+    ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
+    if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return current;
+    std::string next(target.data(), static_cast<std::size_t>(length));
+    current = next.starts_with('/') ? next : joinPath(parentFolder(current), next);
+  }
+  return std::nullopt;
+}
+
+Problem writeFileAtomically(const std::string& linkOrPath, std::string_view contents) {
+  std::optional<std::string> resolved = followLinks(linkOrPath);
+  if (!resolved) return failure("write", linkOrPath, ELOOP);
+  const std::string& path = *resolved;
   std::string folder = parentFolder(path);
   std::string name = path.substr(path.rfind('/') + 1);
   std::string pattern = joinPath(folder, "." + name + ".XXXXXX");
@@ -103,6 +123,11 @@ Problem writeFileAtomically(const std::string& path, std::string_view contents) 
 
 Problem removeFile(const std::string& path) {
   if (::unlink(path.c_str()) != 0) return failure("remove", path, errno);
+  return std::nullopt;
+}
+
+Problem removeFolder(const std::string& path) {
+  if (::rmdir(path.c_str()) != 0) return failure("remove the folder", path, errno);
   return std::nullopt;
 }
 

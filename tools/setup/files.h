@@ -5,9 +5,12 @@
 // a sentence naming the path and the system's reason; nothing throws. Every
 // descriptor opened here is close-on-exec and closed before returning.
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "validation.h"
 
@@ -23,16 +26,23 @@ struct FileContents {
 
 FileContents readWholeFile(const std::string& path);
 
-// Creates `path` and any missing parents with mode 0755.
-Problem makeDirectories(const std::string& path);
+// Creates `path` and any missing parents with exactly `mode` (whatever the
+// umask), and appends each folder it created to `created`, outermost first.
+Problem makeDirectories(const std::string& path, mode_t mode, std::vector<std::string>& created);
 
 // Replaces `path` with `contents` so that a reader sees either the old file
 // or the whole new one, never a part: a temporary file in the same folder,
 // flushed to disk and renamed over `path`. The result has mode 0644. The
-// temporary file is removed again when anything fails.
+// temporary file is removed again when anything fails. When `path` is a
+// symbolic link, the file it leads to is replaced and the link stays.
 Problem writeFileAtomically(const std::string& path, std::string_view contents);
 
+// The file that `path` leads to, following symbolic links in its last
+// component (itself when it is no link); nothing when the links loop.
+std::optional<std::string> followLinks(const std::string& path);
+
 Problem removeFile(const std::string& path);
+Problem removeFolder(const std::string& path);
 
 bool isDirectory(const std::string& path);
 

@@ -152,6 +152,12 @@ int spawn(const std::string& path, const std::vector<std::string>& arguments, Pi
 
 }  // namespace
 
+std::vector<std::string> browserArguments(Family family, const std::string& manifestPath,
+                                          const std::string& allowed) {
+  if (family == Family::kChromium) return {allowed};
+  return {manifestPath, allowed};
+}
+
 ProbeResult probeHost(const std::string& path, const std::vector<std::string>& arguments,
                       std::chrono::milliseconds deadline) {
   ProbeResult result;

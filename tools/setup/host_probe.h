@@ -12,7 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "browsers.h"
+
 namespace ostrel::setup {
+
+// The arguments a browser of `family` gives the host it starts: the
+// extension's origin (Chromium family), or the manifest's path and the
+// add-on's id (Firefox).
+std::vector<std::string> browserArguments(Family family, const std::string& manifestPath,
+                                          const std::string& allowed);
 
 enum class ProbeOutcome {
   kConnected,    // first frame: status, application connected

@@ -1,16 +1,40 @@
-// install: writes one manifest per target after checking every value first,
-// so that a bad origin never leaves some browsers registered and others not.
+// install: checks every value and every manifest file first, then writes
+// one manifest per target; when a write fails, it takes back what the run
+// wrote before it, so a run registers the host everywhere or nowhere.
 
 #include <unistd.h>
 
+#include "browser_presence.h"
 #include "commands.h"
 #include "files.h"
+#include "host_identity.h"
+#include "host_probe.h"
 #include "manifest.h"
 #include "targets.h"
 #include "validation.h"
 
 namespace ostrel::setup {
 namespace {
+
+// One manifest to write, decided before anything is written.
+struct Step {
+  const Target* target = nullptr;
+  std::string text;
+  std::optional<std::string> previous;  // the file's text when it existed
+};
+
+// What one write changed, so that it can be taken back.
+struct Change {
+  const Target* target = nullptr;
+  std::string writtenPath;  // the file replaced or created (a link's target)
+  bool written = false;
+  std::optional<std::string> previous;
+  std::vector<std::string> createdFolders;  // outermost first
+};
+
+const std::vector<std::string>& allowedFor(const Options& options, Family family) {
+  return family == Family::kChromium ? options.origins : options.extensionIds;
+}
 
 // Every problem with the values that go into the manifests.
 std::vector<std::string> valueProblems(const Options& options, const std::string& hostPath) {
@@ -43,8 +67,7 @@ std::string matchIdsToTargets(const Options& options, TargetList& list) {
   std::vector<Target> kept;
   for (Target& target : list.targets) {
     bool chromium = target.family == Family::kChromium;
-    bool hasIds = chromium ? !options.origins.empty() : !options.extensionIds.empty();
-    if (hasIds) {
+    if (!allowedFor(options, target.family).empty()) {
       kept.push_back(std::move(target));
     } else if (!options.allBrowsers) {
       return chromium ? "give at least one --origin chrome-extension://<id>/ for " + target.label
@@ -58,43 +81,115 @@ std::string matchIdsToTargets(const Options& options, TargetList& list) {
   return {};
 }
 
+// With --browser all, keeps the browsers that look installed and names the
+// others.
+void keepInstalledBrowsers(const Context& context, TargetList& list) {
+  if (!context.options.allBrowsers || context.options.userDataDir) return;
+  std::vector<Target> kept;
+  for (Target& target : list.targets) {
+    if (installationSign(*target.browser, context.environment)) {
+      kept.push_back(std::move(target));
+    } else {
+      list.notes.push_back("skipped " + target.label + ": it does not look installed (" +
+                           installationPlaces(*target.browser, context.environment) +
+                           "); name it with --browser to register it anyway");
+    }
+  }
+  list.targets = std::move(kept);
+}
+
+// The host to register, checked: a path that exists, is executable and
+// answers like the host. Reports each problem; false when there was one.
+bool checkHost(const Context& context, const std::string& hostPath, const Target& first) {
+  const Options& options = context.options;
+  if (!options.hostPath && ::access(hostPath.c_str(), F_OK) != 0) {
+    context.err << "error: no host at " << hostPath
+                << ", where this tool looks by default (beside itself); give the host's "
+                   "location with --host-path /path/to/ostrel-native-host\n";
+    return false;
+  }
+  std::vector<std::string> problems = valueProblems(options, hostPath);
+  if (problems.empty()) {
+    const std::string& allowed = allowedFor(options, first.family).front();
+    if (Problem problem = checkAnswersLikeHost(
+            hostPath, browserArguments(first.family, first.manifestPath, allowed),
+            context.hostCheckDeadline)) {
+      problems.push_back(*problem);
+    }
+  }
+  for (const std::string& problem : problems) context.err << "error: " << problem << "\n";
+  return problems.empty();
+}
+
 std::string permissionHint(const Target& target) {
   return target.scope == Scope::kSystem && ::geteuid() != 0
              ? " (system-wide folders need root: run it with sudo)"
              : "";
 }
 
-// Writes one manifest; false after reporting a failure.
-bool installOne(const Context& context, const Target& target, const Manifest& manifest) {
+// Decides what to do at one target without writing; false after reporting
+// why nothing may be written there.
+bool plan(const Context& context, const Target& target, const Manifest& manifest,
+          std::vector<Step>& steps) {
   std::string text = renderManifest(manifest);
   FileContents existing = readWholeFile(target.manifestPath);
   if (existing.state == FileState::kUnreadable) {
-    context.err << "error: cannot read " << target.manifestPath << ": " << existing.reason << "\n";
+    context.err << "error: cannot read " << target.manifestPath << ": " << existing.reason
+                << permissionHint(target) << "\n";
     return false;
   }
-  if (existing.state == FileState::kPresent) {
-    if (existing.text == text) {
-      context.out << "already up to date: " << target.manifestPath << " (" << target.label << ")\n";
-      return true;
-    }
-    ManifestReading reading = readManifest(existing.text, target.family);
-    bool own = reading.manifest && isOwnManifest(*reading.manifest);
-    if (!own && !context.options.force) {
-      context.err
-          << "error: " << target.manifestPath
-          << " exists and was not written by this tool; remove it yourself or add --force\n";
-      return false;
-    }
+  if (existing.state == FileState::kMissing) {
+    steps.push_back({&target, std::move(text), std::nullopt});
+    return true;
   }
-  Problem problem = makeDirectories(target.folder);
-  if (!problem) problem = writeFileAtomically(target.manifestPath, text);
-  if (problem) {
-    context.err << "error: " << *problem << permissionHint(target) << "\n";
+  if (existing.text == text) {
+    context.out << "already up to date: " << target.manifestPath << " (" << target.label << ")\n";
+    return true;
+  }
+  ManifestReading reading = readManifest(existing.text, target.family);
+  bool own = reading.manifest && isOwnManifest(*reading.manifest);
+  if (!own && !context.options.force) {
+    context.err << "error: " << target.manifestPath
+                << " exists and was not written by this tool; remove it yourself or add --force\n";
     return false;
   }
-  context.out << (existing.state == FileState::kPresent ? "updated: " : "installed: ")
-              << target.manifestPath << " (" << target.label << ")\n";
+  steps.push_back({&target, std::move(text), std::move(existing.text)});
   return true;
+}
+
+// Performs one step, recording in `change` what it altered.
+Problem write(const Step& step, Change& change) {
+  const Target& target = *step.target;
+  change.target = &target;
+  change.previous = step.previous;
+  mode_t mode = target.scope == Scope::kUser ? 0700 : 0755;  // per user: as the XDG rules ask
+  if (Problem problem = makeDirectories(target.folder, mode, change.createdFolders)) {
+    return problem;
+  }
+  change.writtenPath = followLinks(target.manifestPath).value_or(target.manifestPath);
+  Problem problem = writeFileAtomically(target.manifestPath, step.text);
+  change.written = !problem;
+  return problem;
+}
+
+// Takes back `changes`, newest first, reporting each.
+void undo(const Context& context, const std::vector<Change>& changes) {
+  for (auto change = changes.rbegin(); change != changes.rend(); ++change) {
+    Problem problem;
+    if (change->written) {
+      problem = change->previous ? writeFileAtomically(change->writtenPath, *change->previous)
+                                 : removeFile(change->writtenPath);
+      if (!problem) {
+        context.err << "undone: " << (change->previous ? "restored " : "removed ")
+                    << change->writtenPath << "\n";
+      }
+    }
+    for (auto folder = change->createdFolders.rbegin();
+         !problem && folder != change->createdFolders.rend(); ++folder) {
+      problem = removeFolder(*folder);
+    }
+    if (problem) context.err << "error: could not undo: " << *problem << "\n";
+  }
 }
 
 }  // namespace
@@ -112,20 +207,49 @@ int runInstall(const Context& context) {
     context.err << "error: " << list.error << "\n";
     return kExitUsage;
   }
-  std::string hostPath = options.hostPath.value_or(context.defaultHostPath);
-  std::vector<std::string> problems = valueProblems(options, hostPath);
-  for (const std::string& problem : problems) context.err << "error: " << problem << "\n";
-  if (!problems.empty()) return kExitUsage;
-
-  for (const std::string& note : list.notes) context.out << "note: " << note << "\n";
-  bool allWritten = true;
-  for (const Target& target : list.targets) {
-    const auto& allowed =
-        target.family == Family::kChromium ? options.origins : options.extensionIds;
-    Manifest manifest = ownManifest(options.name, hostPath, target.family, allowed);
-    allWritten = installOne(context, target, manifest) && allWritten;
+  if (list.targets.empty()) {
+    context.err << "error: give --origin chrome-extension://<id>/ for Chromium-family browsers, "
+                   "--extension-id for Firefox, or both\n";
+    return kExitUsage;
   }
-  return allWritten ? kExitSuccess : kExitFailure;
+  std::string hostPath = options.hostPath.value_or(context.defaultHostPath);
+  if (!checkHost(context, hostPath, list.targets.front())) return kExitUsage;
+
+  keepInstalledBrowsers(context, list);
+  for (const std::string& note : list.notes) context.out << "note: " << note << "\n";
+  if (list.targets.empty()) {
+    context.err << "error: none of the browsers looks installed; name one with --browser to "
+                   "register the host for it anyway\n";
+    return kExitFailure;
+  }
+
+  std::vector<Step> steps;
+  bool writable = true;
+  for (const Target& target : list.targets) {
+    Manifest manifest =
+        ownManifest(options.name, hostPath, target.family, allowedFor(options, target.family));
+    writable = plan(context, target, manifest, steps) && writable;
+  }
+  if (!writable) {
+    context.err << "error: nothing was written\n";
+    return kExitFailure;
+  }
+
+  std::vector<Change> changes;
+  for (const Step& step : steps) {
+    Change& change = changes.emplace_back();
+    if (Problem problem = write(step, change)) {
+      context.err << "error: " << *problem << permissionHint(*step.target) << "\n";
+      undo(context, changes);
+      context.err << "error: nothing was registered; what this run had written is taken back\n";
+      return kExitFailure;
+    }
+  }
+  for (const Change& change : changes) {
+    context.out << (change.previous ? "updated: " : "installed: ") << change.target->manifestPath
+                << " (" << change.target->label << ")\n";
+  }
+  return kExitSuccess;
 }
 
 }  // namespace ostrel::setup

@@ -60,6 +60,7 @@ void addTarget(TargetList& list, const Browser& browser, Scope scope, const Opti
   }
   list.targets.push_back(makeTarget(std::string(browser.displayName) + ", " + scopeName,
                                     browser.family, scope, *folder, options.name));
+  list.targets.back().browser = &browser;
 }
 
 std::vector<const Browser*> chosenBrowsers(const Options& options, bool defaultToAll) {

@@ -14,7 +14,8 @@
 namespace ostrel::setup {
 
 struct Target {
-  std::string label;  // "Chromium, per user", "profile folder /x"
+  std::string label;                 // "Chromium, per user", "profile folder /x"
+  const Browser* browser = nullptr;  // nothing for a profile folder
   Family family = Family::kChromium;
   Scope scope = Scope::kUser;
   std::string folder;

@@ -94,8 +94,13 @@ Problem checkHostPath(const std::string& path) {
   if (!S_ISREG(info.st_mode)) {
     return "the host path " + quoted(path) + " is not a regular file";
   }
+  if ((info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) == 0) {
+    return "the host path " + quoted(path) + " is not executable; make it so with: chmod +x " +
+           path;
+  }
   if (::access(path.c_str(), X_OK) != 0) {
-    return "the host path " + quoted(path) + " is not executable";
+    return "the host path " + quoted(path) +
+           " is not executable for you (its permissions, or a file system mounted noexec)";
   }
   return std::nullopt;
 }
