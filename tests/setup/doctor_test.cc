@@ -1,8 +1,11 @@
-// doctor and the host probe, with stand-in hosts and, where it is built, the
-// real host with a listening socket standing in for the application.
+// doctor and the host probe, with stand-in hosts and the real host, and
+// listening sockets standing in for the application.
 
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -75,8 +78,18 @@ TEST_F(ProbeTest, ReportsEveryWayAHostCanMisbehave) {
 class DoctorTest : public TestHome {};
 
 TEST_F(DoctorTest, NamesEachFaultOfABrokenSetup) {
-  EXPECT_EQ(run("doctor"), kExitFailure);
-  EXPECT_NE(output.find("no readable manifest"), std::string::npos) << output;
+  // Finding nothing, it says where it looked.
+  EXPECT_EQ(run("doctor --browser chromium --browser firefox"), kExitFailure);
+  for (const std::string& line :
+       {std::string("no manifest named com.ostrel.native_host.json was found in any of these "
+                    "folders:"),
+        "    " + home + "/.config/chromium/NativeMessagingHosts\n",
+        "    " + root + "/usr/lib/mozilla/native-messaging-hosts\n",
+        "XDG_CONFIG_HOME is not set, so the Chromium family's folders are below " + home +
+            "/.config",
+        std::string("fix: register the host with: ostrel-native-host-setup install")}) {
+    EXPECT_NE(output.find(line), std::string::npos) << line << " missing in\n" << output;
+  }
 
   writeFile(".config/chromium/NativeMessagingHosts/com.ostrel.native_host.json",
             R"({"name":"com.other","description":"d","path":"/nonexistent/host","type":"pipe",)"
@@ -92,6 +105,11 @@ TEST_F(DoctorTest, NamesEachFaultOfABrokenSetup) {
         "Firefox is installed as a Snap", "7 problems found"}) {
     EXPECT_NE(output.find(complaint), std::string::npos) << complaint << " missing in\n" << output;
   }
+  // Neither manifest was written by this tool: install would refuse to replace them.
+  EXPECT_NE(output.find("fix: it was not written by this tool, so install replaces it only when "
+                        "given --force"),
+            std::string::npos);
+  EXPECT_EQ(output.find("register the host"), std::string::npos);
 }
 
 TEST_F(DoctorTest, StartsTheHostAndSaysWhatFailed) {
@@ -105,7 +123,6 @@ TEST_F(DoctorTest, StartsTheHostAndSaysWhatFailed) {
   }
 }
 
-#ifdef OSTREL_HOST_BINARY
 TEST_F(DoctorTest, RealHostWithAndWithoutTheApplication) {
   std::string profile = home + "/profile";
   ASSERT_EQ(run("install --user-data-dir " + profile +
@@ -133,7 +150,156 @@ TEST_F(DoctorTest, RealHostWithAndWithoutTheApplication) {
             std::string::npos)
       << output;
 }
-#endif
+
+// A socket served by a process of another user: a child that drops to
+// `nobody` (only root can do that) and listens at `path`.
+class ForeignListener {
+ public:
+  explicit ForeignListener(const std::string& path) {
+    int ready[2];
+    EXPECT_EQ(::pipe(ready), 0);
+    EXPECT_EQ(::pipe(stop_), 0);
+    child_ = ::fork();
+    if (child_ == 0) {
+      ::close(ready[0]);
+      ::close(stop_[1]);
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(1);
+      int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      path.copy(address.sun_path, sizeof address.sun_path - 1);
+      if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+          ::listen(fd, 8) != 0 || ::write(ready[1], "r", 1) != 1) {
+        ::_exit(1);
+      }
+      char byte;
+      while (::read(stop_[0], &byte, 1) > 0) {
+      }
+      ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(stop_[0]);
+    pollfd wait{ready[0], POLLIN, 0};
+    char byte = 0;
+    listening_ = ::poll(&wait, 1, 10000) == 1 && ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+  }
+  ~ForeignListener() {
+    ::close(stop_[1]);
+    int status = 0;
+    ::waitpid(child_, &status, 0);
+  }
+  bool listening() const { return listening_; }
+
+ private:
+  int stop_[2] = {-1, -1};
+  pid_t child_ = -1;
+  bool listening_ = false;
+};
+
+TEST_F(DoctorTest, NamesWhyTheApplicationDidNotAnswer) {
+  answeringHost();  // always reports the application unavailable
+  std::string profile = home + "/profile";
+  ASSERT_EQ(run("install --user-data-dir " + profile + " --origin " + kOrigin), 0) << errors;
+  std::string file = writeFile("not-a-socket", "");
+  std::string stale = home + "/stale.sock";
+  {
+    Listener gone(stale);  // closed without removing its socket file
+  }
+  struct Case {
+    std::string socketPath;
+    std::string cause;
+  };
+  const Case cases[] = {
+      {"", "OSTREL_SOCKET_PATH is set but empty, and the host never connects"},
+      {"~/app.sock",
+       "a relative path: the host uses it exactly as given, relative to whatever "
+       "folder the browser starts it in, and does not expand \"~\"; give an "
+       "absolute path such as " +
+           home + "/app.sock"},
+      {"/tmp/" + std::string(100, 'x'),
+       "the socket path is 105 bytes long, and the host "
+       "accepts at most 103"},
+      {home + "/nothing.sock", "nothing is there: the application is not running"},
+      {file, "the file there is not a socket"},
+      {stale, "a socket file is there but nobody accepts connections on it"},
+  };
+  for (const Case& c : cases) {
+    ::setenv("OSTREL_SOCKET_PATH", c.socketPath.c_str(), 1);
+    EXPECT_EQ(run("doctor --user-data-dir " + profile), kExitFailure);
+    EXPECT_NE(output.find(c.cause), std::string::npos) << c.cause << " missing in\n" << output;
+  }
+
+  if (::geteuid() != 0) GTEST_SKIP() << "serving a socket as another user needs root";
+  ASSERT_EQ(::chmod(home.c_str(), 0711), 0);
+  std::filesystem::create_directories(home + "/shared");
+  ASSERT_EQ(::chmod((home + "/shared").c_str(), 0777), 0);
+  std::string foreign = home + "/shared/app.sock";
+  ForeignListener application(foreign);
+  ASSERT_TRUE(application.listening());
+  ::setenv("OSTREL_SOCKET_PATH", foreign.c_str(), 1);
+  EXPECT_EQ(run("doctor --user-data-dir " + profile), kExitFailure);
+  EXPECT_NE(output.find("it is served by a program of another user (nobody, uid 65534)"),
+            std::string::npos)
+      << output;
+
+  // Checked system-wide, it says whose socket it tried.
+  ASSERT_EQ(run(std::string("install --system --browser chromium --origin ") + kOrigin), 0);
+  EXPECT_EQ(run("doctor --system --browser chromium"), kExitFailure);
+  EXPECT_NE(output.find("the host ran as this user (uid 0)"), std::string::npos) << output;
+  EXPECT_NE(output.find("sudo -u USER -H ostrel-native-host-setup doctor --system"),
+            std::string::npos);
+}
+
+TEST_F(DoctorTest, SaysWhatOpenAppWillDo) {
+  launch = LaunchSettings{.openProgram = "/bin/true", .appCommand = {}};
+  std::string script = read(answeringHost());
+  auto doctor = [&](const std::string& hostPath) {
+    std::string profile = home + "/profile";
+    std::filesystem::remove_all(profile);
+    EXPECT_EQ(run("install --user-data-dir " + profile + " --host-path " + hostPath + " --origin " +
+                  kOrigin),
+              0)
+        << errors;
+    run("doctor --user-data-dir " + profile);
+    return output;
+  };
+  const std::string nothing = "on \"open_app\" it does nothing here, because the host (";
+  EXPECT_NE(doctor(home + "/bin/ostrel-native-host")
+                .find(nothing + home +
+                      "/bin/ostrel-native-host) does not lie three folders below an "
+                      "application bundle (a folder whose name ends in \".app\") and was built "
+                      "without OSTREL_APP_COMMAND\n"),
+            std::string::npos)
+      << output;
+
+  // Inside a bundle it starts the open program with the bundle's path; a
+  // link into a bundle counts where it leads.
+  std::string bundled = writeFile("Ostrel.app/Contents/MacOS/host", script, 0755);
+  EXPECT_NE(doctor(bundled).find("on \"open_app\" it launches: /bin/true " + home +
+                                 "/Ostrel.app (as built together"),
+            std::string::npos)
+      << output;
+  std::filesystem::create_directories(home + "/Linked.app/Contents/MacOS");
+  std::filesystem::create_symlink(home + "/bin/ostrel-native-host",
+                                  home + "/Linked.app/Contents/MacOS/host");
+  EXPECT_NE(doctor(home + "/Linked.app/Contents/MacOS/host").find(nothing + home + "/bin/"),
+            std::string::npos)
+      << output;
+
+  // Outside a bundle, a build with an application command runs it.
+  launch.appCommand = {"/usr/bin/env", "OSTREL=1", "/opt/ostrel app"};
+  EXPECT_NE(doctor(home + "/bin/ostrel-native-host")
+                .find("it launches: /usr/bin/env OSTREL=1 '/opt/ostrel app'"),
+            std::string::npos)
+      << output;
+  launch.appCommand = {"ostrel-app"};
+  EXPECT_NE(doctor(home + "/bin/ostrel-native-host")
+                .find("problem: on \"open_app\" nothing will start: ostrel-app is not an "
+                      "executable file given by its absolute path"),
+            std::string::npos)
+      << output;
+}
 
 }  // namespace
 }  // namespace ostrel::setup

@@ -144,6 +144,14 @@ TEST_F(InstallTest, AllMeansTheBrowsersThatLookInstalled) {
   EXPECT_NE(output.find("Edge, per user: installed by this tool"), std::string::npos);
   EXPECT_NE(output.find("Edge, system-wide: not installed"), std::string::npos);
 
+  // A registration whose host is gone is broken.
+  ASSERT_EQ(::unlink(host.c_str()), 0);
+  EXPECT_EQ(run("status --browser edge"), kExitFailure);
+  EXPECT_NE(output.find("Edge, per user: broken, installed by this tool"), std::string::npos)
+      << output;
+  EXPECT_NE(output.find("broken: the host path \"" + host + "\" does not exist"),
+            std::string::npos);
+
   ASSERT_EQ(run("uninstall"), 0) << errors;
   EXPECT_FALSE(exists(firefoxManifest()));
   EXPECT_FALSE(exists(chromiumManifest()));

@@ -48,7 +48,8 @@ int TestHome::run(const std::string& words) {
                   .defaultHostPath = home + "/bin/ostrel-native-host",
                   .out = out,
                   .err = err,
-                  .probeDeadline = probeDeadline};
+                  .probeDeadline = probeDeadline,
+                  .launch = launch};
   int status = kExitUsage;
   switch (parsed.options->command) {
     case Command::kInstall:

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "browsers.h"
+#include "open_app_plan.h"
 #include "options.h"
 
 namespace ostrel::setup {
@@ -30,6 +31,8 @@ struct Context {
   std::chrono::milliseconds probeDeadline{5000};
   // How long install gives a program to answer like the host.
   std::chrono::milliseconds hostCheckDeadline{1000};
+  // What the host does on "open_app"; as built, except in tests.
+  LaunchSettings launch = builtLaunchSettings();
 };
 
 int runInstall(const Context& context);

@@ -1,7 +1,10 @@
 // doctor: checks every manifest of the host it can find, starts each host
-// they name as a browser would, and says in plain words what is wrong.
+// they name as a browser would, and says in plain words what is wrong and
+// what would mend it.
 
-#include <sys/stat.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +16,9 @@
 #include "host/settings.h"
 #include "host_probe.h"
 #include "manifest.h"
+#include "open_app_plan.h"
 #include "sandboxes.h"
+#include "socket_check.h"
 #include "targets.h"
 #include "validation.h"
 
@@ -27,6 +32,7 @@ class Report {
   void heading(const std::string& text) { out_ << text << "\n"; }
   void fine(const std::string& text) { out_ << "  ok: " << text << "\n"; }
   void note(const std::string& text) { out_ << "  note: " << text << "\n"; }
+  void fix(const std::string& text) { out_ << "  fix: " << text << "\n"; }
   void problem(const std::string& text) {
     out_ << "  problem: " << text << "\n";
     ++problems_;
@@ -46,21 +52,9 @@ struct FoundManifest {
   Manifest manifest;
 };
 
-std::string socketPath(const Environment& environment) {
-  if (const char* path = std::getenv(kSocketPathVariable)) return path;
-  return defaultSocketPath(environment.home);
-}
-
-// Why nobody answered at `path`, as far as the file system tells.
-std::string socketTrouble(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    return "nothing is there (" + std::string(std::strerror(errno)) +
-           "): the application is not running, or it listens somewhere else";
-  }
-  if (!S_ISSOCK(info.st_mode)) return "the file there is not a socket";
-  return "a socket is there but nobody accepted the connection: the application may have quit "
-         "without removing it";
+std::string resolved(const std::string& path) {
+  char buffer[PATH_MAX];
+  return ::realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : path;
 }
 
 void checkMembers(const Target& target, const Manifest& manifest, Report& report) {
@@ -81,35 +75,111 @@ void checkMembers(const Target& target, const Manifest& manifest, Report& report
   }
 }
 
-// Reads and checks the manifest of one target; nothing when none is there.
-std::optional<FoundManifest> examine(const Target& target, Report& report) {
+std::string asRoot(const Target& target) {
+  return target.scope == Scope::kSystem && ::geteuid() != 0 ? "sudo " : "";
+}
+
+// Reads and checks the manifest of one target; nothing when none is there
+// or it cannot be used. Counts every file present in `present`.
+std::optional<FoundManifest> examine(const Target& target, Report& report, int& present) {
   FileContents contents = readWholeFile(target.manifestPath);
   if (contents.state == FileState::kMissing) return std::nullopt;
+  ++present;
   report.heading(target.label + ": " + target.manifestPath);
   if (contents.state == FileState::kUnreadable) {
     report.problem("cannot read it: " + contents.reason);
+    report.fix("the browser reads it as its user, so make it readable: " + asRoot(target) +
+               "chmod 644 " + target.manifestPath + " (and let every folder above it be entered)");
     return std::nullopt;
   }
   ManifestReading reading = readManifest(contents.text, target.family);
   int before = report.problems();
   for (const std::string& problem : reading.problems) report.problem(problem);
+  if (reading.manifest) checkMembers(target, *reading.manifest, report);
+  bool own = reading.manifest && isOwnManifest(*reading.manifest);
+  if (report.problems() == before) {
+    report.fine("the manifest is well formed");
+  } else if (own) {
+    report.fix("run install again to rewrite it");
+  } else {
+    report.fix(
+        "it was not written by this tool, so install replaces it only when given --force; or "
+        "mend it by hand");
+  }
+  if (reading.manifest && !own) report.note("it was not written by this tool");
   if (!reading.manifest) return std::nullopt;
-  checkMembers(target, *reading.manifest, report);
-  if (report.problems() == before) report.fine("the manifest is well formed");
-  if (!isOwnManifest(*reading.manifest)) report.note("it was not written by this tool");
   return FoundManifest{target, *reading.manifest};
 }
 
-// The arguments the browser gives the host.
-std::vector<std::string> browserArguments(const FoundManifest& found) {
-  if (found.target.family == Family::kChromium) return {found.manifest.allowed.front()};
-  return {found.target.manifestPath, found.manifest.allowed.front()};
+// Where doctor looked, for when it found nothing.
+void reportNothingFound(const Context& context, const TargetList& list, Report& report) {
+  report.heading("Manifests:");
+  report.problem("no manifest named " + manifestFileName(context.options.name) +
+                 " was found in any of these folders:");
+  for (const Target& target : list.targets) report.heading("    " + target.folder);
+  const Environment& environment = context.environment;
+  if (environment.platform == Platform::kLinux && !context.options.userDataDir &&
+      !context.options.system) {
+    if (environment.xdgConfigHome.empty()) {
+      report.note("XDG_CONFIG_HOME is not set, so the Chromium family's folders are below " +
+                  environment.configHome);
+    } else if (environment.xdgConfigHome.starts_with('/')) {
+      report.note("XDG_CONFIG_HOME is set, so the Chromium family's folders are below " +
+                  environment.configHome);
+    } else {
+      report.note("XDG_CONFIG_HOME is \"" + environment.xdgConfigHome +
+                  "\", not an absolute path, so it was ignored and " + environment.configHome +
+                  " used");
+    }
+  }
+  report.fix(
+      "register the host with: ostrel-native-host-setup install --browser NAME --origin "
+      "chrome-extension://<id>/ (Chromium family) or --extension-id ID (Firefox)");
 }
 
-void reportProbe(const ProbeResult& result, const std::string& socket, Report& report,
+void reportOpenApp(const Context& context, const std::string& hostPath, Report& report) {
+  OpenAppPlan plan = planOpenApp(hostPath, context.launch);
+  std::string builtHere = resolved(hostPath) == resolved(context.defaultHostPath)
+                              ? ""
+                              : " (as built together with this tool; a host built elsewhere "
+                                "may be set up otherwise)";
+  if (plan.command.empty()) {
+    report.note("on \"open_app\" it does nothing here, because " + plan.reason + builtHere);
+    return;
+  }
+  report.note("on \"open_app\" it launches: " + shellWords(plan.command) + builtHere);
+  const std::string& program = plan.command.front();
+  if (!program.starts_with('/') || ::access(program.c_str(), X_OK) != 0) {
+    report.problem("on \"open_app\" nothing will start: " + program +
+                   " is not an executable file given by its absolute path");
+  }
+}
+
+// Why the application did not answer, asked once per run.
+class SocketDiagnosis {
+ public:
+  explicit SocketDiagnosis(SocketSetting setting) : setting_(std::move(setting)) {}
+  const SocketSetting& setting() const { return setting_; }
+  const std::string& cause() {
+    if (!cause_) {
+      SocketCheck check = checkSocket(setting_.path);
+      cause_ = check.state == SocketState::kAccepting
+                   ? "it answers now, so it may have just started; run doctor again"
+                   : check.explanation;
+    }
+    return *cause_;
+  }
+
+ private:
+  SocketSetting setting_;
+  std::optional<std::string> cause_;
+};
+
+void reportProbe(const ProbeResult& result, SocketDiagnosis& socket, Report& report,
                  std::chrono::milliseconds deadline) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f", static_cast<double>(deadline.count()) / 1000.0);
+  const std::string& path = socket.setting().path;
   switch (result.outcome) {
     case ProbeOutcome::kDidNotStart:
       report.problem("the host could not be started: " + result.detail);
@@ -121,11 +191,13 @@ void reportProbe(const ProbeResult& result, const std::string& socket, Report& r
       report.problem("the host's first message was not a status message: " + result.detail);
       break;
     case ProbeOutcome::kConnected:
-      report.fine("the host started and reached the application at " + socket);
+      report.fine("the host started and reached the application at " + path);
       break;
     case ProbeOutcome::kUnavailable:
       report.fine("the host started and sent its status message");
-      report.problem("the application did not answer at " + socket + ": " + socketTrouble(socket));
+      if (!socket.setting().unusable) {
+        report.problem("the application did not answer at " + path + ": " + socket.cause());
+      }
       break;
   }
   if (!result.standardError.empty()) {
@@ -141,7 +213,7 @@ void reportProbe(const ProbeResult& result, const std::string& socket, Report& r
 
 // Starts each distinct host once, as the first browser naming it would.
 void probeHosts(const Context& context, const std::vector<FoundManifest>& found, Report& report) {
-  std::string socket = socketPath(context.environment);
+  SocketDiagnosis socket(hostSocketSetting());
   std::set<std::string> probed;
   for (const FoundManifest& entry : found) {
     const Manifest& manifest = entry.manifest;
@@ -150,13 +222,26 @@ void probeHosts(const Context& context, const std::vector<FoundManifest>& found,
       continue;
     }
     report.heading("Host " + manifest.path + ", started as for " + entry.target.label + ":");
-    report.note("it will look for the application's socket at " + socket);
+    const SocketSetting& setting = socket.setting();
+    report.note("it looks for the application's socket at " +
+                (setting.path.empty() ? "(no path)" : setting.path) + ", " + setting.source);
+    report.problem(setting.unusable);
     if (std::getenv(kSocketPathVariable) != nullptr) {
       report.note(std::string(kSocketPathVariable) +
                   " is set in this shell; a browser started elsewhere may not have it");
     }
-    ProbeResult result = probeHost(manifest.path, browserArguments(entry), context.probeDeadline);
+    ProbeResult result = probeHost(
+        manifest.path,
+        browserArguments(entry.target.family, entry.target.manifestPath, manifest.allowed.front()),
+        context.probeDeadline);
     reportProbe(result, socket, report, context.probeDeadline);
+    reportOpenApp(context, manifest.path, report);
+  }
+  if (!probed.empty() && context.options.system) {
+    report.note("the host ran as this user (uid " + std::to_string(::geteuid()) +
+                "), with this user's home folder and environment; a browser starts it as its "
+                "own user, who has another socket. To check for one user, run: sudo -u USER -H "
+                "ostrel-native-host-setup doctor --system");
   }
 }
 
@@ -182,14 +267,13 @@ int runDoctor(const Context& context) {
   }
   Report report(context.out);
   std::vector<FoundManifest> found;
+  int present = 0;
   for (const Target& target : list.targets) {
-    if (std::optional<FoundManifest> entry = examine(target, report)) found.push_back(*entry);
+    if (std::optional<FoundManifest> entry = examine(target, report, present)) {
+      found.push_back(*entry);
+    }
   }
-  if (found.empty()) {
-    report.heading("Manifests:");
-    report.problem("no readable manifest named " + manifestFileName(context.options.name) +
-                   " was found; register the host with the install command");
-  }
+  if (present == 0) reportNothingFound(context, list, report);
   probeHosts(context, found, report);
   reportSandboxes(context.environment, report);
   if (report.problems() == 0) {

@@ -4,6 +4,7 @@
 #include "files.h"
 #include "manifest.h"
 #include "targets.h"
+#include "validation.h"
 
 namespace ostrel::setup {
 namespace {
@@ -14,20 +15,26 @@ std::string joined(const std::vector<std::string>& values) {
   return text;
 }
 
-// True when a manifest of the host is present at the target.
-bool describe(const Context& context, const Target& target) {
+struct Finding {
+  bool present = false;
+  bool broken = false;
+};
+
+Finding describe(const Context& context, const Target& target) {
   FileContents existing = readWholeFile(target.manifestPath);
   std::ostream& out = context.out;
   out << target.label << ": ";
   if (existing.state == FileState::kMissing) {
     out << "not installed\n";
-    return false;
+    return {};
   }
   if (existing.state == FileState::kUnreadable) {
-    out << "cannot read " << target.manifestPath << ": " << existing.reason << "\n";
-    return true;
+    out << "broken: cannot read " << target.manifestPath << ": " << existing.reason << "\n";
+    return {.present = true, .broken = true};
   }
   ManifestReading reading = readManifest(existing.text, target.family);
+  Problem hostGone = reading.manifest ? checkHostPath(reading.manifest->path) : std::nullopt;
+  if (hostGone) out << "broken, ";
   out << (reading.manifest && isOwnManifest(*reading.manifest) ? "installed by this tool"
                                                                : "installed by someone else")
       << "\n  manifest: " << target.manifestPath << "\n";
@@ -35,10 +42,11 @@ bool describe(const Context& context, const Target& target) {
     out << "  host: " << reading.manifest->path << "\n  " << allowedMember(target.family) << ": "
         << joined(reading.manifest->allowed) << "\n";
   }
+  if (hostGone) out << "  broken: " << *hostGone << "\n";
   if (!reading.problems.empty()) {
     out << "  faults: " << joined(reading.problems) << " (run doctor for details)\n";
   }
-  return true;
+  return {.present = true, .broken = hostGone.has_value()};
 }
 
 }  // namespace
@@ -50,11 +58,16 @@ int runStatus(const Context& context) {
     return kExitUsage;
   }
   bool anyFound = false;
-  for (const Target& target : list.targets) anyFound = describe(context, target) || anyFound;
+  bool anyBroken = false;
+  for (const Target& target : list.targets) {
+    Finding finding = describe(context, target);
+    anyFound = anyFound || finding.present;
+    anyBroken = anyBroken || finding.broken;
+  }
   if (!anyFound) {
     context.out << context.options.name << " is not registered with any of these browsers\n";
   }
-  return anyFound ? kExitSuccess : kExitFailure;
+  return anyFound && !anyBroken ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace ostrel::setup

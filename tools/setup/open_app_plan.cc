@@ -1,0 +1,60 @@
+#include "open_app_plan.h"
+
+#include <limits.h>
+#include <stdlib.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "host/open_app.h"
+
+namespace ostrel::setup {
+
+LaunchSettings builtLaunchSettings() {
+  return LaunchSettings{.openProgram = OSTREL_OPEN_PROGRAM,
+                        .appCommand = std::vector<std::string>{OSTREL_APP_COMMAND_WORDS}};
+}
+
+OpenAppPlan planOpenApp(const std::string& hostPath, const LaunchSettings& settings) {
+  OpenAppPlan plan;
+  char resolved[PATH_MAX];
+  if (::realpath(hostPath.c_str(), resolved) == nullptr) {
+    plan.reason = "the host's location cannot be resolved: " + std::string(std::strerror(errno));
+    return plan;
+  }
+  if (std::optional<std::string> bundle = enclosingBundle(resolved)) {
+    plan.command = {settings.openProgram, *bundle};
+    plan.reason = "the host lies inside the application bundle " + *bundle;
+    return plan;
+  }
+  const std::string where = "the host (" + std::string(resolved) +
+                            ") does not lie three folders below an application bundle (a "
+                            "folder whose name ends in \".app\")";
+  if (settings.appCommand.empty()) {
+    plan.reason = where + " and was built without OSTREL_APP_COMMAND";
+  } else {
+    plan.command = settings.appCommand;
+    plan.reason = where + ", so it runs its OSTREL_APP_COMMAND";
+  }
+  return plan;
+}
+
+std::string shellWords(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) {
+    if (!text.empty()) text += ' ';
+    bool plain = !word.empty() && word.find_first_not_of(
+                                      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                      "0123456789/._-+=:,@%") == std::string::npos;
+    if (plain) {
+      text += word;
+      continue;
+    }
+    text += '\'';
+    for (char c : word) text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    text += '\'';
+  }
+  return text;
+}
+
+}  // namespace ostrel::setup

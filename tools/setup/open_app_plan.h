@@ -1,0 +1,35 @@
+#ifndef OSTREL_SETUP_OPEN_APP_PLAN_H_
+#define OSTREL_SETUP_OPEN_APP_PLAN_H_
+
+// What a host will do on "open_app", worked out without running it: the
+// same rule as the host's, from the launch settings it was built with. A
+// host inside an application bundle (Example.app/Contents/MacOS/host, after
+// symbolic links are resolved) starts the open program with the bundle's
+// path; any other host runs the application command, when it has one.
+
+#include <string>
+#include <vector>
+
+namespace ostrel::setup {
+
+struct LaunchSettings {
+  std::string openProgram;              // OSTREL_OPEN_PROGRAM
+  std::vector<std::string> appCommand;  // OSTREL_APP_COMMAND; may be empty
+};
+
+// The settings this build gave its host.
+LaunchSettings builtLaunchSettings();
+
+struct OpenAppPlan {
+  std::vector<std::string> command;  // empty when "open_app" does nothing
+  std::string reason;                // why this command, or why none
+};
+
+OpenAppPlan planOpenApp(const std::string& hostPath, const LaunchSettings& settings);
+
+// `words` joined by spaces, each quoted for a POSIX shell when it needs it.
+std::string shellWords(const std::vector<std::string>& words);
+
+}  // namespace ostrel::setup
+
+#endif  // OSTREL_SETUP_OPEN_APP_PLAN_H_
