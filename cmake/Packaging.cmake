@@ -1,22 +1,116 @@
-# Debian package of the host and its setup tool. After a build:
-#   cmake --build build && (cd build && cpack -G DEB)
-# gives build/ostrel-native-host_<version>_<arch>.deb, installing both
-# programs into /usr/bin. Registering the host with a browser is left to
-# the user (ostrel-native-host-setup install ...), since the extension's
-# origin is not known when the package is built.
+# The Debian package: the host, its setup tool and the two stand-ins, with a
+# manual page each, the copyright file and the changelog. Built from a
+# build of only the shipped programs:
+#   scripts/package        (or by hand:)
+#   cmake -S . -B build-package -G Ninja -DOSTREL_SHIPPED_ONLY=ON
+#   cmake --build build-package && (cd build-package && cpack -G DEB)
+# gives build-package/ostrel-native-host_<version>_<arch>.deb. Registering
+# the host with a browser is left to the user (ostrel-native-host-setup
+# install ...), since the extension's id is not known when it is built.
+
+include(GNUInstallDirs)
+
+if(NOT OSTREL_SHIPPED_ONLY)
+  # cpack reads this file. A package of this build would lack the manual
+  # pages, which only a build of the shipped programs makes.
+  file(WRITE ${CMAKE_BINARY_DIR}/CPackConfig.cmake
+       "message(FATAL_ERROR \"Packages are built from a build configured with "
+       "-DOSTREL_SHIPPED_ONLY=ON: run scripts/package\")\n")
+  return()
+endif()
+
+set(_packaging ${PROJECT_SOURCE_DIR}/packaging)
+set(_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/ostrel-native-host)
+set(_man_dir ${CMAKE_BINARY_DIR}/man)
+file(MAKE_DIRECTORY ${_man_dir})
+
+# The changelog's newest entry names the version being packaged.
+file(STRINGS ${_packaging}/changelog _changelog_head LIMIT_COUNT 1)
+if(NOT _changelog_head MATCHES "^ostrel-native-host \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/changelog does not start with an entry for version "
+                      "${PROJECT_VERSION}: ${_changelog_head}")
+endif()
+
+find_program(OSTREL_GZIP gzip REQUIRED)
+find_program(OSTREL_HELP2MAN help2man)
+if(NOT OSTREL_HELP2MAN)
+  message(FATAL_ERROR "help2man writes the manual pages of the package: "
+                      "scripts/install-deps help2man")
+endif()
+if(CMAKE_CROSSCOMPILING)
+  message(FATAL_ERROR "the manual pages are made by running the built programs, "
+                      "which a cross-build cannot")
+endif()
+
+set(_compressed "")
+# Compresses `file` (in the build folder) into file.gz beside it; -n leaves
+# out the name and time, so the same input always gives the same bytes.
+function(ostrel_compress file)
+  add_custom_command(OUTPUT ${file}.gz
+    COMMAND ${OSTREL_GZIP} -9nkf ${file}
+    DEPENDS ${file} VERBATIM)
+  set(_compressed ${_compressed} ${file}.gz PARENT_SCOPE)
+endfunction()
+
+# The host takes no options, so its page is written by hand; what it does
+# on open_app is filled in from this build's settings.
+if(OSTREL_APP_COMMAND)
+  set(_words "")
+  foreach(_word IN LISTS OSTREL_APP_COMMAND)
+    string(REPLACE "\\" "\\e" _word "${_word}")
+    string(REPLACE "-" "\\-" _word "${_word}")
+    list(APPEND _words "${_word}")
+  endforeach()
+  list(JOIN _words " " _words)
+  set(APP_COMMAND_SENTENCE "runs\n.BR \"${_words}\" .")
+else()
+  set(APP_COMMAND_SENTENCE "does nothing, as this build has no application command.")
+endif()
+configure_file(${_packaging}/man/ostrel-native-host.1.in ${_man_dir}/ostrel-native-host.1 @ONLY)
+ostrel_compress(${_man_dir}/ostrel-native-host.1)
+
+# The other programs' pages are made from their --help.
+function(ostrel_man_page target summary)
+  set(page ${_man_dir}/${target}.1)
+  add_custom_command(OUTPUT ${page}
+    COMMAND ${OSTREL_HELP2MAN} --no-info --no-discard-stderr --section=1
+            --name=${summary} --version-string=${PROJECT_VERSION}
+            --include=${_packaging}/man/${target}.h2m --output=${page} $<TARGET_FILE:${target}>
+    DEPENDS ${target} ${_packaging}/man/${target}.h2m VERBATIM)
+  ostrel_compress(${page})
+  set(_compressed ${_compressed} PARENT_SCOPE)
+endfunction()
+ostrel_man_page(ostrel-native-host-setup "register ostrel-native-host with web browsers")
+ostrel_man_page(ostrel-standin-app "play the Ostrel application to try ostrel-native-host")
+ostrel_man_page(ostrel-standin-browser "play the browser to try ostrel-native-host")
+
+configure_file(${_packaging}/changelog ${CMAKE_BINARY_DIR}/changelog COPYONLY)
+ostrel_compress(${CMAKE_BINARY_DIR}/changelog)
+add_custom_target(ostrel_package_documents ALL DEPENDS ${_compressed})
+
+foreach(_page ostrel-native-host ostrel-native-host-setup ostrel-standin-app
+              ostrel-standin-browser)
+  install(FILES ${_man_dir}/${_page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+install(FILES ${_packaging}/copyright ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${_doc_dir})
 
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "ostrel-native-host")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_VENDOR "Ostrel")
 set(CPACK_PACKAGE_CONTACT "Ostrel developers <developers@ostrel.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "Links a browser extension to the Ostrel desktop application")
-set(CPACK_PACKAGE_DESCRIPTION
-    "ostrel-native-host is started by the browser on behalf of the Ostrel extension and relays \
-its messages to the Ostrel desktop application over a Unix-domain socket. \
-ostrel-native-host-setup registers it with Chrome, Chromium, Edge, Brave, Vivaldi and Firefox \
-and diagnoses a registration.")
+# The first line is the summary; CPack indents the rest. No line is longer
+# than 80 characters.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "link between the Ostrel browser extension and desktop application
+ostrel-native-host is started by the browser on behalf of the Ostrel
+extension and relays its messages to the Ostrel desktop application over a
+Unix-domain socket, reconnecting when the application comes back.
+.
+ostrel-native-host-setup registers it with Chrome, Chromium, Edge, Brave,
+Vivaldi and Firefox, and diagnoses a registration. The stand-ins
+ostrel-standin-app and ostrel-standin-browser play either side of the host,
+to try it by hand.")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
 
@@ -26,5 +120,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # The library dependencies (libsimdjson, libstdc++) are read from the
 # binaries by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_packaging}/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

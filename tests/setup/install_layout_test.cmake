@@ -1,5 +1,6 @@
-# Installs the build into a scratch prefix and checks that the installed
-# setup tool registers the installed host beside it by default.
+# Installs the build into a scratch prefix and checks that every shipped
+# program lands in bin/ and that the installed setup tool registers the
+# installed host beside it by default.
 #   cmake -DBUILD_DIR=... -DSCRATCH=... -P install_layout_test.cmake
 
 file(REMOVE_RECURSE "${SCRATCH}")
@@ -8,7 +9,8 @@ execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
-foreach(program ostrel-native-host ostrel-native-host-setup)
+foreach(program ostrel-native-host ostrel-native-host-setup ostrel-standin-app
+                ostrel-standin-browser)
   if(NOT EXISTS "${SCRATCH}/usr/bin/${program}")
     message(FATAL_ERROR "${program} was not installed into bin/")
   endif()
