@@ -17,7 +17,9 @@ Commands:
 
 Options:
   --browser NAME        chrome, chromium, edge, brave, vivaldi, firefox or all;
-                        may be repeated (install needs it; others default to all)
+                        may be repeated (install needs it; others default to
+                        all); install takes "all" to mean those that look
+                        installed, and names the ones it skips
   --origin ORIGIN       chrome-extension://<32 letters a-p>/ allowed to connect
                         (Chromium family); may be repeated
   --extension-id ID     Firefox add-on id allowed to connect; may be repeated
@@ -25,12 +27,15 @@ Options:
   --user-data-dir DIR   a Chromium-family profile folder started with
                         --user-data-dir=DIR; its manifests live in
                         DIR/NativeMessagingHosts
-  --host-path PATH      the host executable (default: ostrel-native-host
+  --host-path PATH      the host executable, which must answer as
+                        ostrel-native-host does (default: ostrel-native-host
                         beside this tool)
   --name NAME           the host name (default: com.ostrel.native_host)
   --force               install over a manifest this tool did not write
   --help                show this text
   --version             show the version
+
+--origin, --extension-id, --host-path and --force apply to install only.
 
 Examples:
   ostrel-native-host-setup install --browser chromium \
@@ -40,8 +45,10 @@ Examples:
       --extension-id ostrel@example.org
   ostrel-native-host-setup doctor
 
-Exit status: 0 on success, 1 when something failed or doctor found a problem,
-2 when the command line is wrong.
+Exit status:
+  0 on success, 1 when something failed or doctor found a problem (status:
+  when nothing is registered or a registration is broken), 2 when the
+  command line is wrong.
 )";
 }
 
