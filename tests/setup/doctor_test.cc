@@ -252,7 +252,7 @@ TEST_F(DoctorTest, NamesWhyTheApplicationDidNotAnswer) {
 }
 
 TEST_F(DoctorTest, SaysWhatOpenAppWillDo) {
-  launch = LaunchSettings{.openProgram = "/bin/true", .appCommand = {}};
+  launch = AppLaunch{.bundleOpener = "/bin/true", .command = {}};
   std::string script = read(answeringHost());
   auto doctor = [&](const std::string& hostPath) {
     std::string profile = home + "/profile";
@@ -288,12 +288,12 @@ TEST_F(DoctorTest, SaysWhatOpenAppWillDo) {
       << output;
 
   // Outside a bundle, a build with an application command runs it.
-  launch.appCommand = {"/usr/bin/env", "OSTREL=1", "/opt/ostrel app"};
+  launch.command = {"/usr/bin/env", "OSTREL=1", "/opt/ostrel app"};
   EXPECT_NE(doctor(home + "/bin/ostrel-native-host")
                 .find("it launches: /usr/bin/env OSTREL=1 '/opt/ostrel app'"),
             std::string::npos)
       << output;
-  launch.appCommand = {"ostrel-app"};
+  launch.command = {"ostrel-app"};
   EXPECT_NE(doctor(home + "/bin/ostrel-native-host")
                 .find("problem: on \"open_app\" nothing will start: ostrel-app is not an "
                       "executable file given by its absolute path"),

@@ -45,7 +45,7 @@ class TestHome : public ::testing::Test {
   std::string errors;  // what the last run() wrote to err
   Environment environment;
   std::chrono::milliseconds probeDeadline{5000};
-  LaunchSettings launch = builtLaunchSettings();
+  AppLaunch launch = builtAppLaunch();
 };
 
 }  // namespace ostrel::setup

@@ -32,7 +32,7 @@ struct Context {
   // How long install gives a program to answer like the host.
   std::chrono::milliseconds hostCheckDeadline{1000};
   // What the host does on "open_app"; as built, except in tests.
-  LaunchSettings launch = builtLaunchSettings();
+  AppLaunch launch = builtAppLaunch();
 };
 
 int runInstall(const Context& context);

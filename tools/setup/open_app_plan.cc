@@ -6,16 +6,14 @@
 #include <cerrno>
 #include <cstring>
 
-#include "host/open_app.h"
-
 namespace ostrel::setup {
 
-LaunchSettings builtLaunchSettings() {
-  return LaunchSettings{.openProgram = OSTREL_OPEN_PROGRAM,
-                        .appCommand = std::vector<std::string>{OSTREL_APP_COMMAND_WORDS}};
+AppLaunch builtAppLaunch() {
+  return AppLaunch{.bundleOpener = OSTREL_OPEN_PROGRAM,
+                   .command = std::vector<std::string>{OSTREL_APP_COMMAND_WORDS}};
 }
 
-OpenAppPlan planOpenApp(const std::string& hostPath, const LaunchSettings& settings) {
+OpenAppPlan planOpenApp(const std::string& hostPath, const AppLaunch& launch) {
   OpenAppPlan plan;
   char resolved[PATH_MAX];
   if (::realpath(hostPath.c_str(), resolved) == nullptr) {
@@ -23,17 +21,17 @@ OpenAppPlan planOpenApp(const std::string& hostPath, const LaunchSettings& setti
     return plan;
   }
   if (std::optional<std::string> bundle = enclosingBundle(resolved)) {
-    plan.command = {settings.openProgram, *bundle};
+    plan.command = {launch.bundleOpener, *bundle};
     plan.reason = "the host lies inside the application bundle " + *bundle;
     return plan;
   }
   const std::string where = "the host (" + std::string(resolved) +
                             ") does not lie three folders below an application bundle (a "
                             "folder whose name ends in \".app\")";
-  if (settings.appCommand.empty()) {
+  if (launch.command.empty()) {
     plan.reason = where + " and was built without OSTREL_APP_COMMAND";
   } else {
-    plan.command = settings.appCommand;
+    plan.command = launch.command;
     plan.reason = where + ", so it runs its OSTREL_APP_COMMAND";
   }
   return plan;

@@ -10,22 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "host/open_app.h"
+
 namespace ostrel::setup {
 
-struct LaunchSettings {
-  std::string openProgram;              // OSTREL_OPEN_PROGRAM
-  std::vector<std::string> appCommand;  // OSTREL_APP_COMMAND; may be empty
-};
-
-// The settings this build gave its host.
-LaunchSettings builtLaunchSettings();
+// What this build gave its host: OSTREL_OPEN_PROGRAM and OSTREL_APP_COMMAND.
+AppLaunch builtAppLaunch();
 
 struct OpenAppPlan {
   std::vector<std::string> command;  // empty when "open_app" does nothing
   std::string reason;                // why this command, or why none
 };
 
-OpenAppPlan planOpenApp(const std::string& hostPath, const LaunchSettings& settings);
+OpenAppPlan planOpenApp(const std::string& hostPath, const AppLaunch& launch);
 
 // `words` joined by spaces, each quoted for a POSIX shell when it needs it.
 std::string shellWords(const std::vector<std::string>& words);
