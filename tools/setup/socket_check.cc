@@ -11,7 +11,6 @@
 #include <cstring>
 
 #include "host/settings.h"
-#include "peer_user.h"
 #include "platform/descriptors.h"
 
 namespace ostrel::setup {
@@ -93,7 +92,7 @@ SocketCheck checkSocket(const std::string& path) {
   int error = errno;
   std::string otherUser;  // who serves the socket, when not this user
   if (failed == 0) {
-    std::optional<uid_t> peer = peerUserId(fd);
+    std::optional<uid_t> peer = socketPeerUserId(fd);
     if (peer && *peer != ::geteuid()) otherUser = userName(*peer);
   }
   ::close(fd);
@@ -120,6 +119,10 @@ SocketCheck checkSocket(const std::string& path) {
   } else if (present && !S_ISSOCK(info.st_mode)) {
     check.state = SocketState::kNotSocket;
     check.explanation = "the file there is not a socket";
+  } else if (error == EAGAIN) {
+    check.state = SocketState::kRefused;
+    check.explanation =
+        "the application is not accepting connections: its queue of waiting connections is full";
   } else if (error == ECONNREFUSED) {
     check.state = SocketState::kRefused;
     check.explanation =
