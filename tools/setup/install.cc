@@ -174,19 +174,19 @@ Problem write(const Step& step, Change& change) {
 
 // Takes back `changes`, newest first, reporting each.
 void undo(const Context& context, const std::vector<Change>& changes) {
-  for (auto change = changes.rbegin(); change != changes.rend(); ++change) {
+  for (std::size_t i = changes.size(); i-- > 0;) {
+    const Change& change = changes[i];
     Problem problem;
-    if (change->written) {
-      problem = change->previous ? writeFileAtomically(change->writtenPath, *change->previous)
-                                 : removeFile(change->writtenPath);
+    if (change.written) {
+      problem = change.previous ? writeFileAtomically(change.writtenPath, *change.previous)
+                                : removeFile(change.writtenPath);
       if (!problem) {
-        context.err << "undone: " << (change->previous ? "restored " : "removed ")
-                    << change->writtenPath << "\n";
+        context.err << "undone: " << (change.previous ? "restored " : "removed ")
+                    << change.writtenPath << "\n";
       }
     }
-    for (auto folder = change->createdFolders.rbegin();
-         !problem && folder != change->createdFolders.rend(); ++folder) {
-      problem = removeFolder(*folder);
+    for (std::size_t j = change.createdFolders.size(); j-- > 0 && !problem;) {
+      problem = removeFolder(change.createdFolders[j]);
     }
     if (problem) context.err << "error: could not undo: " << *problem << "\n";
   }

@@ -101,7 +101,9 @@ std::string longName(int code) {
 // one that is ambiguous, or a flag given a value. `optionCode` is its optopt.
 std::string refusal(std::string_view argument, int optionCode) {
   if (optionCode >= kBrowser) return "the option " + longName(optionCode) + " takes no value";
-  if (optionCode != 0) return "unrecognized option '-" + std::string(1, char(optionCode)) + "'";
+  if (optionCode != 0) {
+    return "unrecognized option '-" + std::string(1, static_cast<char>(optionCode)) + "'";
+  }
   std::string_view name = argument.substr(2, argument.find('=') - 2);
   std::string matches;
   for (const option& entry : kLongOptions) {
@@ -189,6 +191,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments) 
   // program's name would.
   std::vector<std::string> words(arguments.begin(), arguments.end());
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
   const int argc = static_cast<int>(words.size());
