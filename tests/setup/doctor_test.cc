@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "host_probe.h"
+#include "socket_check.h"
 #include "test_home.h"
 
 namespace ostrel::setup {
@@ -242,6 +243,27 @@ TEST_F(DoctorTest, NamesWhyTheApplicationDidNotAnswer) {
   EXPECT_NE(output.find("it is served by a program of another user (nobody, uid 65534)"),
             std::string::npos)
       << output;
+
+  // A user who may not enter the socket's folder is told so.
+  std::filesystem::create_directories(home + "/private");
+  ASSERT_EQ(::chmod((home + "/private").c_str(), 0700), 0);
+  Listener own(home + "/private/app.sock");
+  int result[2];
+  ASSERT_EQ(::pipe(result), 0);
+  pid_t child = ::fork();
+  if (child == 0) {
+    char state = 'x';
+    if (::setgid(65534) == 0 && ::setuid(65534) == 0) {
+      state = static_cast<char>(checkSocket(home + "/private/app.sock").state);
+    }
+    ::_exit(::write(result[1], &state, 1) == 1 ? 0 : 1);
+  }
+  ::close(result[1]);
+  char state = 0;
+  EXPECT_EQ(::read(result[0], &state, 1), 1);
+  ::close(result[0]);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_EQ(state, static_cast<char>(SocketState::kDenied));
 
   // Checked system-wide, it says whose socket it tried.
   ASSERT_EQ(run(std::string("install --system --browser chromium --origin ") + kOrigin), 0);
