@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "host_probe.h"
+#include "peers/fake_app.h"
 #include "socket_check.h"
 #include "test_home.h"
 
@@ -25,22 +26,16 @@ constexpr const char* kOrigin = "chrome-extension://abcdefghijklmnopabcdefghijkl
 // octal escapes.
 constexpr const char* kConnectedFrame = R"('\043\000\000\000{"type":"status","app":"connected"}')";
 
-// A Unix-domain socket listening at `path`; connections wait in the backlog.
-class Listener {
- public:
-  explicit Listener(const std::string& path) {
-    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path.copy(address.sun_path, sizeof address.sun_path - 1);
-    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(::listen(fd_, 8), 0);
-  }
-  ~Listener() { ::close(fd_); }
-
- private:
-  int fd_ = -1;
-};
+// A socket file at `path` that nobody listens on: what an application
+// that crashed leaves behind.
+void makeStaleSocket(const std::string& path) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::close(fd);
+}
 
 class ProbeTest : public TestHome {};
 
@@ -69,6 +64,13 @@ TEST_F(ProbeTest, ReportsEveryWayAHostCanMisbehave) {
                                  {kOrigin}, milliseconds(5000));
   EXPECT_EQ(chatty.outcome, ProbeOutcome::kUnexpected);
   EXPECT_EQ(chatty.detail, "{}");
+
+  // Text where a frame should be is refused before its "length" is believed.
+  ProbeResult wordy = probeHost(fakeHost("echo 'Usage: host ORIGIN'; cat >/dev/null"), {kOrigin},
+                                milliseconds(5000));
+  EXPECT_EQ(wordy.outcome, ProbeOutcome::kUnexpected);
+  EXPECT_EQ(wordy.detail,
+            "a frame header announcing 1734439765 bytes, over the 1 MiB limit (Usag)");
 
   std::string broken = writeFile("bin/broken", "#!/nonexistent/interpreter\n", 0755);
   ProbeResult missing = probeHost(broken, {kOrigin}, milliseconds(5000));
@@ -139,7 +141,8 @@ TEST_F(DoctorTest, RealHostWithAndWithoutTheApplication) {
   EXPECT_NE(output.find("exited with status 0"), std::string::npos) << output;
 
   {
-    Listener application(socket);
+    peers::FakeApp application(socket);
+    ASSERT_TRUE(application.listening()) << application.error();
     EXPECT_EQ(run("doctor --user-data-dir " + profile), 0) << output;
     EXPECT_NE(output.find("reached the application at " + socket), std::string::npos) << output;
   }
@@ -165,14 +168,8 @@ class ForeignListener {
       ::close(ready[0]);
       ::close(stop_[1]);
       if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(1);
-      int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-      sockaddr_un address{};
-      address.sun_family = AF_UNIX;
-      path.copy(address.sun_path, sizeof address.sun_path - 1);
-      if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-          ::listen(fd, 8) != 0 || ::write(ready[1], "r", 1) != 1) {
-        ::_exit(1);
-      }
+      peers::FakeApp application(path);
+      if (!application.listening() || ::write(ready[1], "r", 1) != 1) ::_exit(1);
       char byte;
       while (::read(stop_[0], &byte, 1) > 0) {
       }
@@ -204,9 +201,7 @@ TEST_F(DoctorTest, NamesWhyTheApplicationDidNotAnswer) {
   ASSERT_EQ(run("install --user-data-dir " + profile + " --origin " + kOrigin), 0) << errors;
   std::string file = writeFile("not-a-socket", "");
   std::string stale = home + "/stale.sock";
-  {
-    Listener gone(stale);  // closed without removing its socket file
-  }
+  makeStaleSocket(stale);
   struct Case {
     std::string socketPath;
     std::string cause;
@@ -245,9 +240,8 @@ TEST_F(DoctorTest, NamesWhyTheApplicationDidNotAnswer) {
       << output;
 
   // A user who may not enter the socket's folder is told so.
-  std::filesystem::create_directories(home + "/private");
-  ASSERT_EQ(::chmod((home + "/private").c_str(), 0700), 0);
-  Listener own(home + "/private/app.sock");
+  peers::FakeApp own(home + "/private/app.sock");  // in a folder private to root
+  ASSERT_TRUE(own.listening()) << own.error();
   int result[2];
   ASSERT_EQ(::pipe(result), 0);
   pid_t child = ::fork();

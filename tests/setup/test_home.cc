@@ -5,17 +5,17 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <vector>
 
 #include "files.h"
+#include "peers/paths.h"
 
 namespace ostrel::setup {
 
 void TestHome::SetUp() {
-  char pattern[] = "/tmp/ostrel-setup-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  home = pattern;
+  scratch_ = std::make_unique<peers::TempDir>();
+  home = scratch_->path();
+  ASSERT_FALSE(home.empty());
   root = home + "/root";
   ::setenv("HOME", home.c_str(), 1);
   ::unsetenv("XDG_CONFIG_HOME");
@@ -26,10 +26,7 @@ void TestHome::SetUp() {
   environment.searchPath = home + "/programs";
 }
 
-void TestHome::TearDown() {
-  std::error_code ignored;
-  std::filesystem::remove_all(home, ignored);
-}
+void TestHome::TearDown() { scratch_.reset(); }
 
 int TestHome::run(const std::string& words) {
   std::vector<std::string> pieces;
@@ -75,7 +72,7 @@ int TestHome::run(const std::string& words) {
 std::string TestHome::writeFile(const std::string& relative, const std::string& text, int mode) {
   std::string path = joinPath(home, relative);
   std::vector<std::string> created;
-  EXPECT_FALSE(makeDirectories(parentFolder(path), 0755, created));
+  EXPECT_FALSE(makeDirectories(peers::parentFolder(path), 0755, created));
   EXPECT_FALSE(writeFileAtomically(path, text));
   ::chmod(path.c_str(), static_cast<mode_t>(mode));
   return path;

@@ -7,12 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <sstream>
 #include <string>
 
 #include "browsers.h"
 #include "commands.h"
 #include "options.h"
+#include "peers/temp_dir.h"
 
 namespace ostrel::setup {
 
@@ -46,6 +48,9 @@ class TestHome : public ::testing::Test {
   Environment environment;
   std::chrono::milliseconds probeDeadline{5000};
   AppLaunch launch = builtAppLaunch();
+
+ private:
+  std::unique_ptr<peers::TempDir> scratch_;
 };
 
 }  // namespace ostrel::setup

@@ -46,9 +46,6 @@ Problem removeFolder(const std::string& path);
 
 bool isDirectory(const std::string& path);
 
-// The folder part of `path` ("/a/b" for "/a/b/c"; "/" for "/c").
-std::string parentFolder(const std::string& path);
-
 // `folder` + "/" + `name`, without doubling the slash.
 std::string joinPath(const std::string& folder, std::string_view name);
 

@@ -8,7 +8,7 @@
 #include "commands.h"
 #include "files.h"
 #include "options.h"
-#include "platform/executable_path.h"
+#include "peers/paths.h"
 #include "usage.h"
 
 namespace {
@@ -22,7 +22,6 @@ using ostrel::setup::kExitFailure;
 using ostrel::setup::kExitSuccess;
 using ostrel::setup::kExitUsage;
 using ostrel::setup::Options;
-using ostrel::setup::parentFolder;
 using ostrel::setup::parseCommandLine;
 using ostrel::setup::ParsedCommandLine;
 using ostrel::setup::runDoctor;
@@ -32,9 +31,9 @@ using ostrel::setup::runUninstall;
 using ostrel::setup::usageText;
 
 std::string hostBesideTool() {
-  std::optional<std::string> self = ostrel::executablePath();
-  if (!self) return "ostrel-native-host";
-  return joinPath(parentFolder(*self), "ostrel-native-host");
+  std::optional<std::string> folder = ostrel::peers::ownFolder();
+  if (!folder) return "ostrel-native-host";
+  return joinPath(*folder, "ostrel-native-host");
 }
 
 int run(const Options& options) {
