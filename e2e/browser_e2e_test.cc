@@ -148,6 +148,7 @@ void BrowserEndToEndTest::run(const Browser& kind) {
   std::string error;
   ASSERT_TRUE(kind.prepare(*program, dir, wrapper.path(), prepared, error)) << error;
   ASSERT_EQ(registerHost(prepared.setupArguments), 0) << tailOfFile(dir + "/setup.log", 10);
+  ASSERT_TRUE(wrapper.arm());
 
   if (!browser.start({.command = prepared.command,
                       .logPath = dir + "/browser.log",

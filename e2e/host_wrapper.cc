@@ -24,7 +24,7 @@ bool HostWrapper::create(const std::string& host) {
   std::string script = R"(#!/bin/sh
 printf '%s\n' "$@" > '@DIR@/host-arguments'
 echo $$ > '@DIR@/wrapper-pid.part' && mv '@DIR@/wrapper-pid.part' '@DIR@/wrapper-pid'
-: < '@DIR@/gate'
+if [ -p '@DIR@/gate' ]; then : < '@DIR@/gate'; fi
 '@HOST@' "$@"
 status=$?
 echo "$status" > '@DIR@/host-exit.part' && mv '@DIR@/host-exit.part' '@DIR@/host-exit'
@@ -35,7 +35,14 @@ exit "$status"
   }
   script.replace(script.find("@HOST@"), 6, host);
   std::ofstream(path()) << script;
-  return ::chmod(path().c_str(), 0755) == 0 && ::mkfifo((folder_ + "/gate").c_str(), 0600) == 0;
+  return ::chmod(path().c_str(), 0755) == 0;
+}
+
+bool HostWrapper::arm() {
+  for (const char* left : {"/host-arguments", "/wrapper-pid", "/host-exit"}) {
+    ::unlink((folder_ + left).c_str());
+  }
+  return ::mkfifo((folder_ + "/gate").c_str(), 0600) == 0;
 }
 
 bool HostWrapper::awaitStart(std::chrono::milliseconds deadline,

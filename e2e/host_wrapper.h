@@ -27,8 +27,11 @@ class HostWrapper {
   HostWrapper(const HostWrapper&) = delete;
   HostWrapper& operator=(const HostWrapper&) = delete;
 
-  // Writes the script, which runs `host`, and makes the gate.
+  // Writes the script, which runs `host`; until arm(), it runs the host at
+  // once, as the setup tool's check of a host path expects.
   bool create(const std::string& host);
+  // Makes the gate, and forgets what earlier runs of the script recorded.
+  bool arm();
   std::string path() const { return folder_ + "/host-wrapper"; }
 
   // True once the browser has started the script. `giveUp` is asked at
