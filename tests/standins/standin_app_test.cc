@@ -93,18 +93,20 @@ TEST(StandinApp, SendsTypedLinesAndStopsCleanlyOnCtrlC) {
   ASSERT_TRUE(app.waitForOutput("no host connected"));
   int fd = connectTo(path);
   ASSERT_GE(fd, 0);
-  app.write("{\"type\":\"pong\"}\r\n/close\n");
+  app.write("/frobnicate\nnot json\n/help\n{\"type\":\"pong\"}\r\n/close\n");
   const auto frames = receiveFrames(fd, 3);
   ASSERT_EQ(frames.size(), 2u);  // then the connection ends
   EXPECT_EQ(frames[0], bytes(R"({"type":"early"})"));
-  EXPECT_EQ(frames[1], bytes(R"({"type":"pong"})"));
+  EXPECT_EQ(frames[1], bytes(R"({"type":"pong"})")) << "neither refused line was sent";
+  EXPECT_TRUE(app.waitForOutput("unknown command /frobnicate", true)) << app.err();
+  EXPECT_TRUE(app.waitForOutput("not sent, not JSON (--raw sends it anyway): not json", true));
+  EXPECT_TRUE(app.waitForOutput("commands: /close"));
   closeDescriptor(fd);
 
   app.signal(SIGINT);
   const auto status = app.wait();
   ASSERT_TRUE(status);
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << app.err();
-  EXPECT_EQ(app.err(), "");
   struct stat gone;
   EXPECT_NE(::lstat(path.c_str(), &gone), 0) << "the socket file is removed";
 }

@@ -72,6 +72,13 @@ TEST(StandinBrowser, PassesTheExitStatusOnAndNamesEveryFault) {
   const std::string quiet = writeScript(dir, "quiet", "printf 'xyz'; exit 0");
   ToolProcess strict({OSTREL_STANDIN_BROWSER, "--host", quiet, "--strict", "--wait", "0", "{}"});
   EXPECT_EQ(exitCode(strict.wait()), 1);
+
+  // A program that never writes the status message every host writes first.
+  const std::string silent = writeScript(dir, "silent", "cat > /dev/null; exit 0");
+  ToolProcess noStatus({OSTREL_STANDIN_BROWSER, "--host", silent, "--strict", "--wait", "2", "{}"});
+  EXPECT_EQ(exitCode(noStatus.wait()), 1);
+  EXPECT_NE(noStatus.err().find("wrote no status message within 1 second"), std::string::npos)
+      << noStatus.err();
 }
 
 TEST(StandinBrowser, CtrlCClosesTheHostsInputAndTheHostEndsCleanly) {

@@ -8,7 +8,8 @@
 
 namespace ostrel::standins {
 
-const char* const kAppHelp = R"HELP(Usage: ostrel-standin-app [--socket PATH] [--echo] [--full]
+const char* const kAppHelp =
+    R"HELP(Usage: ostrel-standin-app [--socket PATH] [--echo] [--full] [--raw]
 
 Stands in for the desktop application: listens on the socket that
 ostrel-native-host connects to and prints every frame the host sends,
@@ -18,9 +19,12 @@ are shortened.
 
 Each line typed on standard input is sent to the host as one frame.
 Lines typed while no host is connected wait for the next connection.
-Two lines are commands instead:
+A line that is not JSON is refused unless --raw is given. Lines that
+start with "/" are commands:
   /close   close the connection(s) to the host (it will reconnect)
   /quit    stop, like Ctrl-C
+  /help    list these commands
+Any other "/" line is refused (with --raw it is sent as it is).
 
 Options:
   --socket PATH  listen on PATH instead of the host's socket path
@@ -28,17 +32,18 @@ Options:
                  ~/Library/Application Support/ostrel/browser.sock)
   --echo         send every frame received straight back to the host
   --full         print payloads whole instead of shortening them
+  --raw          send lines that are not JSON, and unknown /commands, as
+                 they are
   --help         show this text
 
 Ctrl-C (or SIGTERM) stops the tool, removes its socket and exits with 0.
 )HELP";
 
 std::optional<AppOptions> parseAppOptions(int argc, char** argv, std::string& error) {
-  static const option kOptions[] = {{"socket", required_argument, nullptr, 's'},
-                                    {"echo", no_argument, nullptr, 'e'},
-                                    {"full", no_argument, nullptr, 'f'},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {nullptr, 0, nullptr, 0}};
+  static const option kOptions[] = {
+      {"socket", required_argument, nullptr, 's'}, {"echo", no_argument, nullptr, 'e'},
+      {"full", no_argument, nullptr, 'f'},         {"raw", no_argument, nullptr, 'r'},
+      {"help", no_argument, nullptr, 'h'},         {nullptr, 0, nullptr, 0}};
   AppOptions options;
   bool ok = false;
   const std::vector<std::string> operands = parseCommandLine(
@@ -54,6 +59,9 @@ std::optional<AppOptions> parseAppOptions(int argc, char** argv, std::string& er
             return true;
           case 'f':
             options.full = true;
+            return true;
+          case 'r':
+            options.raw = true;
             return true;
           default:
             options.help = true;

@@ -14,6 +14,7 @@ struct AppOptions {
   std::optional<std::string> socketPath;  // --socket; absent: the host's own choice
   bool echo = false;                      // --echo
   bool full = false;                      // --full: never shorten payloads
+  bool raw = false;                       // --raw: send any line, JSON or not
   bool help = false;                      // --help
 };
 

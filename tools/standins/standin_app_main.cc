@@ -125,6 +125,14 @@ class StandinApp {
       stopping_ = true;
     } else if (line == "/close") {
       closeAll();
+    } else if (line == "/help") {
+      printEvent("app: commands: /close closes the connection(s), /quit stops, /help lists these");
+    } else if (line.front() == '/' && !options_.raw) {
+      printError("unknown command " + line.substr(0, kDefaultShownBytes) +
+                 " (/help lists them; --raw sends it as it is)");
+    } else if (!options_.raw && !isJson(line)) {
+      printError("not sent, not JSON (--raw sends it anyway): " +
+                 line.substr(0, kDefaultShownBytes));
     } else if (connections_.empty() || closingAll()) {
       held_.push_back(line);
       printEvent("app: no host connected; the line is sent when one connects");

@@ -38,6 +38,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::seconds kExitGrace{5};
+// A host writes its first status message within milliseconds of starting.
+constexpr std::chrono::seconds kStatusGrace{1};
 constexpr std::chrono::seconds kDrainAfterExit{1};
 constexpr std::string_view kConnected = R"({"type":"status","app":"connected"})";
 constexpr std::string_view kUnavailable = R"({"type":"status","app":"unavailable"})";
@@ -73,6 +75,7 @@ class StandinBrowser {
     for (int fd : {host_->input(), host_->output(), host_->errors()}) peers::setNonBlocking(fd);
     printEvent("browser: started " + hostPath + " " + options_.origin + " (pid " +
                std::to_string(host_->pid()) + ")");
+    statusDueAt_ = Clock::now() + kStatusGrace;
     for (const std::string& message : options_.messages) send(message);
     readingStdin_ = options_.messages.empty();
     if (!readingStdin_) inputDone_ = true;
@@ -119,6 +122,7 @@ class StandinBrowser {
     };
     consider(closeAt_);
     consider(killAt_);
+    consider(statusDueAt_);
     if (exited_) consider(drainUntil_);
     if (!next) return -1;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now());
@@ -127,6 +131,12 @@ class StandinBrowser {
 
   void onDeadlines() {
     const auto now = Clock::now();
+    if (statusDueAt_ && now >= *statusDueAt_) {
+      statusDueAt_.reset();
+      noStatusInTime_ = true;
+      printError("the host wrote no status message within " + std::to_string(kStatusGrace.count()) +
+                 " second of starting, as every host does first");
+    }
     if (closeAt_ && now >= *closeAt_) {
       closeAt_.reset();
       closeInput("closing the host's input");
@@ -248,6 +258,7 @@ class StandinBrowser {
   void onFrame(std::span<const std::uint8_t> payload) {
     const std::string_view text = asText(payload);
     const bool status = text == kConnected || text == kUnavailable;
+    if (status) statusDueAt_.reset();
     if (++frames_ == 1 && !status) {
       printEvent("browser: the host's first frame is not a status message");
     }
@@ -288,6 +299,11 @@ class StandinBrowser {
                  " bytes that are not a valid frame");
       faults = true;
     }
+    if (statusDueAt_) {  // it ended sooner, without one
+      printError("the host ended without writing a status message, as every host does first");
+      noStatusInTime_ = true;
+    }
+    if (noStatusInTime_) faults = true;
     const int code = peers::shellExitCode(waitStatus_);
     return options_.strict && faults && code == 0 ? 1 : code;
   }
@@ -309,6 +325,8 @@ class StandinBrowser {
   int waitStatus_ = 0;
   std::optional<Clock::time_point> closeAt_;
   std::optional<Clock::time_point> killAt_;
+  std::optional<Clock::time_point> statusDueAt_;  // until the first status message
+  bool noStatusInTime_ = false;
   Clock::time_point drainUntil_;
 };
 
