@@ -68,6 +68,10 @@ std::optional<Bytes> readFrame(int fd, milliseconds timeout) {
   if (!header) return std::nullopt;
   const std::uint32_t length =
       decodeFrameLength(std::span<const std::uint8_t, kFrameHeaderSize>(*header));
+  // No peer of the host sends more; a header that says so (text from a
+  // program that is not a host, say) is not a frame, and must not make us
+  // allocate gigabytes.
+  if (static_cast<std::int64_t>(length) > kMaxMessageLength) return std::nullopt;
   return readBytes(fd, length, left(deadline));
 }
 

@@ -36,7 +36,8 @@ bool waitReadable(int fd, milliseconds timeout);
 std::optional<Bytes> readBytes(int fd, std::size_t count, milliseconds timeout = kDeadline);
 
 // One frame's payload; nothing on end of stream (also inside the frame),
-// error or time-out.
+// error, time-out, or a header announcing more than 1 MiB (which is left
+// unread after the header).
 std::optional<Bytes> readFrame(int fd, milliseconds timeout = kDeadline);
 
 // True when `fd` reaches end of stream in time with no byte before it.
