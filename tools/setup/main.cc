@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "extension_id.h"
 #include "files.h"
 #include "options.h"
 #include "peers/paths.h"
@@ -44,6 +45,9 @@ int run(const Options& options) {
   if (options.command == Command::kVersion) {
     std::cout << "ostrel-native-host-setup " << OSTREL_VERSION << "\n";
     return kExitSuccess;
+  }
+  if (options.command == Command::kExtensionId) {
+    return ostrel::setup::runExtensionId(options.keyPath, std::cout, std::cerr);
   }
   std::optional<Environment> environment = currentEnvironment();
   if (!environment) {

@@ -16,10 +16,15 @@ struct CommandName {
 };
 
 constexpr CommandName kCommands[] = {
-    {"install", Command::kInstall}, {"uninstall", Command::kUninstall},
-    {"status", Command::kStatus},   {"doctor", Command::kDoctor},
-    {"help", Command::kHelp},       {"--help", Command::kHelp},
-    {"-h", Command::kHelp},         {"--version", Command::kVersion},
+    {"install", Command::kInstall},
+    {"uninstall", Command::kUninstall},
+    {"status", Command::kStatus},
+    {"doctor", Command::kDoctor},
+    {"extension-id", Command::kExtensionId},
+    {"help", Command::kHelp},
+    {"--help", Command::kHelp},
+    {"-h", Command::kHelp},
+    {"--version", Command::kVersion},
 };
 
 // getopt_long's codes for the options; above every character code.
@@ -224,6 +229,15 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments) 
     } else if (!applyValue(options, code, optarg, parsed.error)) {
       return parsed;
     }
+  }
+  if (options.command == Command::kExtensionId && !help && !version) {
+    if (!given.empty() || argc - optind != 1) {
+      parsed.error =
+          "extension-id takes one PATH (an extension's folder, its manifest.json or a "
+          "public key file) and no options";
+      return parsed;
+    }
+    options.keyPath = words[optind++];
   }
   if (optind < argc) {
     parsed.error = "unexpected argument \"" + words[optind] + "\"";

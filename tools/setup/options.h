@@ -15,7 +15,7 @@
 
 namespace ostrel::setup {
 
-enum class Command { kInstall, kUninstall, kStatus, kDoctor, kHelp, kVersion };
+enum class Command { kInstall, kUninstall, kStatus, kDoctor, kExtensionId, kHelp, kVersion };
 
 struct Options {
   Command command = Command::kHelp;
@@ -30,6 +30,8 @@ struct Options {
   std::optional<std::string> hostPath;
   std::string name;
   bool force = false;
+  // extension-id: the extension's folder, its manifest.json or a key file.
+  std::string keyPath;
 };
 
 struct ParsedCommandLine {

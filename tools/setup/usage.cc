@@ -14,6 +14,10 @@ Commands:
   status      show which browsers have a manifest of the host
   doctor      check every manifest, start the host as a browser would,
               and report what is wrong
+  extension-id PATH
+              print the Chromium extension id and origin of an unpacked
+              extension (PATH its folder or manifest.json, which must hold
+              a "key") or of a public key file (PEM or DER)
 
 Options:
   --browser NAME        chrome, chromium, edge, brave, vivaldi, firefox or all;
@@ -44,6 +48,7 @@ Examples:
       --origin chrome-extension://abcdefghijklmnopabcdefghijklmnop/ \
       --extension-id ostrel@example.org
   ostrel-native-host-setup doctor
+  ostrel-native-host-setup extension-id path/to/extension
 
 Exit status:
   0 on success, 1 when something failed or doctor found a problem (status:
