@@ -3,6 +3,7 @@
 
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "files.h"
@@ -48,11 +49,22 @@ TEST_F(PostrmTest, PurgeRemovesOnlyTheSystemWideManifestsTheToolWrote) {
                                   R"({"name":"com.hand","description":"by hand"})");
   std::string perUser = home + "/.config/chromium/NativeMessagingHosts/com.ostrel.native_host.json";
   ASSERT_EQ(run(std::string("install --browser chromium --origin ") + kOrigin), 0);
+  // The same registration in the home folder of a user the script looks at.
+  std::string otherUser = writeFile(
+      "root/home/someone/.config/chromium/NativeMessagingHosts/com.ostrel.native_host.json",
+      read(perUser));
 
-  // Removing says what stays; it deletes nothing.
+  // Removing names what stays and how it goes; it deletes nothing.
   EXPECT_EQ(postrm("remove"), 0);
-  EXPECT_NE(output.find("are not removed with the package"), std::string::npos) << output;
-  for (const std::string& path : written) EXPECT_TRUE(exists(path)) << path;
+  EXPECT_NE(output.find("now name a host that is gone"), std::string::npos) << output;
+  EXPECT_NE(output.find("apt purge ostrel-native-host"), std::string::npos) << output;
+  EXPECT_NE(output.find("  " + otherUser + "\n"), std::string::npos) << output;
+  EXPECT_NE(output.find("~/.mozilla/native-messaging-hosts"), std::string::npos) << output;
+  for (const std::string& path : written) {
+    EXPECT_TRUE(exists(path)) << path;
+    EXPECT_NE(output.find("  " + path + "\n"), std::string::npos) << output;
+  }
+  EXPECT_EQ(output.find(foreign), std::string::npos) << output;
 
   EXPECT_EQ(postrm("purge"), 0);
   for (const std::string& path : written) {
@@ -61,6 +73,18 @@ TEST_F(PostrmTest, PurgeRemovesOnlyTheSystemWideManifestsTheToolWrote) {
   }
   EXPECT_TRUE(exists(foreign));
   EXPECT_TRUE(exists(perUser));
+  // The folders the tool made are gone, up to what was there before; the
+  // one holding the foreign manifest stays.
+  for (const char* folder : {"/etc/opt", "/etc/opt/edge", "/usr/lib/mozilla"}) {
+    EXPECT_FALSE(exists(root + folder)) << folder;
+  }
+  EXPECT_TRUE(exists(root + "/etc/chromium/native-messaging-hosts"));
+  EXPECT_TRUE(exists(root + "/usr/lib"));
+
+  // With nothing left, removing names no registration.
+  ASSERT_EQ(std::remove(otherUser.c_str()), 0);
+  EXPECT_EQ(postrm("remove"), 0);
+  EXPECT_EQ(output.find("now name a host that is gone"), std::string::npos) << output;
 }
 
 }  // namespace
