@@ -4,11 +4,15 @@
 #   scripts/package        (or by hand:)
 #   cmake -S . -B build-package -G Ninja -DOSTREL_SHIPPED_ONLY=ON
 #   cmake --build build-package && (cd build-package && cpack -G DEB)
-# gives build-package/ostrel-native-host_<version>_<arch>.deb. Registering
-# the host with a browser is left to the user (ostrel-native-host-setup
-# install ...), since the extension's id is not known when it is built.
+# gives build-package/ostrel-native-host_<version>_<arch>.deb. Built with
+# OSTREL_CHROMIUM_ORIGINS or OSTREL_FIREFOX_EXTENSION_IDS, it carries the
+# manifests for every browser with a system-wide folder as its own files,
+# so installing it registers the host for every user; otherwise each user
+# registers it with ostrel-native-host-setup install.
 
 include(GNUInstallDirs)
+include(${CMAKE_CURRENT_LIST_DIR}/Registrations.cmake)
+ostrel_check_registrations()
 
 if(NOT OSTREL_SHIPPED_ONLY)
   # cpack reads this file. A package of this build would lack the manual
@@ -93,6 +97,52 @@ foreach(_page ostrel-native-host ostrel-native-host-setup ostrel-standin-app
   install(FILES ${_man_dir}/${_page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 install(FILES ${_packaging}/copyright ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${_doc_dir})
+
+# The system-wide manifests, one per browser folder known on Linux (the same
+# folders ostrel-native-host-setup install --system writes to), naming the
+# host where the package puts it. The description marks them as the
+# package's (tools/setup/package_manifest.h): the setup tool neither
+# overwrites nor removes them, and the package manager removes them with
+# the package.
+set(_package_description
+    "Ostrel native messaging host (installed by the ostrel-native-host package)")
+set(_packaged_host /usr/${CMAKE_INSTALL_BINDIR}/ostrel-native-host)
+set(_registrations ${CMAKE_BINARY_DIR}/registrations)
+file(REMOVE_RECURSE ${_registrations})
+# Writes one manifest allowing `allowed` (a list) under `member` into each
+# of the folders that follow.
+function(ostrel_package_manifest member allowed)
+  set(entries "")
+  foreach(value IN LISTS allowed)
+    list(APPEND entries "\n    \"${value}\"")
+  endforeach()
+  list(JOIN entries "," entries)
+  string(CONCAT text "{\n  \"name\": \"com.ostrel.native_host\",\n"
+                "  \"description\": \"${_package_description}\",\n"
+                "  \"path\": \"${_packaged_host}\",\n  \"type\": \"stdio\",\n"
+                "  \"${member}\": [${entries}\n  ]\n}\n")
+  foreach(folder IN LISTS ARGN)
+    string(MAKE_C_IDENTIFIER "${folder}" staged)
+    file(WRITE ${_registrations}/${staged}/com.ostrel.native_host.json "${text}")
+    install(FILES ${_registrations}/${staged}/com.ostrel.native_host.json DESTINATION ${folder})
+  endforeach()
+endfunction()
+if(OSTREL_CHROMIUM_ORIGINS)
+  ostrel_package_manifest(allowed_origins "${OSTREL_CHROMIUM_ORIGINS}"
+    /etc/opt/chrome/native-messaging-hosts /etc/chromium/native-messaging-hosts
+    /etc/opt/edge/native-messaging-hosts)
+endif()
+if(OSTREL_FIREFOX_EXTENSION_IDS)
+  ostrel_package_manifest(allowed_extensions "${OSTREL_FIREFOX_EXTENSION_IDS}"
+    /usr/lib/mozilla/native-messaging-hosts)
+endif()
+if(OSTREL_CHROMIUM_ORIGINS OR OSTREL_FIREFOX_EXTENSION_IDS)
+  # Generated files the package owns, replaced and removed with it, not
+  # settings for the administrator to edit: the ids are fixed when the
+  # package is built.
+  install(FILES ${_packaging}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+          RENAME ostrel-native-host)
+endif()
 
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "ostrel-native-host")

@@ -75,11 +75,11 @@ TEST_F(PostrmTest, PurgeRemovesOnlyTheSystemWideManifestsTheToolWrote) {
   EXPECT_TRUE(exists(perUser));
   // The folders the tool made are gone, up to what was there before; the
   // one holding the foreign manifest stays.
-  for (const char* folder : {"/etc/opt", "/etc/opt/edge", "/usr/lib/mozilla"}) {
+  for (const char* folder : {"/etc/opt/chrome", "/etc/opt/edge", "/usr/lib/mozilla"}) {
     EXPECT_FALSE(exists(root + folder)) << folder;
   }
   EXPECT_TRUE(exists(root + "/etc/chromium/native-messaging-hosts"));
-  EXPECT_TRUE(exists(root + "/usr/lib"));
+  for (const char* folder : {"/etc/opt", "/usr/lib"}) EXPECT_TRUE(exists(root + folder)) << folder;
 
   // With nothing left, removing names no registration.
   ASSERT_EQ(std::remove(otherUser.c_str()), 0);

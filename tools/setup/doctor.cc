@@ -17,6 +17,7 @@
 #include "host_probe.h"
 #include "manifest.h"
 #include "open_app_plan.h"
+#include "package_manifest.h"
 #include "sandboxes.h"
 #include "socket_check.h"
 #include "targets.h"
@@ -97,16 +98,23 @@ std::optional<FoundManifest> examine(const Target& target, Report& report, int& 
   for (const std::string& problem : reading.problems) report.problem(problem);
   if (reading.manifest) checkMembers(target, *reading.manifest, report);
   bool own = reading.manifest && isOwnManifest(*reading.manifest);
+  bool packaged = reading.manifest && ownerOf(*reading.manifest) == ManifestOwner::kPackage;
   if (report.problems() == before) {
     report.fine("the manifest is well formed");
   } else if (own) {
     report.fix("run install again to rewrite it");
+  } else if (packaged) {
+    report.fix("reinstall the ostrel-native-host package, or build one with the right ids");
   } else {
     report.fix(
         "it was not written by this tool, so install replaces it only when given --force; or "
         "mend it by hand");
   }
-  if (reading.manifest && !own) report.note("it was not written by this tool");
+  if (packaged) {
+    report.note(packageManifestNote());
+  } else if (reading.manifest && !own) {
+    report.note("it was not written by this tool");
+  }
   if (!reading.manifest) return std::nullopt;
   return FoundManifest{target, *reading.manifest};
 }

@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "files.h"
 #include "manifest.h"
+#include "package_manifest.h"
 #include "targets.h"
 #include "validation.h"
 
@@ -35,8 +36,7 @@ Finding describe(const Context& context, const Target& target) {
   ManifestReading reading = readManifest(existing.text, target.family);
   Problem hostGone = reading.manifest ? checkHostPath(reading.manifest->path) : std::nullopt;
   if (hostGone) out << "broken, ";
-  out << (reading.manifest && isOwnManifest(*reading.manifest) ? "installed by this tool"
-                                                               : "installed by someone else")
+  out << ownerPhrase(reading.manifest ? ownerOf(*reading.manifest) : ManifestOwner::kSomeoneElse)
       << "\n  manifest: " << target.manifestPath << "\n";
   if (reading.manifest) {
     out << "  host: " << reading.manifest->path << "\n  " << allowedMember(target.family) << ": "
