@@ -30,6 +30,8 @@ struct Options {
   std::optional<std::string> hostPath;
   std::string name;
   bool force = false;
+  // --trace FILE: register the tap, logging to FILE, in the host's place.
+  std::optional<std::string> trace;
 };
 
 struct ParsedCommandLine {

@@ -7,6 +7,7 @@
 #include "files.h"
 #include "manifest.h"
 #include "targets.h"
+#include "trace.h"
 
 namespace ostrel::setup {
 namespace {
@@ -37,6 +38,26 @@ bool uninstallOne(const Context& context, const Target& target) {
   return true;
 }
 
+// The tap's script, once no per-user registration names it any more.
+void removeUnusedTrace(const Context& context) {
+  const std::string script = traceScriptPath(context.environment, context.options.name);
+  if (!isTraceScript(script)) return;
+  Options everywhere = context.options;
+  everywhere.browsers.clear();
+  everywhere.system = false;
+  for (const Target& target : inspectTargets(everywhere, context.environment).targets) {
+    FileContents existing = readWholeFile(target.manifestPath);
+    if (existing.state != FileState::kPresent) continue;
+    ManifestReading reading = readManifest(existing.text, target.family);
+    if (reading.manifest && reading.manifest->path == script) return;
+  }
+  if (Problem problem = removeTraceScript(script)) {
+    context.err << "warning: " << *problem << "\n";
+  } else {
+    context.out << "removed: " << script << " (the tap)\n";
+  }
+}
+
 }  // namespace
 
 int runUninstall(const Context& context) {
@@ -53,6 +74,7 @@ int runUninstall(const Context& context) {
   for (const Target& target : list.targets) {
     allRemoved = uninstallOne(context, target) && allRemoved;
   }
+  removeUnusedTrace(context);
   return allRemoved ? kExitSuccess : kExitFailure;
 }
 
