@@ -155,6 +155,31 @@ TEST_F(DoctorTest, RealHostWithAndWithoutTheApplication) {
       << output;
 }
 
+// Registered through a wrapper script that sets the variable, with and
+// without exec: doctor names the path the host received, not its own.
+TEST_F(DoctorTest, NamesTheSocketPathAWrapperGaveTheHost) {
+  const std::string socket = home + "/wrapped.sock";
+  const std::string profile = home + "/profile";
+  ::unsetenv("OSTREL_SOCKET_PATH");
+  peers::FakeApp application(socket);
+  ASSERT_TRUE(application.listening()) << application.error();
+  for (const char* start : {"exec ", ""}) {
+    const std::string wrapper =
+        writeFile("bin/wrapper", "#!/bin/sh\nOSTREL_SOCKET_PATH='" + socket + "' " + start +
+                                     OSTREL_HOST_BINARY " \"$@\"\n",
+                  0755);
+    ASSERT_EQ(run("install --user-data-dir " + profile + " --host-path " + wrapper +
+                  " --origin " + kOrigin),
+              0)
+        << errors;
+    EXPECT_EQ(run("doctor --user-data-dir " + profile), 0) << output;
+    EXPECT_NE(output.find("reached the application at " + socket), std::string::npos) << output;
+    EXPECT_NE(output.find("the registration changes its environment"), std::string::npos)
+        << output;
+    EXPECT_EQ(output.find("did not exec") != std::string::npos, *start == '\0') << output;
+  }
+}
+
 // A socket served by a process of another user: a child that drops to
 // `nobody` (only root can do that) and listens at `path`.
 class ForeignListener {

@@ -211,9 +211,40 @@ void reportProbe(const ProbeResult& result, SocketDiagnosis& socket, Report& rep
   }
 }
 
+// Where the probed host looks for the application: worked out from the
+// environment it really received, which a wrapper may have changed, or,
+// where the system does not tell, from this process's own.
+SocketSetting reportSocketSetting(const ProbeResult& result, Report& report) {
+  const SocketSetting own = hostSocketSetting();
+  if (!result.environment) {
+    report.note("it looks for the application's socket at " +
+                (own.path.empty() ? "(no path)" : own.path) + ", " + own.source +
+                " (assumed: the system does not tell which environment the host received, so "
+                "this shell's is taken; a wrapper script may set another path)");
+    return own;
+  }
+  const ReceivedEnvironment& received = *result.environment;
+  SocketSetting setting =
+      socketSettingFrom(valueIn(received, kSocketPathVariable), valueIn(received, "HOME"));
+  std::string from = "as the host (pid " + std::to_string(received.pid) + ") received it";
+  if (received.fromChild) {
+    from += "; the registered program did not exec the host but started " +
+            (received.program.empty() ? std::string("it") : received.program) +
+            " as its child, whose environment this is";
+  }
+  report.note("it looks for the application's socket at " +
+              (setting.path.empty() ? "(no path)" : setting.path) + ", " + setting.source + ", " +
+              from);
+  if (setting.path != own.path) {
+    report.note("that is not where a host started straight from this shell would look (" +
+                (own.path.empty() ? "(no path)" : own.path) +
+                "): the registration changes its environment");
+  }
+  return setting;
+}
+
 // Starts each distinct host once, as the first browser naming it would.
 void probeHosts(const Context& context, const std::vector<FoundManifest>& found, Report& report) {
-  SocketDiagnosis socket(hostSocketSetting());
   std::set<std::string> probed;
   for (const FoundManifest& entry : found) {
     const Manifest& manifest = entry.manifest;
@@ -222,18 +253,19 @@ void probeHosts(const Context& context, const std::vector<FoundManifest>& found,
       continue;
     }
     report.heading("Host " + manifest.path + ", started as for " + entry.target.label + ":");
-    const SocketSetting& setting = socket.setting();
-    report.note("it looks for the application's socket at " +
-                (setting.path.empty() ? "(no path)" : setting.path) + ", " + setting.source);
-    report.problem(setting.unusable);
-    if (std::getenv(kSocketPathVariable) != nullptr) {
-      report.note(std::string(kSocketPathVariable) +
-                  " is set in this shell; a browser started elsewhere may not have it");
-    }
     ProbeResult result = probeHost(
         manifest.path,
         browserArguments(entry.target.family, entry.target.manifestPath, manifest.allowed.front()),
         context.probeDeadline);
+    SocketDiagnosis socket(reportSocketSetting(result, report));
+    report.problem(socket.setting().unusable);
+    const char* ownValue = std::getenv(kSocketPathVariable);
+    const char* hostValue =
+        result.environment ? valueIn(*result.environment, kSocketPathVariable) : ownValue;
+    if (ownValue != nullptr && hostValue != nullptr && std::string(ownValue) == hostValue) {
+      report.note(std::string(kSocketPathVariable) +
+                  " is set in this shell; a browser started elsewhere may not have it");
+    }
     reportProbe(result, socket, report, context.probeDeadline);
     reportOpenApp(context, manifest.path, report);
   }

@@ -89,6 +89,8 @@ ProbeResult probeHost(const std::string& path, const std::vector<std::string>& a
     return result;
   }
   readFirstFrame(host.output(), deadline, result);
+  // Once it has spoken, the host runs: a wrapper has started it by now.
+  result.environment = receivedEnvironment(host.pid());
 
   host.closeInput();
   Clock::time_point exitBy = Clock::now() + deadline;
