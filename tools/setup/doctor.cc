@@ -11,6 +11,7 @@
 #include <cstring>
 #include <set>
 
+#include "build_facts.h"
 #include "commands.h"
 #include "files.h"
 #include "host/settings.h"
@@ -137,12 +138,45 @@ void reportNothingFound(const Context& context, const TargetList& list, Report& 
       "chrome-extension://<id>/ (Chromium family) or --extension-id ID (Firefox)");
 }
 
-void reportOpenApp(const Context& context, const std::string& hostPath, Report& report) {
-  OpenAppPlan plan = planOpenApp(hostPath, context.launch);
-  std::string builtHere = resolved(hostPath) == resolved(context.defaultHostPath)
-                              ? ""
-                              : " (as built together with this tool; a host built elsewhere "
-                                "may be set up otherwise)";
+// The host binary behind a registration and how it was built: the
+// registered file itself, or, for a wrapper, the program it was seen to
+// run. Nothing when neither carries build facts.
+struct BuiltHost {
+  std::string path;
+  BuildFacts facts;
+};
+
+std::optional<BuiltHost> builtHost(const std::string& registered, const ProbeResult& probe,
+                                   Report& report) {
+  BuildFactsReading reading = readBuildFacts(registered);
+  if (reading.facts) return BuiltHost{registered, *reading.facts};
+  if (probe.environment && !probe.environment->program.empty() &&
+      resolved(probe.environment->program) != resolved(registered)) {
+    const std::string& program = probe.environment->program;
+    if (BuildFactsReading seen = readBuildFacts(program); seen.facts) {
+      report.note("the registered program runs the host " + program);
+      return BuiltHost{program, *seen.facts};
+    }
+  }
+  report.note(registered + ": " + reading.problem);
+  return std::nullopt;
+}
+
+void reportOpenApp(const Context& context, const std::string& registered,
+                   const ProbeResult& probe, Report& report) {
+  std::optional<BuiltHost> built = builtHost(registered, probe, report);
+  std::string hostPath = built ? built->path : registered;
+  AppLaunch launch = built ? built->facts.launch : context.launch;
+  std::string builtHere;
+  if (built) {
+    const bool same = built->facts.version == OSTREL_VERSION;
+    report.note("the host is version " + built->facts.version + (same ? ", as is" : "; this is") +
+                " ostrel-native-host-setup " + OSTREL_VERSION);
+  } else if (resolved(hostPath) != resolved(context.defaultHostPath)) {
+    builtHere =
+        " (as built together with this tool; a host built elsewhere may be set up otherwise)";
+  }
+  OpenAppPlan plan = planOpenApp(hostPath, launch);
   if (plan.command.empty()) {
     report.note("on \"open_app\" it does nothing here, because " + plan.reason + builtHere);
     return;
@@ -267,7 +301,7 @@ void probeHosts(const Context& context, const std::vector<FoundManifest>& found,
                   " is set in this shell; a browser started elsewhere may not have it");
     }
     reportProbe(result, socket, report, context.probeDeadline);
-    reportOpenApp(context, manifest.path, report);
+    reportOpenApp(context, manifest.path, result, report);
   }
   if (!probed.empty() && context.options.system) {
     report.note("the host ran as this user (uid " + std::to_string(::geteuid()) +
