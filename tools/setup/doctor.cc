@@ -16,8 +16,10 @@
 #include "files.h"
 #include "host/settings.h"
 #include "host_probe.h"
+#include "installed_extensions.h"
 #include "manifest.h"
 #include "open_app_plan.h"
+#include "peers/paths.h"
 #include "sandboxes.h"
 #include "socket_check.h"
 #include "targets.h"
@@ -76,13 +78,37 @@ void checkMembers(const Target& target, const Manifest& manifest, Report& report
   }
 }
 
+std::string quotedWord(const std::string& word) { return shellWords({word}); }
+
+// The whole install command that registers `allowed` for `target`'s
+// browser (or profile folder), naming the host and the name when they are
+// not the defaults.
+std::string installCommand(const Context& context, const Target& target,
+                           const std::vector<std::string>& allowed, const std::string& hostPath) {
+  std::string command = "ostrel-native-host-setup install";
+  if (target.browser != nullptr) {
+    command += " --browser " + std::string(target.browser->key);
+  } else {
+    command += " --user-data-dir " + quotedWord(peers::parentFolder(target.folder));
+  }
+  if (target.scope == Scope::kSystem) command = "sudo " + command + " --system";
+  const char* option = target.family == Family::kChromium ? " --origin " : " --extension-id ";
+  for (const std::string& id : allowed) command += option + quotedWord(id);
+  if (!hostPath.empty() && resolved(hostPath) != resolved(context.defaultHostPath)) {
+    command += " --host-path " + quotedWord(hostPath);
+  }
+  if (context.options.name != kDefaultHostName) command += " --name " + context.options.name;
+  return command;
+}
+
 std::string asRoot(const Target& target) {
   return target.scope == Scope::kSystem && ::geteuid() != 0 ? "sudo " : "";
 }
 
 // Reads and checks the manifest of one target; nothing when none is there
 // or it cannot be used. Counts every file present in `present`.
-std::optional<FoundManifest> examine(const Target& target, Report& report, int& present) {
+std::optional<FoundManifest> examine(const Context& context, const Target& target, Report& report,
+                                     int& present) {
   FileContents contents = readWholeFile(target.manifestPath);
   if (contents.state == FileState::kMissing) return std::nullopt;
   ++present;
@@ -101,13 +127,19 @@ std::optional<FoundManifest> examine(const Target& target, Report& report, int& 
   if (report.problems() == before) {
     report.fine("the manifest is well formed");
   } else if (own) {
-    report.fix("run install again to rewrite it");
+    report.fix("rewrite it: " + installCommand(context, target, reading.manifest->allowed,
+                                               reading.manifest->path));
   } else {
     report.fix(
         "it was not written by this tool, so install replaces it only when given --force; or "
         "mend it by hand");
   }
   if (reading.manifest && !own) report.note("it was not written by this tool");
+  if (reading.manifest) {
+    report.note(std::string("it allows ") +
+                (reading.manifest->allowed.empty() ? std::string("no extension")
+                                                   : shellWords(reading.manifest->allowed)));
+  }
   if (!reading.manifest) return std::nullopt;
   return FoundManifest{target, *reading.manifest};
 }
@@ -311,6 +343,120 @@ void probeHosts(const Context& context, const std::vector<FoundManifest>& found,
   }
 }
 
+std::string idOf(Family family, const std::string& allowed) {
+  constexpr std::string_view kScheme = "chrome-extension://";
+  if (family == Family::kFirefox || !allowed.starts_with(kScheme)) return allowed;
+  std::string id = allowed.substr(kScheme.size());
+  if (id.ends_with('/')) id.pop_back();
+  return id;
+}
+
+std::string allowedFormOf(Family family, const std::string& id) {
+  return family == Family::kChromium ? "chrome-extension://" + id + "/" : id;
+}
+
+std::string described(const InstalledExtension& extension, const Profile& profile) {
+  std::string text = extension.id;
+  if (!extension.name.empty()) text += " (\"" + extension.name + "\")";
+  if (extension.unpacked) text += ", loaded unpacked,";
+  return text + " in the profile " + profile.folder;
+}
+
+// One browser's profiles, or one --user-data-dir, set against the
+// registrations found: what is installed and allowed, near misses, and
+// extensions allowed elsewhere but not for this browser.
+struct ProfileSet {
+  Target target;  // where a registration for these profiles goes
+  std::vector<Profile> profiles;
+};
+
+void compareProfiles(const Context& context, const ProfileSet& set,
+                     const std::vector<FoundManifest>& found, Report& report) {
+  const Family family = set.target.family;
+  std::set<std::string> allowedHere;   // ids allowed for this browser
+  std::set<std::string> allowedThere;  // ids allowed for others of the family
+  std::string hostPath;
+  for (const FoundManifest& entry : found) {
+    if (entry.target.family != family) continue;
+    const bool here = entry.target.browser == set.target.browser &&
+                      (set.target.browser != nullptr || entry.target.folder == set.target.folder);
+    for (const std::string& allowed : entry.manifest.allowed) {
+      (here ? allowedHere : allowedThere).insert(idOf(family, allowed));
+    }
+    if (hostPath.empty() || here) hostPath = entry.manifest.path;
+  }
+  if (allowedHere.empty() && allowedThere.empty()) return;
+  report.heading(set.target.label + ": " + std::to_string(set.profiles.size()) +
+                 (set.profiles.size() == 1 ? " profile" : " profiles") + " found");
+  bool anyAllowedInstalled = false;
+  for (const Profile& profile : set.profiles) {
+    for (const InstalledExtension& extension : profile.extensions) {
+      const std::string allowed = allowedFormOf(family, extension.id);
+      if (allowedHere.contains(extension.id)) {
+        anyAllowedInstalled = true;
+        report.fine("allowed and installed: " + described(extension, profile));
+        continue;
+      }
+      if (allowedThere.contains(extension.id)) {
+        report.problem(described(extension, profile) +
+                       " is allowed for another browser, but no registration for " +
+                       set.target.label + " allows it");
+        report.fix(installCommand(context, set.target, {allowed}, hostPath));
+        continue;
+      }
+      std::set<std::string> everyAllowed = allowedHere;
+      everyAllowed.insert(allowedThere.begin(), allowedThere.end());
+      for (const std::string& id : everyAllowed) {
+        std::size_t distance = editDistance(id, extension.id);
+        if (distance == 0 || distance > 2) continue;
+        report.problem("the registration allows " + allowedFormOf(family, id) + ", which is " +
+                       std::to_string(distance) + (distance == 1 ? " letter" : " letters") +
+                       " off the installed " + described(extension, profile));
+        report.fix("if that is the extension meant to connect: " +
+                   installCommand(context, set.target, {allowed}, hostPath));
+      }
+      if (extension.unpacked && !allowedHere.empty()) {
+        report.note("no registration allows " + described(extension, profile) +
+                    "; if it is the one meant to connect: " +
+                    installCommand(context, set.target, {allowed}, hostPath));
+      }
+    }
+  }
+  if (!allowedHere.empty() && !anyAllowedInstalled) {
+    report.problem("no extension the registration allows is installed in any profile found "
+                   "below " + peers::parentFolder(set.profiles.front().folder));
+    if (family == Family::kFirefox) {
+      std::vector<std::string> ids;
+      for (const Profile& profile : set.profiles) {
+        for (const InstalledExtension& extension : profile.extensions) ids.push_back(extension.id);
+      }
+      if (!ids.empty()) {
+        report.note("the add-ons installed there are " + shellWords(ids) +
+                    "; Firefox compares the add-on's id (browser_specific_settings.gecko.id) "
+                    "with allowed_extensions");
+      }
+    }
+  }
+}
+
+void reportInstalledExtensions(const Context& context, const TargetList& list,
+                               const std::vector<FoundManifest>& found, Report& report) {
+  std::vector<ProfileSet> sets;
+  std::set<const Browser*> seen;
+  for (const Target& target : list.targets) {
+    if (target.scope != Scope::kUser && target.browser != nullptr) continue;
+    if (target.browser != nullptr && !seen.insert(target.browser).second) continue;
+    const std::string root = target.browser != nullptr
+                                 ? profilesRoot(*target.browser, context.environment)
+                                 : peers::parentFolder(target.folder);
+    std::vector<Profile> profiles = findProfiles(target.family, root);
+    if (!profiles.empty()) sets.push_back({target, std::move(profiles)});
+  }
+  if (sets.empty() || found.empty()) return;
+  report.heading("Installed extensions:");
+  for (const ProfileSet& set : sets) compareProfiles(context, set, found, report);
+}
+
 void reportSandboxes(const Environment& environment, Report& report) {
   std::vector<SandboxedBrowser> sandboxed = findSandboxedBrowsers(environment);
   if (sandboxed.empty()) return;
@@ -335,11 +481,12 @@ int runDoctor(const Context& context) {
   std::vector<FoundManifest> found;
   int present = 0;
   for (const Target& target : list.targets) {
-    if (std::optional<FoundManifest> entry = examine(target, report, present)) {
+    if (std::optional<FoundManifest> entry = examine(context, target, report, present)) {
       found.push_back(*entry);
     }
   }
   if (present == 0) reportNothingFound(context, list, report);
+  reportInstalledExtensions(context, list, found, report);
   probeHosts(context, found, report);
   reportSandboxes(context.environment, report);
   if (report.problems() == 0) {
