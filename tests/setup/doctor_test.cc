@@ -70,12 +70,23 @@ TEST_F(ProbeTest, ReportsEveryWayAHostCanMisbehave) {
                                 milliseconds(5000));
   EXPECT_EQ(wordy.outcome, ProbeOutcome::kUnexpected);
   EXPECT_EQ(wordy.detail,
-            "a frame header announcing 1734439765 bytes, over the 1 MiB limit (Usag)");
+            "text where a frame should be: \"Usage: host ORIGIN\\n\" (read as a frame header, it "
+            "announces 1734439765 bytes, over the 1 MiB limit)");
 
   std::string broken = writeFile("bin/broken", "#!/nonexistent/interpreter\n", 0755);
   ProbeResult missing = probeHost(broken, {kOrigin}, milliseconds(5000));
   EXPECT_EQ(missing.outcome, ProbeOutcome::kDidNotStart);
-  EXPECT_FALSE(missing.detail.empty());
+  EXPECT_EQ(missing.detail,
+            "interpreter \"/nonexistent/interpreter\", named on the script's first line, is not "
+            "there");
+
+  // Saved with CRLF line endings, a wrapper names "/bin/sh\r".
+  std::string crlf = writeFile("bin/crlf", "#!/bin/sh\r\nexec cat\r\n", 0755);
+  ProbeResult windows = probeHost(crlf, {kOrigin}, milliseconds(5000));
+  EXPECT_EQ(windows.outcome, ProbeOutcome::kDidNotStart);
+  EXPECT_TRUE(windows.detail.starts_with(
+      "interpreter \"/bin/sh\\r\" not found: the script has CRLF (Windows) line endings"))
+      << windows.detail;
 }
 
 class DoctorTest : public TestHome {};

@@ -143,7 +143,7 @@ TEST_F(InstallTest, AllMeansTheBrowsersThatLookInstalled) {
   ASSERT_EQ(run("status"), 0);
   EXPECT_NE(output.find("Firefox, per user: installed by this tool"), std::string::npos);
   EXPECT_NE(output.find("Edge, per user: installed by this tool"), std::string::npos);
-  EXPECT_NE(output.find("Edge, system-wide: not installed"), std::string::npos);
+  EXPECT_NE(output.find("Edge, system-wide: not registered"), std::string::npos);
 
   // A registration whose host is gone is broken.
   ASSERT_EQ(::unlink(host.c_str()), 0);
@@ -180,7 +180,7 @@ TEST_F(InstallTest, LeavesManifestsItDidNotWriteAlone) {
   EXPECT_EQ(run("uninstall --browser chromium"), 0);
   EXPECT_FALSE(exists(chromiumManifest()));
   EXPECT_EQ(run("uninstall --browser chromium"), 0);  // nothing left to do is no failure
-  EXPECT_NE(output.find("not installed"), std::string::npos);
+  EXPECT_NE(output.find("not registered"), std::string::npos);
 }
 
 TEST_F(InstallTest, ProfileFolderAndSystemWideFolders) {

@@ -16,7 +16,7 @@ namespace {
 bool uninstallOne(const Context& context, const Target& target) {
   FileContents existing = readWholeFile(target.manifestPath);
   if (existing.state == FileState::kMissing) {
-    context.out << "not installed: " << target.manifestPath << " (" << target.label << ")\n";
+    context.out << "not registered: " << target.manifestPath << " (" << target.label << ")\n";
     return true;
   }
   if (existing.state == FileState::kUnreadable) {
