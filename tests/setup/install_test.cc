@@ -248,5 +248,43 @@ TEST_F(InstallTest, AFailedWriteTakesBackTheWholeRun) {
   EXPECT_FALSE(exists(home + "/.config/google-chrome"));
 }
 
+// What install and uninstall say, and leave behind, in the cases that
+// used to mislead.
+TEST_F(InstallTest, SaysWhatItDidAndWhatRemains) {
+  answeringHost();
+  // A bare id is that extension's origin; a mangled one gets the exact one.
+  ASSERT_EQ(run("install --browser chromium --origin abcdefghijklmnopabcdefghijklmnop"), 0)
+      << errors;
+  EXPECT_EQ(readManifest(read(chromiumManifest()), Family::kChromium).manifest->allowed,
+            std::vector<std::string>{kOrigin});
+  EXPECT_NE(output.find("it connects briefly to the application if that is running"),
+            std::string::npos)
+      << output;
+  EXPECT_EQ(run("install --browser chromium --origin chrome-extension://abcdefghijklmnopabcdefghijklmnop"),
+            kExitUsage);
+  EXPECT_NE(errors.find("did you mean " + std::string(kOrigin) + " ?"), std::string::npos) << errors;
+
+  // A folder no browser made is named, and still used.
+  ASSERT_EQ(run(std::string("install --user-data-dir ") + home + "/not-a-profile --origin " +
+                kOrigin),
+            0);
+  EXPECT_NE(errors.find("does not look like a browser's profile folder"), std::string::npos)
+      << errors;
+
+  // Per user, uninstall takes its folders away and names the system-wide
+  // registration that remains.
+  ASSERT_EQ(run(std::string("install --system --browser chromium --origin ") + kOrigin), 0);
+  EXPECT_EQ(run("uninstall --browser chromium"), 0);
+  EXPECT_FALSE(exists(home + "/.config/chromium")) << output;
+  EXPECT_NE(output.find("a system-wide registration remains at " + root +
+                        "/etc/chromium/native-messaging-hosts/com.ostrel.native_host.json"),
+            std::string::npos)
+      << output;
+  EXPECT_NE(output.find("sudo ostrel-native-host-setup uninstall --system --browser chromium"),
+            std::string::npos);
+  run("status --browser chromium");
+  EXPECT_NE(output.find("Chromium, per user: not registered"), std::string::npos) << output;
+}
+
 }  // namespace
 }  // namespace ostrel::setup

@@ -318,7 +318,9 @@ void probeHosts(const Context& context, const std::vector<FoundManifest>& found,
         !probed.insert(manifest.path).second) {
       continue;
     }
-    report.heading("Host " + manifest.path + ", started as for " + entry.target.label + ":");
+    report.heading("Host " + manifest.path + ", started as for " + entry.target.label +
+                   " (it connects briefly to the application if that is running, and sends it "
+                   "nothing):");
     ProbeResult result = probeHost(
         manifest.path,
         browserArguments(entry.target.family, entry.target.manifestPath, manifest.allowed.front()),

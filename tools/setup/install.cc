@@ -9,6 +9,7 @@
 #include "files.h"
 #include "host_identity.h"
 #include "host_probe.h"
+#include "installed_extensions.h"
 #include "manifest.h"
 #include "targets.h"
 #include "trace.h"
@@ -261,6 +262,12 @@ int runInstall(const Context& context) {
   }
   std::string hostPath = options.hostPath.value_or(context.defaultHostPath);
   if (!checkHost(context, hostPath, list.targets.front())) return kExitUsage;
+  if (options.userDataDir && !looksLikeUserDataFolder(*options.userDataDir)) {
+    context.err << "warning: " << *options.userDataDir
+                << " does not look like a browser's profile folder (no \"Local State\" and no "
+                   "profile with \"Preferences\" in it); the browser reads the manifest there "
+                   "only when started with --user-data-dir=" << *options.userDataDir << "\n";
+  }
 
   keepInstalledBrowsers(context, list);
   for (const std::string& note : list.notes) context.out << "note: " << note << "\n";
@@ -298,6 +305,9 @@ int runInstall(const Context& context) {
     context.out << (change.previous ? "updated: " : "installed: ") << change.target->manifestPath
                 << " (" << change.target->label << ")\n";
   }
+  context.out << "checked: " << hostPath
+              << " answers as the host does (started once as a browser starts it; it connects "
+                 "briefly to the application if that is running, and sends it nothing)\n";
   removeUnusedTap(context);
   return kExitSuccess;
 }
