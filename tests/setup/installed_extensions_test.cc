@@ -4,7 +4,13 @@
 #include "installed_extensions.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <filesystem>
+#include <fstream>
+
+#include "peers/child_process.h"
+#include "peers/stream_io.h"
 #include "test_home.h"
 
 namespace ostrel::setup {
@@ -82,6 +88,41 @@ TEST_F(InstalledExtensionsTest, FirefoxProfilesAndAnAddOnOfAnotherId) {
       << output;
   EXPECT_TRUE(says("install --browser firefox --extension-id ostre1@example.org")) << output;
   EXPECT_TRUE(says("the add-ons installed there are ostre1@example.org")) << output;
+}
+
+// The browsers that will look: an installed one without a registration
+// while another has one, and a running one with a profile folder of its own.
+TEST_F(InstalledExtensionsTest, NamesTheBrowserThatWillLook) {
+  answeringHost();
+  std::filesystem::create_directories(home + "/.config/chromium");
+  ASSERT_EQ(run("install --browser chrome --origin chrome-extension://" + kId + "/"), 0) << errors;
+  const std::string profile = home + "/own profile";
+  // A browser's command line, as its main process shows it.
+  peers::ChildProcess browser(peers::Launch{
+      .argv = {"/bin/bash", "-c",
+               "exec -a chromium /bin/sh -c 'sleep 30; :' sh '--user-data-dir=" + profile + "'"},
+      .environment = peers::environmentWith({})});
+  ASSERT_TRUE(browser.started());
+  ASSERT_TRUE(peers::waitUntil([&] {
+    std::ifstream file("/proc/" + std::to_string(browser.pid()) + "/cmdline");
+    std::string line;
+    return std::getline(file, line) && line.starts_with("chromium");
+  }));
+
+  EXPECT_EQ(run("doctor"), kExitFailure);
+  EXPECT_TRUE(says("Chromium looks installed (" + home + "/.config/chromium) but has no "
+                   "registration, while another Chromium-family browser has one"))
+      << output;
+  EXPECT_TRUE(says("fix: ostrel-native-host-setup install --browser chromium --origin "
+                   "chrome-extension://" + kId + "/\n"))
+      << output;
+  EXPECT_TRUE(says("runs with --user-data-dir=" + profile + "; it reads host manifests only from " +
+                   profile + "/NativeMessagingHosts, where there is none"))
+      << output;
+  EXPECT_TRUE(says("fix: ostrel-native-host-setup install --user-data-dir '" + profile +
+                   "' --origin chrome-extension://" + kId + "/\n"))
+      << output;
+  browser.signal(SIGKILL);
 }
 
 }  // namespace

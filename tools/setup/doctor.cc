@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <set>
+#include <tuple>
 
 #include "build_facts.h"
 #include "commands.h"
@@ -20,7 +22,9 @@
 #include "manifest.h"
 #include "open_app_plan.h"
 #include "peers/paths.h"
+#include "running_browsers.h"
 #include "sandboxes.h"
+#include "browser_presence.h"
 #include "socket_check.h"
 #include "targets.h"
 #include "validation.h"
@@ -459,6 +463,82 @@ void reportInstalledExtensions(const Context& context, const TargetList& list,
   for (const ProfileSet& set : sets) compareProfiles(context, set, found, report);
 }
 
+// The browsers that will look for the host but find no registration: one
+// that looks installed while another of its family has one, and a running
+// Chromium-family browser with a --user-data-dir of its own.
+void reportUncoveredBrowsers(const Context& context, const TargetList& list,
+                             const std::vector<FoundManifest>& found, Report& report) {
+  if (context.options.userDataDir || context.options.system || found.empty()) return;
+  std::vector<std::string> lines;
+  auto registeredFor = [&](Family family, const Browser* browser) {
+    std::vector<std::string> allowed;
+    std::string hostPath;
+    bool covered = false;
+    for (const FoundManifest& entry : found) {
+      if (entry.target.family != family) continue;
+      if (browser != nullptr && entry.target.browser == browser) covered = true;
+      for (const std::string& id : entry.manifest.allowed) {
+        Problem invalid = family == Family::kChromium ? checkChromiumOrigin(id)
+                                                      : checkFirefoxExtensionId(id);
+        if (!invalid && std::find(allowed.begin(), allowed.end(), id) == allowed.end()) {
+          allowed.push_back(id);
+        }
+      }
+      hostPath = entry.manifest.path;
+    }
+    // A manifest that is there but unusable has been reported already.
+    for (const Target& target : list.targets) {
+      if (browser != nullptr && target.browser == browser &&
+          readWholeFile(target.manifestPath).state != FileState::kMissing) {
+        covered = true;
+      }
+    }
+    return std::make_tuple(covered, allowed, hostPath);
+  };
+  bool headed = false;
+  auto heading = [&] {
+    if (!headed) report.heading("Browsers that will look for the host:");
+    headed = true;
+  };
+  std::set<const Browser*> seen;
+  for (const Target& target : list.targets) {
+    if (target.browser == nullptr || target.scope != Scope::kUser ||
+        !seen.insert(target.browser).second) {
+      continue;
+    }
+    auto [covered, allowed, hostPath] = registeredFor(target.family, target.browser);
+    if (covered || allowed.empty()) continue;
+    std::optional<std::string> sign = installationSign(*target.browser, context.environment);
+    if (!sign) continue;
+    heading();
+    report.problem(std::string(target.browser->displayName) + " looks installed (" + *sign +
+                   ") but has no registration, while another " +
+                   std::string(familyName(target.family)) +
+                   " browser has one: an extension in it cannot start the host");
+    report.fix(installCommand(context, target, allowed, hostPath));
+  }
+  for (const RunningBrowser& running : browsersWithUserDataDir()) {
+    auto [covered, allowed, hostPath] = registeredFor(Family::kChromium, nullptr);
+    Target profile{.label = "profile folder " + running.userDataDir,
+                   .browser = nullptr,
+                   .family = Family::kChromium,
+                   .scope = Scope::kUser,
+                   .folder = userDataManifestFolder(running.userDataDir),
+                   .manifestPath = joinPath(userDataManifestFolder(running.userDataDir),
+                                            manifestFileName(context.options.name))};
+    heading();
+    const std::string who = running.program + " (pid " + std::to_string(running.pid) +
+                            ") runs with --user-data-dir=" + running.userDataDir;
+    if (readWholeFile(profile.manifestPath).state == FileState::kPresent) {
+      report.fine(who + ", and the host is registered there");
+      continue;
+    }
+    report.problem(who + "; it reads host manifests only from " + profile.folder +
+                   ", where there is none");
+    if (!allowed.empty()) report.fix(installCommand(context, profile, allowed, hostPath));
+  }
+}
+
 void reportSandboxes(const Environment& environment, Report& report) {
   std::vector<SandboxedBrowser> sandboxed = findSandboxedBrowsers(environment);
   if (sandboxed.empty()) return;
@@ -489,6 +569,7 @@ int runDoctor(const Context& context) {
   }
   if (present == 0) reportNothingFound(context, list, report);
   reportInstalledExtensions(context, list, found, report);
+  reportUncoveredBrowsers(context, list, found, report);
   probeHosts(context, found, report);
   reportSandboxes(context.environment, report);
   if (report.problems() == 0) {
