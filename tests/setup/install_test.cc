@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "files.h"
@@ -284,6 +285,42 @@ TEST_F(InstallTest, SaysWhatItDidAndWhatRemains) {
             std::string::npos);
   run("status --browser chromium");
   EXPECT_NE(output.find("Chromium, per user: not registered"), std::string::npos) << output;
+}
+
+// One command registers the tap in the host's place, one takes it out.
+TEST_F(InstallTest, TraceRegistersTheTapAndInstallWithoutItTakesItOut) {
+  answeringHost();
+  writeFile("bin/ostrel-native-host-tap", "#!/bin/sh\n", 0755);
+  const std::string script = home + "/.local/share/ostrel-native-host/com.ostrel.native_host-tap";
+  const std::string log = home + "/it's-traced.log";
+  ASSERT_EQ(run(std::string("install --browser chromium --origin ") + kOrigin + " --trace " + log),
+            0)
+      << errors;
+  EXPECT_EQ(readManifest(read(chromiumManifest()), Family::kChromium).manifest->path, script);
+  EXPECT_TRUE(exists(log)) << "the log is made at once, so a wrong path shows now";
+  // The script runs the tap with the log and the host, the browser's
+  // arguments passed on; a quote in a path survives the shell.
+  const std::string shown = home + "/shown";
+  writeFile("bin/ostrel-native-host-tap", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + shown + "'\n",
+            0755);
+  ASSERT_EQ(std::system(("'" + script + "' chrome-extension://x/").c_str()), 0);
+  EXPECT_EQ(read(shown), "--log\n" + log + "\n--host\n" + home +
+                             "/bin/ostrel-native-host\n--\nchrome-extension://x/\n");
+
+  EXPECT_EQ(run(std::string("install --system --browser chromium --trace x --origin ") + kOrigin),
+            kExitFailure);
+  EXPECT_NE(errors.find("leave out --system"), std::string::npos) << errors;
+
+  ASSERT_EQ(run(std::string("install --browser chromium --origin ") + kOrigin), 0) << errors;
+  EXPECT_EQ(readManifest(read(chromiumManifest()), Family::kChromium).manifest->path,
+            home + "/bin/ostrel-native-host");
+  EXPECT_FALSE(exists(script));
+  EXPECT_FALSE(exists(home + "/.local/share/ostrel-native-host"));
+
+  ASSERT_EQ(run(std::string("install --browser chromium --origin ") + kOrigin + " --trace " + log),
+            0);
+  EXPECT_EQ(run("uninstall --browser chromium"), 0);
+  EXPECT_FALSE(exists(script)) << output;
 }
 
 }  // namespace

@@ -27,6 +27,7 @@
 #include "browser_presence.h"
 #include "socket_check.h"
 #include "targets.h"
+#include "trace.h"
 #include "validation.h"
 
 namespace ostrel::setup {
@@ -186,6 +187,13 @@ std::optional<BuiltHost> builtHost(const std::string& registered, const ProbeRes
                                    Report& report) {
   BuildFactsReading reading = readBuildFacts(registered);
   if (reading.facts) return BuiltHost{registered, *reading.facts};
+  if (std::optional<std::string> tapped = isTraceScript(registered) ? traceHostOf(registered)
+                                                                    : std::nullopt) {
+    if (BuildFactsReading host = readBuildFacts(*tapped); host.facts) {
+      report.note("the tap runs the host " + *tapped);
+      return BuiltHost{*tapped, *host.facts};
+    }
+  }
   if (probe.environment && !probe.environment->program.empty() &&
       resolved(probe.environment->program) != resolved(registered)) {
     const std::string& program = probe.environment->program;
@@ -297,6 +305,10 @@ SocketSetting reportSocketSetting(const ProbeResult& result, Report& report) {
   SocketSetting setting =
       socketSettingFrom(valueIn(received, kSocketPathVariable), valueIn(received, "HOME"));
   std::string from = "as the host (pid " + std::to_string(received.pid) + ") received it";
+  if (received.program.ends_with("/ostrel-native-host-tap")) {
+    from = "as the tap (pid " + std::to_string(received.pid) +
+           ") received it; the tap passes the host a socket of its own that leads there";
+  }
   if (received.fromChild) {
     from += "; the registered program did not exec the host but started " +
             (received.program.empty() ? std::string("it") : received.program) +
@@ -325,6 +337,11 @@ void probeHosts(const Context& context, const std::vector<FoundManifest>& found,
     report.heading("Host " + manifest.path + ", started as for " + entry.target.label +
                    " (it connects briefly to the application if that is running, and sends it "
                    "nothing):");
+    if (isTraceScript(manifest.path)) {
+      report.note("the tap is registered in the host's place, logging every frame to " +
+                  traceLogOf(manifest.path).value_or("its log") +
+                  " (this check shows there too); install again without --trace to take it out");
+    }
     ProbeResult result = probeHost(
         manifest.path,
         browserArguments(entry.target.family, entry.target.manifestPath, manifest.allowed.front()),

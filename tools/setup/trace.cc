@@ -105,12 +105,25 @@ bool isTraceScript(const std::string& path) {
   return contents.state == FileState::kPresent && contents.text.find(kMarker) != std::string::npos;
 }
 
-std::optional<std::string> traceLogOf(const std::string& scriptPath) {
+namespace {
+
+std::optional<std::string> optionOf(const std::string& scriptPath, const std::string& option) {
   FileContents contents = readWholeFile(scriptPath);
   if (contents.state != FileState::kPresent) return std::nullopt;
-  std::size_t at = contents.text.find(" --log ");
+  const std::string spaced = " " + option + " ";
+  std::size_t at = contents.text.find(spaced);
   if (at == std::string::npos) return std::nullopt;
-  return unquoted(std::string_view(contents.text).substr(at + 7));
+  return unquoted(std::string_view(contents.text).substr(at + spaced.size()));
+}
+
+}  // namespace
+
+std::optional<std::string> traceLogOf(const std::string& scriptPath) {
+  return optionOf(scriptPath, "--log");
+}
+
+std::optional<std::string> traceHostOf(const std::string& scriptPath) {
+  return optionOf(scriptPath, "--host");
 }
 
 }  // namespace ostrel::setup

@@ -39,6 +39,9 @@ bool isTraceScript(const std::string& path);
 // The log file a trace script writes to, read back from the script.
 std::optional<std::string> traceLogOf(const std::string& scriptPath);
 
+// The host a trace script has the tap run.
+std::optional<std::string> traceHostOf(const std::string& scriptPath);
+
 }  // namespace ostrel::setup
 
 #endif  // OSTREL_SETUP_TRACE_H_
