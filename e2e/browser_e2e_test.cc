@@ -131,7 +131,8 @@ void expectTapped(const std::vector<TapLine>& lines, const std::vector<std::stri
   EXPECT_EQ(lines.size(), payloads.size()) << "frames logged " << direction;
   for (std::size_t i = 0; i < std::min(lines.size(), payloads.size()); ++i) {
     const std::string& payload = payloads[i];
-    const bool status = direction == "host->browser" && (payload == kConnected || payload == kUnavailable);
+    const bool status =
+        direction == "host->browser" && (payload == kConnected || payload == kUnavailable);
     const std::string start = (status ? "[status] " : "") + payload.substr(0, 20);
     EXPECT_EQ(lines[i].size, payload.size()) << direction << " frame " << i;
     EXPECT_EQ(lines[i].shown.substr(0, start.size()), start) << direction << " frame " << i;
@@ -312,13 +313,12 @@ void BrowserEndToEndTest::run(const Browser& kind, bool tapped) {
   const std::string blur = R"({"type":"blur","seq":2})";
   const std::string focus = R"({"type":"focus","seq":3})";
   const std::string note = R"({"type":"note","seq":4})";
-  const std::string report = R"({"type":"report","log":[)" + kUnavailable + "," + kConnected +
-                             "," + kEcho + "," + kSend + "," + measured + "," + kUnavailable +
-                             "," + kConnected + R"(,{"type":"report"}]})";
+  const std::string report = R"({"type":"report","log":[)" + kUnavailable + "," + kConnected + "," +
+                             kEcho + "," + kSend + "," + measured + "," + kUnavailable + "," +
+                             kConnected + R"(,{"type":"report"}]})";
   std::map<std::string, std::vector<TapLine>> frames = tapFrames(tapLog);
   expectTapped(frames["browser->host"],
-               {kHello, kFirstFocus, echoed, blur, focus, note, measured, report},
-               "browser->host");
+               {kHello, kFirstFocus, echoed, blur, focus, note, measured, report}, "browser->host");
   expectTapped(frames["host->app"],
                {kHello, kFirstFocus, echoed, blur, focus, note, measured, kHello, focus, report},
                "host->app");

@@ -19,7 +19,7 @@ TEST(BuildFactsTest, ReadsTheBlockAmongOtherBytesAndUnescapesValues) {
       "OSTREL_BUILD_FACTS\nversion=2.3.4\nopen_program=/usr/bin/open\n"
       "app_command=/opt/My App/run\napp_command=back\\\\slash\\nline\nfuture_key=x\n"
       "END_OSTREL_BUILD_FACTS\n";
-  std::string bytes("\x7f" "ELF\0\0\x01", 7);
+  std::string bytes = "\x7f" + std::string("ELF\0\0\x01", 6);
   bytes += "OSTREL_BUILD_FACT";  // a near miss first
   bytes += block + std::string("\0tail", 5);
   BuildFactsReading reading = findBuildFacts(bytes);
@@ -49,9 +49,9 @@ TEST_F(BuildFactsDoctorTest, DoctorReportsEachHostsOwnBuild) {
   launch = AppLaunch{.bundleOpener = "/bin/true", .command = {"/bin/this-tools-own-command"}};
   const std::string profile = home + "/profile";
   auto doctor = [&](const std::string& host) {
-    EXPECT_EQ(run("install --user-data-dir " + profile + " --host-path " + host + " --origin " +
-                  kOrigin),
-              0)
+    EXPECT_EQ(
+        run("install --user-data-dir " + profile + " --host-path " + host + " --origin " + kOrigin),
+        0)
         << errors;
     run("doctor --user-data-dir " + profile);
     return output;

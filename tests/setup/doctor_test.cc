@@ -175,18 +175,17 @@ TEST_F(DoctorTest, NamesTheSocketPathAWrapperGaveTheHost) {
   peers::FakeApp application(socket);
   ASSERT_TRUE(application.listening()) << application.error();
   for (const char* start : {"exec ", ""}) {
-    const std::string wrapper =
-        writeFile("bin/wrapper", "#!/bin/sh\nOSTREL_SOCKET_PATH='" + socket + "' " + start +
-                                     OSTREL_HOST_BINARY " \"$@\"\n",
-                  0755);
-    ASSERT_EQ(run("install --user-data-dir " + profile + " --host-path " + wrapper +
-                  " --origin " + kOrigin),
+    const std::string wrapper = writeFile(
+        "bin/wrapper",
+        "#!/bin/sh\nOSTREL_SOCKET_PATH='" + socket + "' " + start + OSTREL_HOST_BINARY " \"$@\"\n",
+        0755);
+    ASSERT_EQ(run("install --user-data-dir " + profile + " --host-path " + wrapper + " --origin " +
+                  kOrigin),
               0)
         << errors;
     EXPECT_EQ(run("doctor --user-data-dir " + profile), 0) << output;
     EXPECT_NE(output.find("reached the application at " + socket), std::string::npos) << output;
-    EXPECT_NE(output.find("the registration changes its environment"), std::string::npos)
-        << output;
+    EXPECT_NE(output.find("the registration changes its environment"), std::string::npos) << output;
     EXPECT_EQ(output.find("did not exec") != std::string::npos, *start == '\0') << output;
   }
 }

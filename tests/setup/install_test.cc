@@ -261,14 +261,16 @@ TEST_F(InstallTest, SaysWhatItDidAndWhatRemains) {
   EXPECT_NE(output.find("it connects briefly to the application if that is running"),
             std::string::npos)
       << output;
-  EXPECT_EQ(run("install --browser chromium --origin chrome-extension://abcdefghijklmnopabcdefghijklmnop"),
+  EXPECT_EQ(run("install --browser chromium --origin "
+                "chrome-extension://abcdefghijklmnopabcdefghijklmnop"),
             kExitUsage);
-  EXPECT_NE(errors.find("did you mean " + std::string(kOrigin) + " ?"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("did you mean " + std::string(kOrigin) + " ?"), std::string::npos)
+      << errors;
 
   // A folder no browser made is named, and still used.
-  ASSERT_EQ(run(std::string("install --user-data-dir ") + home + "/not-a-profile --origin " +
-                kOrigin),
-            0);
+  ASSERT_EQ(
+      run(std::string("install --user-data-dir ") + home + "/not-a-profile --origin " + kOrigin),
+      0);
   EXPECT_NE(errors.find("does not look like a browser's profile folder"), std::string::npos)
       << errors;
 

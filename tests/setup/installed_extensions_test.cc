@@ -38,11 +38,13 @@ TEST_F(InstalledExtensionsTest, NamesAnOriginOneLetterOffWithTheCommandThatMends
       << errors;
   EXPECT_EQ(run("doctor --browser chromium"), kExitFailure);
   EXPECT_TRUE(says("it allows chrome-extension://" + kId + "/")) << output;
-  EXPECT_TRUE(says("which is 1 letter off the installed " + kOneOff + " (\"Mine\"), loaded unpacked,"))
+  EXPECT_TRUE(
+      says("which is 1 letter off the installed " + kOneOff + " (\"Mine\"), loaded unpacked,"))
       << output;
-  EXPECT_TRUE(says("fix: if that is the extension meant to connect: ostrel-native-host-setup "
-                   "install --browser chromium --origin chrome-extension://" +
-                   kOneOff + "/\n"))
+  EXPECT_TRUE(
+      says("fix: if that is the extension meant to connect: ostrel-native-host-setup "
+           "install --browser chromium --origin chrome-extension://" +
+           kOneOff + "/\n"))
       << output;
   EXPECT_TRUE(says("no extension the registration allows is installed")) << output;
   EXPECT_EQ(read(home + "/.config/chromium/Default/Preferences"), before) << "nothing is written";
@@ -62,8 +64,10 @@ TEST_F(InstalledExtensionsTest, NamesAnExtensionInABrowserNoRegistrationCovers) 
                    "/.config/chromium/Profile 1 is allowed for another browser, but no "
                    "registration for Chromium, per user allows it"))
       << output;
-  EXPECT_TRUE(says("fix: ostrel-native-host-setup install --browser chromium --origin "
-                   "chrome-extension://" + kId + "/\n"))
+  EXPECT_TRUE(
+      says("fix: ostrel-native-host-setup install --browser chromium --origin "
+           "chrome-extension://" +
+           kId + "/\n"))
       << output;
 }
 
@@ -76,15 +80,15 @@ TEST_F(InstalledExtensionsTest, FirefoxProfilesAndAnAddOnOfAnotherId) {
             R"({"addons":[{"id":"ostre1@example.org","type":"extension","location":"app-profile",)"
             R"("defaultLocale":{"name":"Ostrel"}},)"
             R"({"id":"formautofill@mozilla.org","type":"extension","location":"app-builtin"}]})");
-  std::vector<Profile> profiles =
-      findProfiles(Family::kFirefox, home + "/.mozilla/firefox");
+  std::vector<Profile> profiles = findProfiles(Family::kFirefox, home + "/.mozilla/firefox");
   ASSERT_EQ(profiles.size(), 1U);
   ASSERT_EQ(profiles[0].extensions.size(), 1U) << "built-in add-ons are left out";
 
   ASSERT_EQ(run("install --browser firefox --extension-id ostrel@example.org"), 0) << errors;
   EXPECT_EQ(run("doctor --browser firefox"), kExitFailure);
-  EXPECT_TRUE(says("the registration allows ostrel@example.org, which is 1 letter off the "
-                   "installed ostre1@example.org (\"Ostrel\")"))
+  EXPECT_TRUE(
+      says("the registration allows ostrel@example.org, which is 1 letter off the "
+           "installed ostre1@example.org (\"Ostrel\")"))
       << output;
   EXPECT_TRUE(says("install --browser firefox --extension-id ostre1@example.org")) << output;
   EXPECT_TRUE(says("the add-ons installed there are ostre1@example.org")) << output;
@@ -110,11 +114,14 @@ TEST_F(InstalledExtensionsTest, NamesTheBrowserThatWillLook) {
   }));
 
   EXPECT_EQ(run("doctor"), kExitFailure);
-  EXPECT_TRUE(says("Chromium looks installed (" + home + "/.config/chromium) but has no "
+  EXPECT_TRUE(says("Chromium looks installed (" + home +
+                   "/.config/chromium) but has no "
                    "registration, while another Chromium-family browser has one"))
       << output;
-  EXPECT_TRUE(says("fix: ostrel-native-host-setup install --browser chromium --origin "
-                   "chrome-extension://" + kId + "/\n"))
+  EXPECT_TRUE(
+      says("fix: ostrel-native-host-setup install --browser chromium --origin "
+           "chrome-extension://" +
+           kId + "/\n"))
       << output;
   EXPECT_TRUE(says("runs with --user-data-dir=" + profile + "; it reads host manifests only from " +
                    profile + "/NativeMessagingHosts, where there is none"))

@@ -34,8 +34,9 @@ BuildFactsReading findBuildFacts(std::string_view bytes) {
   BuildFactsReading reading;
   std::size_t begin = bytes.find(kBegin);
   if (begin == std::string_view::npos) {
-    reading.problem = "it carries no build facts: it was built before they were added, or it is "
-                      "not the host";
+    reading.problem =
+        "it carries no build facts: it was built before they were added, or it is "
+        "not the host";
     return reading;
   }
   begin += kBegin.size();

@@ -6,13 +6,14 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <set>
 #include <tuple>
 
+#include "browser_presence.h"
 #include "build_facts.h"
 #include "commands.h"
 #include "files.h"
@@ -24,7 +25,6 @@
 #include "peers/paths.h"
 #include "running_browsers.h"
 #include "sandboxes.h"
-#include "browser_presence.h"
 #include "socket_check.h"
 #include "targets.h"
 #include "trace.h"
@@ -132,8 +132,8 @@ std::optional<FoundManifest> examine(const Context& context, const Target& targe
   if (report.problems() == before) {
     report.fine("the manifest is well formed");
   } else if (own) {
-    report.fix("rewrite it: " + installCommand(context, target, reading.manifest->allowed,
-                                               reading.manifest->path));
+    report.fix("rewrite it: " +
+               installCommand(context, target, reading.manifest->allowed, reading.manifest->path));
   } else {
     report.fix(
         "it was not written by this tool, so install replaces it only when given --force; or "
@@ -141,9 +141,9 @@ std::optional<FoundManifest> examine(const Context& context, const Target& targe
   }
   if (reading.manifest && !own) report.note("it was not written by this tool");
   if (reading.manifest) {
-    report.note(std::string("it allows ") +
-                (reading.manifest->allowed.empty() ? std::string("no extension")
-                                                   : shellWords(reading.manifest->allowed)));
+    report.note(std::string("it allows ") + (reading.manifest->allowed.empty()
+                                                 ? std::string("no extension")
+                                                 : shellWords(reading.manifest->allowed)));
   }
   if (!reading.manifest) return std::nullopt;
   return FoundManifest{target, *reading.manifest};
@@ -187,8 +187,8 @@ std::optional<BuiltHost> builtHost(const std::string& registered, const ProbeRes
                                    Report& report) {
   BuildFactsReading reading = readBuildFacts(registered);
   if (reading.facts) return BuiltHost{registered, *reading.facts};
-  if (std::optional<std::string> tapped = isTraceScript(registered) ? traceHostOf(registered)
-                                                                    : std::nullopt) {
+  if (std::optional<std::string> tapped =
+          isTraceScript(registered) ? traceHostOf(registered) : std::nullopt) {
     if (BuildFactsReading host = readBuildFacts(*tapped); host.facts) {
       report.note("the tap runs the host " + *tapped);
       return BuiltHost{*tapped, *host.facts};
@@ -206,8 +206,8 @@ std::optional<BuiltHost> builtHost(const std::string& registered, const ProbeRes
   return std::nullopt;
 }
 
-void reportOpenApp(const Context& context, const std::string& registered,
-                   const ProbeResult& probe, Report& report) {
+void reportOpenApp(const Context& context, const std::string& registered, const ProbeResult& probe,
+                   Report& report) {
   std::optional<BuiltHost> built = builtHost(registered, probe, report);
   std::string hostPath = built ? built->path : registered;
   AppLaunch launch = built ? built->facts.launch : context.launch;
@@ -446,8 +446,10 @@ void compareProfiles(const Context& context, const ProfileSet& set,
     }
   }
   if (!allowedHere.empty() && !anyAllowedInstalled) {
-    report.problem("no extension the registration allows is installed in any profile found "
-                   "below " + peers::parentFolder(set.profiles.front().folder));
+    report.problem(
+        "no extension the registration allows is installed in any profile found "
+        "below " +
+        peers::parentFolder(set.profiles.front().folder));
     if (family == Family::kFirefox) {
       std::vector<std::string> ids;
       for (const Profile& profile : set.profiles) {
@@ -495,8 +497,8 @@ void reportUncoveredBrowsers(const Context& context, const TargetList& list,
       if (entry.target.family != family) continue;
       if (browser != nullptr && entry.target.browser == browser) covered = true;
       for (const std::string& id : entry.manifest.allowed) {
-        Problem invalid = family == Family::kChromium ? checkChromiumOrigin(id)
-                                                      : checkFirefoxExtensionId(id);
+        Problem invalid =
+            family == Family::kChromium ? checkChromiumOrigin(id) : checkFirefoxExtensionId(id);
         if (!invalid && std::find(allowed.begin(), allowed.end(), id) == allowed.end()) {
           allowed.push_back(id);
         }

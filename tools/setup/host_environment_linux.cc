@@ -29,8 +29,8 @@ std::optional<std::vector<std::string>> environmentOf(pid_t pid) {
 
 std::string programOf(pid_t pid) {
   char target[PATH_MAX];
-  ssize_t length = ::readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), target,
-                              sizeof target - 1);
+  ssize_t length =
+      ::readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), target, sizeof target - 1);
   return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
 }
 

@@ -1,8 +1,8 @@
 #include "host_probe.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <simdjson.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,8 +77,8 @@ std::string startFailure(const std::string& path, const std::string& error) {
   ::close(fd);
   std::string first(head, got > 0 ? static_cast<std::size_t>(got) : 0);
   if (!first.starts_with("#!")) return error;
-  first = first.substr(2, first.find('\n') == std::string::npos ? std::string::npos
-                                                                : first.find('\n') - 2);
+  first = first.substr(
+      2, first.find('\n') == std::string::npos ? std::string::npos : first.find('\n') - 2);
   std::size_t begin = first.find_first_not_of(' ');
   if (begin == std::string::npos) return error;
   std::string interpreter = first.substr(begin, first.find(' ', begin) - begin);
@@ -86,11 +86,13 @@ std::string startFailure(const std::string& path, const std::string& error) {
     interpreter.pop_back();
     return "interpreter \"" + interpreter +
            "\\r\" not found: the script has CRLF (Windows) line endings; convert it with: sed "
-           "-i 's/\\r$//' " + path;
+           "-i 's/\\r$//' " +
+           path;
   }
   if (::access(interpreter.c_str(), X_OK) != 0) {
     return "interpreter \"" + interpreter + "\", named on the script's first line, " +
-           (errno == ENOENT ? "is not there" : "cannot be run: " + std::string(std::strerror(errno)));
+           (errno == ENOENT ? "is not there"
+                            : "cannot be run: " + std::string(std::strerror(errno)));
   }
   return error;
 }

@@ -266,7 +266,8 @@ int runInstall(const Context& context) {
     context.err << "warning: " << *options.userDataDir
                 << " does not look like a browser's profile folder (no \"Local State\" and no "
                    "profile with \"Preferences\" in it); the browser reads the manifest there "
-                   "only when started with --user-data-dir=" << *options.userDataDir << "\n";
+                   "only when started with --user-data-dir="
+                << *options.userDataDir << "\n";
   }
 
   keepInstalledBrowsers(context, list);

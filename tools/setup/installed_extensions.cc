@@ -54,8 +54,8 @@ void addChromiumExtensions(const std::string& path, std::vector<InstalledExtensi
   simdjson::dom::parser parser;
   std::optional<simdjson::dom::element> root = parseFile(parser, path);
   simdjson::dom::object settings;
-  if (!root || root->at_pointer("/extensions/settings").get_object().get(settings) !=
-                   simdjson::SUCCESS) {
+  if (!root ||
+      root->at_pointer("/extensions/settings").get_object().get(settings) != simdjson::SUCCESS) {
     return;
   }
   for (auto [key, value] : settings) {
@@ -67,7 +67,8 @@ void addChromiumExtensions(const std::string& path, std::vector<InstalledExtensi
     std::int64_t location = 0;
     if (value["location"].get_int64().get(location) != simdjson::SUCCESS) location = 0;
     // Chromium's location 4: loaded unpacked, from a folder.
-    into.push_back({.id = id, .name = stringAt(value, "/manifest/name"), .unpacked = location == 4});
+    into.push_back(
+        {.id = id, .name = stringAt(value, "/manifest/name"), .unpacked = location == 4});
   }
 }
 
@@ -92,7 +93,8 @@ std::vector<Profile> chromiumProfiles(const std::string& root) {
 Profile firefoxProfile(const std::string& folder) {
   Profile profile{.folder = folder, .extensions = {}};
   simdjson::dom::parser parser;
-  std::optional<simdjson::dom::element> root = parseFile(parser, joinPath(folder, "extensions.json"));
+  std::optional<simdjson::dom::element> root =
+      parseFile(parser, joinPath(folder, "extensions.json"));
   simdjson::dom::array addons;
   if (!root || root->at_key("addons").get_array().get(addons) != simdjson::SUCCESS) return profile;
   for (simdjson::dom::element addon : addons) {

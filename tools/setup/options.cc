@@ -143,8 +143,8 @@ bool applyValue(Options& options, int code, std::string_view value, std::string&
       break;
     case kOrigin:
       // A bare extension id stands for that extension's origin.
-      if (value.size() == 32 && std::all_of(value.begin(), value.end(),
-                                            [](char c) { return c >= 'a' && c <= 'p'; })) {
+      if (value.size() == 32 &&
+          std::all_of(value.begin(), value.end(), [](char c) { return c >= 'a' && c <= 'p'; })) {
         addOnce(options.origins, "chrome-extension://" + std::string(value) + "/");
       } else {
         addOnce(options.origins, std::string(value));

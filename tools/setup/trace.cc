@@ -64,8 +64,7 @@ std::string traceScript(const std::string& tap, const std::string& logPath,
          "\n# Runs the host through the tap, which logs every frame to the file named\n"
          "# below. Install again without --trace to take the tap out.\n"
          "exec " +
-         quoted(tap) + " --log " + quoted(logPath) + " --host " + quoted(hostPath) +
-         " -- \"$@\"\n";
+         quoted(tap) + " --log " + quoted(logPath) + " --host " + quoted(hostPath) + " -- \"$@\"\n";
 }
 
 Problem writeTraceScript(const std::string& scriptPath, const std::string& tap,

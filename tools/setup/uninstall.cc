@@ -53,7 +53,8 @@ void reportSystemWideLeft(const Context& context, const TargetList& list) {
     context.out << "note: a system-wide registration remains at " << path << "; "
                 << target.browser->displayName << " still finds the host through it"
                 << (own ? "; remove it with: sudo ostrel-native-host-setup uninstall --system "
-                          "--browser " + std::string(target.browser->key)
+                          "--browser " +
+                              std::string(target.browser->key)
                         : " (not written by this tool: it goes with the package that placed it)")
                 << "\n";
   }

@@ -91,8 +91,9 @@ void SocketTap::stop() {
 
 std::optional<std::string> SocketTap::start() {
   std::optional<std::string> folder = makePrivateFolder();
-  if (!folder) return std::string("cannot make a private folder for the tap's socket: ") +
-                      std::strerror(errno);
+  if (!folder)
+    return std::string("cannot make a private folder for the tap's socket: ") +
+           std::strerror(errno);
   folder_ = *folder;
   hostSocketPath_ = folder_ + "/app.sock";
   int ends[2];

@@ -220,8 +220,8 @@ std::string endText(int status) {
 }
 
 int run(const TapOptions& options) {
-  int logFd = ::open(options.logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY,
-                     0600);
+  int logFd =
+      ::open(options.logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
   if (logFd < 0) {
     std::cerr << "ostrel-native-host-tap: cannot open " << options.logPath << ": "
               << std::strerror(errno) << "\n";
@@ -262,9 +262,7 @@ int run(const TapOptions& options) {
     if (result.end == PumpEnd::kEndOfInput) log->event("the browser closed the host's input");
     ::close(input);
   }).detach();
-  std::thread output([&] {
-    pump(host->output, 1, Direction::kHostToBrowser, *log, wake[0]);
-  });
+  std::thread output([&] { pump(host->output, 1, Direction::kHostToBrowser, *log, wake[0]); });
 
   int status = 0;
   while (::waitpid(host->pid, &status, 0) < 0) {
