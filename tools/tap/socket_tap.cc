@@ -11,12 +11,19 @@
 #include <cstring>
 
 #include "app_presence.h"
+#include "platform/descriptors.h"
 #include "pump.h"
 
 namespace ostrel::tap {
 namespace {
 
 constexpr int kWatchIntervalMs = 100;
+
+// The pumps block on their descriptors; the listener alone is polled.
+bool makeBlocking(int fd) {
+  int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
 
 std::optional<sockaddr_un> socketAddress(const std::string& path) {
   sockaddr_un address{};
@@ -29,8 +36,12 @@ std::optional<sockaddr_un> socketAddress(const std::string& path) {
 int connectTo(const std::string& path) {
   std::optional<sockaddr_un> address = socketAddress(path);
   if (!address) return -1;
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = openUnixStreamSocket();
   if (fd < 0) return -1;
+  if (!makeBlocking(fd)) {
+    ::close(fd);
+    return -1;
+  }
   while (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
     if (errno == EINTR) continue;
     ::close(fd);
@@ -97,7 +108,7 @@ std::optional<std::string> SocketTap::start() {
   folder_ = *folder;
   hostSocketPath_ = folder_ + "/app.sock";
   int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0) {
+  if (!openPipe(ends)) {
     return std::string("cannot make a pipe: ") + std::strerror(errno);
   }
   stopRead_ = ends[0];
@@ -129,7 +140,7 @@ void SocketTap::updateListener(bool appThere) {
   if (withdrawn_ || (!appThere && listener_ >= 0)) closeListener();
   if (!appThere || listener_ >= 0) return;
   std::optional<sockaddr_un> address = socketAddress(hostSocketPath_);
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = openUnixStreamSocket();
   if (!address || fd < 0) {
     if (fd >= 0) ::close(fd);
     return;
@@ -156,8 +167,14 @@ void SocketTap::watch() {
     if (ready < 0 && errno != EINTR) return;
     if (fds[0].revents != 0) return;
     if (ready > 0 && fds[1].revents != 0) {
-      int host = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-      if (host >= 0) join(host);
+      // No program is started after the host, so nothing can inherit the
+      // descriptor before it is marked.
+      int host = ::accept(listener, nullptr, nullptr);
+      if (host >= 0 && setCloseOnExec(host) && makeBlocking(host)) {
+        join(host);
+      } else if (host >= 0) {
+        ::close(host);
+      }
     }
     updateListener(appListening(appSocketPath_));
   }

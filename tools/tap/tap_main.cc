@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "host/settings.h"
+#include "platform/descriptors.h"
 #include "pump.h"
 #include "socket_tap.h"
 #include "tap_log.h"
@@ -137,8 +138,8 @@ std::optional<Host> startHost(const TapOptions& options, const std::string& sock
                               std::string& error) {
   int in[2];
   int out[2];
-  if (::pipe2(in, O_CLOEXEC) != 0) return error = std::strerror(errno), std::nullopt;
-  if (::pipe2(out, O_CLOEXEC) != 0) {
+  if (!openPipe(in)) return error = std::strerror(errno), std::nullopt;
+  if (!openPipe(out)) {
     error = std::strerror(errno);
     ::close(in[0]);
     ::close(in[1]);
@@ -146,16 +147,24 @@ std::optional<Host> startHost(const TapOptions& options, const std::string& sock
   }
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attributes;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawnattr_init(&attributes);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  if (!sigpipeWasIgnored) {
+  int failed = posix_spawn_file_actions_init(&actions);
+  if (failed == 0 && (failed = posix_spawnattr_init(&attributes)) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  if (failed != 0) {
+    error = std::string("cannot prepare to start the host: ") + std::strerror(failed);
+    for (int fd : {in[0], in[1], out[0], out[1]}) ::close(fd);
+    return std::nullopt;
+  }
+  failed = posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  if (failed == 0) failed = posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  if (failed == 0 && !sigpipeWasIgnored) {
+    // The tap ignores SIGPIPE for itself; the host gets what the browser gave.
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    failed = posix_spawnattr_setsigdefault(&attributes, &defaults);
+    if (failed == 0) failed = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   }
   std::vector<std::string> argv{options.hostPath};
   argv.insert(argv.end(), options.hostArguments.begin(), options.hostArguments.end());
@@ -163,8 +172,10 @@ std::optional<Host> startHost(const TapOptions& options, const std::string& sock
   std::vector<char*> argvPointers = pointers(argv);
   std::vector<char*> environmentPointers = pointers(environment);
   pid_t pid = -1;
-  int failed = ::posix_spawn(&pid, options.hostPath.c_str(), &actions, &attributes,
-                             argvPointers.data(), environmentPointers.data());
+  if (failed == 0) {
+    failed = ::posix_spawn(&pid, options.hostPath.c_str(), &actions, &attributes,
+                           argvPointers.data(), environmentPointers.data());
+  }
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   ::close(in[0]);
@@ -252,7 +263,7 @@ int run(const TapOptions& options) {
              sockets->hostSocketPath());
 
   int wake[2];
-  if (::pipe2(wake, O_CLOEXEC) != 0) {
+  if (!openPipe(wake)) {
     log->event(std::string("cannot make a pipe: ") + std::strerror(errno));
     ::kill(host->pid, SIGTERM);
     return kExitFailure;
