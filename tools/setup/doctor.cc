@@ -465,7 +465,7 @@ void compareProfiles(const Context& context, const ProfileSet& set,
 }
 
 void reportInstalledExtensions(const Context& context, const TargetList& list,
-                               const std::vector<FoundManifest>& found, Report& report) {
+                               std::vector<FoundManifest> found, Report& report) {
   std::vector<ProfileSet> sets;
   std::set<const Browser*> seen;
   for (const Target& target : list.targets) {
@@ -476,6 +476,26 @@ void reportInstalledExtensions(const Context& context, const TargetList& list,
                                  : peers::parentFolder(target.folder);
     std::vector<Profile> profiles = findProfiles(target.family, root);
     if (!profiles.empty()) sets.push_back({target, std::move(profiles)});
+  }
+  // A running browser's own profile folder is looked at too.
+  if (!context.options.userDataDir && !context.options.system) {
+    for (const RunningBrowser& running : browsersWithUserDataDir()) {
+      std::vector<Profile> profiles = findProfiles(Family::kChromium, running.userDataDir);
+      if (profiles.empty()) continue;
+      const std::string folder = userDataManifestFolder(running.userDataDir);
+      Target target{.label = "profile folder " + running.userDataDir,
+                    .browser = nullptr,
+                    .family = Family::kChromium,
+                    .scope = Scope::kUser,
+                    .folder = folder,
+                    .manifestPath = joinPath(folder, manifestFileName(context.options.name))};
+      FileContents contents = readWholeFile(target.manifestPath);
+      ManifestReading reading = readManifest(contents.text, Family::kChromium);
+      if (contents.state == FileState::kPresent && reading.manifest) {
+        found.push_back({target, *reading.manifest});
+      }
+      sets.push_back({std::move(target), std::move(profiles)});
+    }
   }
   if (sets.empty() || found.empty()) return;
   report.heading("Installed extensions:");
