@@ -4,7 +4,8 @@
 // Whether an application listens on a Unix-domain socket path, found out
 // without connecting to it, so that the application sees no connection the
 // host did not make. Linux reads the system's table of sockets; other
-// systems only see whether a socket file lies at the path.
+// systems, and Linux without /proc, only see whether a socket file lies at
+// the path, so a stale socket counts as a listener there.
 
 #include <string>
 
