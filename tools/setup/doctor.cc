@@ -394,7 +394,7 @@ struct ProfileSet {
 };
 
 void compareProfiles(const Context& context, const ProfileSet& set,
-                     const std::vector<FoundManifest>& found, Report& report) {
+                     const std::vector<FoundManifest>& found, bool& headed, Report& report) {
   const Family family = set.target.family;
   std::set<std::string> allowedHere;   // ids allowed for this browser
   std::set<std::string> allowedThere;  // ids allowed for others of the family
@@ -409,6 +409,8 @@ void compareProfiles(const Context& context, const ProfileSet& set,
     if (hostPath.empty() || here) hostPath = entry.manifest.path;
   }
   if (allowedHere.empty() && allowedThere.empty()) return;
+  if (!headed) report.heading("Installed extensions:");
+  headed = true;
   report.heading(set.target.label + ": " + std::to_string(set.profiles.size()) +
                  (set.profiles.size() == 1 ? " profile" : " profiles") + " found");
   bool anyAllowedInstalled = false;
@@ -498,8 +500,8 @@ void reportInstalledExtensions(const Context& context, const TargetList& list,
     }
   }
   if (sets.empty() || found.empty()) return;
-  report.heading("Installed extensions:");
-  for (const ProfileSet& set : sets) compareProfiles(context, set, found, report);
+  bool headed = false;
+  for (const ProfileSet& set : sets) compareProfiles(context, set, found, headed, report);
 }
 
 // The browsers that will look for the host but find no registration: one
