@@ -87,13 +87,14 @@ endfunction()
 ostrel_man_page(ostrel-native-host-setup "register ostrel-native-host with web browsers")
 ostrel_man_page(ostrel-standin-app "play the Ostrel application to try ostrel-native-host")
 ostrel_man_page(ostrel-standin-browser "play the browser to try ostrel-native-host")
+ostrel_man_page(ostrel-native-host-tap "watch every frame that passes through ostrel-native-host")
 
 configure_file(${_packaging}/changelog ${CMAKE_BINARY_DIR}/changelog COPYONLY)
 ostrel_compress(${CMAKE_BINARY_DIR}/changelog)
 add_custom_target(ostrel_package_documents ALL DEPENDS ${_compressed})
 
 foreach(_page ostrel-native-host ostrel-native-host-setup ostrel-standin-app
-              ostrel-standin-browser)
+              ostrel-standin-browser ostrel-native-host-tap)
   install(FILES ${_man_dir}/${_page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 install(FILES ${_packaging}/copyright ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${_doc_dir})

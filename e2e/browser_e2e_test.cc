@@ -2,7 +2,9 @@
 // test extension from a fresh profile, the extension starts the host
 // through the manifest that the setup tool wrote, and a fake application on
 // the socket drives the exchange and checks what both ends saw. One
-// scenario, run once with Chromium and once with Firefox.
+// scenario, run once with Chromium and once with Firefox, and once more
+// with Chromium through the tap, whose log must show every frame while the
+// extension and the application see exactly what they see without it.
 //
 // When the browser is missing or cannot start here, its test is skipped,
 // never passed.
@@ -15,6 +17,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <thread>
 
 #include "browser_process.h"
@@ -95,6 +99,46 @@ bool allThreadsAsleep(pid_t pid) {
   return !threads.empty();
 }
 
+// One frame line of the tap's log: "14:03:27.015 host->app   25 B  {...}".
+struct TapLine {
+  std::string direction;
+  std::size_t size = 0;
+  std::string shown;  // the payload as shown, "[status] " included
+};
+
+// The tap's frame lines, by direction, in the order written; event lines
+// ("-- ...") are left out.
+std::map<std::string, std::vector<TapLine>> tapFrames(const std::string& path) {
+  std::map<std::string, std::vector<TapLine>> frames;
+  std::ifstream file(path);
+  for (std::string line; std::getline(file, line);) {
+    std::istringstream fields(line);
+    std::string time, unit;
+    TapLine frame;
+    if (!(fields >> time >> frame.direction) || frame.direction == "--") continue;
+    if (!(fields >> frame.size >> unit) || unit != "B") continue;
+    std::getline(fields >> std::ws, frame.shown);
+    frames[frame.direction].push_back(frame);
+  }
+  return frames;
+}
+
+// Compares the lines of one direction with the payloads that passed: each
+// line has the payload's size and begins with its first bytes (the tap
+// shortens long ones), status messages marked.
+void expectTapped(const std::vector<TapLine>& lines, const std::vector<std::string>& payloads,
+                  const std::string& direction) {
+  EXPECT_EQ(lines.size(), payloads.size()) << "frames logged " << direction;
+  for (std::size_t i = 0; i < std::min(lines.size(), payloads.size()); ++i) {
+    const std::string& payload = payloads[i];
+    const bool status =
+        direction == "host->browser" && (payload == kConnected || payload == kUnavailable);
+    const std::string start = (status ? "[status] " : "") + payload.substr(0, 20);
+    EXPECT_EQ(lines[i].size, payload.size()) << direction << " frame " << i;
+    EXPECT_EQ(lines[i].shown.substr(0, start.size()), start) << direction << " frame " << i;
+  }
+}
+
 std::string receive(const std::optional<AppConnection>& connection) {
   return connection ? textOf(connection->readFrame(kReply)) : "<not connected>";
 }
@@ -127,7 +171,7 @@ class BrowserEndToEndTest : public ::testing::Test {
 
   std::string browserLog() { return tailOfFile(dir + "/browser.log", 15); }
 
-  void run(const Browser& kind);
+  void run(const Browser& kind, bool tapped = false);
 
   peers::TempDir folder;
   const std::string dir = folder.path();
@@ -136,7 +180,7 @@ class BrowserEndToEndTest : public ::testing::Test {
   BrowserProcess browser;
 };
 
-void BrowserEndToEndTest::run(const Browser& kind) {
+void BrowserEndToEndTest::run(const Browser& kind, bool tapped) {
   std::optional<std::string> program = findProgram(kind.variable, kind.program);
   if (!program) {
     GTEST_SKIP() << kind.name << " is not installed (install the Debian package " << kind.package
@@ -147,6 +191,12 @@ void BrowserEndToEndTest::run(const Browser& kind) {
   PreparedBrowser prepared;
   std::string error;
   ASSERT_TRUE(kind.prepare(*program, dir, wrapper.path(), prepared, error)) << error;
+  // Through the tap, the browser starts the tap, the tap the script, the
+  // script the host.
+  const std::string tapLog = dir + "/tap.log";
+  if (tapped) {
+    prepared.setupArguments.insert(prepared.setupArguments.end(), {"--trace", tapLog});
+  }
   ASSERT_EQ(registerHost(prepared.setupArguments), 0) << tailOfFile(dir + "/setup.log", 10);
   ASSERT_TRUE(wrapper.arm());
 
@@ -174,10 +224,22 @@ void BrowserEndToEndTest::run(const Browser& kind) {
       << "the host's input holds " << wrapper.unreadInput().value_or(-1) << " bytes, not "
       << helloAndFocus;
   ASSERT_TRUE(wrapper.openGate(kReply));
+  // The tap gives the host a socket path of its own: the host is the
+  // script's child then, and the application's peer is the tap.
+  auto findHosts = [&] {
+    if (!tapped) return processesWith(marker, OSTREL_HOST_BINARY);
+    std::vector<pid_t> found;
+    for (const peers::ProcessEntry& child : peers::childrenOf(wrapper.pid())) {
+      if (child.state != 'Z') found.push_back(child.pid);
+    }
+    return found;
+  };
+  std::vector<pid_t> taps = processesWith(marker, OSTREL_TAP_BINARY);
+  ASSERT_EQ(taps.size(), tapped ? 1U : 0U);
   std::vector<pid_t> hosts;
   ASSERT_TRUE(waitUntil(
       [&] {
-        hosts = processesWith(marker, OSTREL_HOST_BINARY);
+        hosts = findHosts();
         return hosts.size() == 1 && wrapper.unreadInput() == 0 && allThreadsAsleep(hosts[0]);
       },
       kReply))
@@ -188,7 +250,8 @@ void BrowserEndToEndTest::run(const Browser& kind) {
   ASSERT_TRUE(application->listening()) << application->error();
   std::optional<AppConnection> connection = application->accept(kReply);
   ASSERT_TRUE(connection) << "the host never connected";
-  EXPECT_EQ(connection->peerProcess(), hosts[0]);
+  const pid_t peer = tapped ? taps[0] : hosts[0];
+  EXPECT_EQ(connection->peerProcess(), peer);
   EXPECT_EQ(receive(connection), kHello);
   EXPECT_EQ(receive(connection), kFirstFocus);
 
@@ -215,7 +278,7 @@ void BrowserEndToEndTest::run(const Browser& kind) {
   ASSERT_TRUE(application->listening()) << application->error();
   connection = application->accept(kReply);
   ASSERT_TRUE(connection) << "the host did not reconnect";
-  EXPECT_EQ(connection->peerProcess(), hosts[0]) << "a different process reconnected";
+  EXPECT_EQ(connection->peerProcess(), peer) << "a different process reconnected";
   EXPECT_EQ(receive(connection), kHello);
   EXPECT_EQ(receive(connection), R"({"type":"focus","seq":3})");
 
@@ -241,11 +304,39 @@ void BrowserEndToEndTest::run(const Browser& kind) {
   EXPECT_FALSE(peers::isAlive(hosts[0]));
   EXPECT_TRUE(processesWith(marker, OSTREL_HOST_BINARY).empty()) << "a host process was left";
   EXPECT_FALSE(browser.hasExited()) << kind.name << " itself " << browser.exitDescription();
+  if (!tapped) return;
+
+  // The tap ends as the host did, and its log holds every frame of the
+  // scenario in each direction, in order.
+  EXPECT_TRUE(waitUntil([&] { return !peers::isAlive(taps[0]); }, kReply)) << "the tap stayed";
+  const std::string echoed = R"({"type":"echoed","message":)" + kEcho + "}";
+  const std::string blur = R"({"type":"blur","seq":2})";
+  const std::string focus = R"({"type":"focus","seq":3})";
+  const std::string note = R"({"type":"note","seq":4})";
+  const std::string report = R"({"type":"report","log":[)" + kUnavailable + "," + kConnected + "," +
+                             kEcho + "," + kSend + "," + measured + "," + kUnavailable + "," +
+                             kConnected + R"(,{"type":"report"}]})";
+  std::map<std::string, std::vector<TapLine>> frames = tapFrames(tapLog);
+  expectTapped(frames["browser->host"],
+               {kHello, kFirstFocus, echoed, blur, focus, note, measured, report}, "browser->host");
+  expectTapped(frames["host->app"],
+               {kHello, kFirstFocus, echoed, blur, focus, note, measured, kHello, focus, report},
+               "host->app");
+  expectTapped(frames["app->host"],
+               {kEcho, kSend, largest, R"({"type":"report"})", R"({"type":"disconnect"})"},
+               "app->host");
+  expectTapped(frames["host->browser"],
+               {kUnavailable, kConnected, kEcho, kSend, largest, kUnavailable, kConnected,
+                R"({"type":"report"})", R"({"type":"disconnect"})"},
+               "host->browser");
+  EXPECT_EQ(frames.size(), 4U) << tailOfFile(tapLog, 40);
 }
 
 TEST_F(BrowserEndToEndTest, Chromium) { run(kChromium); }
 
 TEST_F(BrowserEndToEndTest, Firefox) { run(kFirefox); }
+
+TEST_F(BrowserEndToEndTest, ChromiumThroughTap) { run(kChromium, true); }
 
 }  // namespace
 }  // namespace ostrel::e2e

@@ -45,6 +45,9 @@ class HostWrapper {
   // Lets the script go on and start the host.
   bool openGate(std::chrono::milliseconds deadline);
 
+  // The script's process id, once started.
+  pid_t pid() const { return pid_; }
+
   // The arguments the browser gave the script, one per line in order.
   std::vector<std::string> arguments() const;
 

@@ -32,11 +32,25 @@ std::optional<std::string> homeFromPasswordDatabase() {
 
 }  // namespace
 
-std::optional<std::string> homeDirectory() {
+std::optional<std::string> homeDirectory() { return homeDirectoryFrom(std::getenv("HOME")); }
+
+std::optional<std::string> homeDirectoryFrom(const char* home) {
   // A relative or empty HOME would put the socket below the working
   // directory or at the root, where anyone may create it.
-  if (const char* home = std::getenv("HOME"); isAbsolute(home)) return std::string(home);
+  if (isAbsolute(home)) return std::string(home);
   return homeFromPasswordDatabase();
+}
+
+std::string socketPathFrom(const char* socketVariable, const char* home) {
+  if (socketVariable != nullptr) return socketVariable;
+  if (const std::optional<std::string> directory = homeDirectoryFrom(home)) {
+    return defaultSocketPath(*directory);
+  }
+  return {};
+}
+
+bool connectableSocketPath(std::string_view path) {
+  return !path.empty() && path.size() <= kMaxSocketPathBytes;
 }
 
 std::string defaultSocketPath(const std::string& home) {
@@ -47,11 +61,7 @@ std::string defaultSocketPath(const std::string& home) {
 
 Settings settleSettings() {
   Settings settings{.socketPath = {}, .maxMessageLength = kMaxMessageLength, .executable = {}};
-  if (const char* fromEnvironment = std::getenv(kSocketPathVariable)) {
-    settings.socketPath = fromEnvironment;
-  } else if (const std::optional<std::string> home = homeDirectory()) {
-    settings.socketPath = defaultSocketPath(*home);
-  }
+  settings.socketPath = socketPathFrom(std::getenv(kSocketPathVariable), std::getenv("HOME"));
   settings.executable = executablePath();
   return settings;
 }

@@ -2,17 +2,23 @@
 #define OSTREL_HOST_SETTINGS_H_
 
 // The process-wide settings, settled once at start-up before any thread
-// exists and only read afterwards.
+// exists and only read afterwards, and the rules they follow, which the
+// setup tool's doctor applies to the environment a host really received.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace ostrel {
 
 inline constexpr const char* kSocketPathVariable = "OSTREL_SOCKET_PATH";
 inline constexpr const char* kDefaultSocketRelativePath =
     "Library/Application Support/ostrel/browser.sock";
+// The longest socket path the host connects to: what fits a socket address
+// on every system it runs on.
+inline constexpr std::size_t kMaxSocketPathBytes = 103;
 
 struct Settings {
   std::string socketPath;
@@ -28,6 +34,16 @@ struct Settings {
 // database's entry for the real user id when that is absolute. Nothing when
 // neither gives an absolute path.
 std::optional<std::string> homeDirectory();
+// The same from a given value of HOME (nullptr: unset).
+std::optional<std::string> homeDirectoryFrom(const char* home);
+
+// The socket path by the rules of settleSettings() below, from given values
+// of OSTREL_SOCKET_PATH and HOME (nullptr: unset).
+std::string socketPathFrom(const char* socketVariable, const char* home);
+
+// Whether the host ever tries to connect to `path`: not empty and at most
+// kMaxSocketPathBytes long.
+bool connectableSocketPath(std::string_view path);
 
 // `home` joined with "Library/Application Support/ostrel/browser.sock".
 std::string defaultSocketPath(const std::string& home);

@@ -72,6 +72,24 @@ TEST(SettingsTest, AnEmptyOrRelativeHomeLeavesItToThePasswordDatabase) {
   }
 }
 
+// The rules applied to another process's values, as the doctor does, give
+// what the host settles from the same environment.
+TEST(SettingsTest, GivenValuesFollowTheSameRules) {
+  ScopedVariable variable(kSocketPathVariable, nullptr);
+  ScopedVariable home("HOME", "/home/own");
+  EXPECT_EQ(socketPathFrom(nullptr, "/home/u"),
+            "/home/u/Library/Application Support/ostrel/browser.sock");
+  EXPECT_EQ(socketPathFrom("", "/home/u"), "");
+  EXPECT_EQ(socketPathFrom("rel", nullptr), "rel");
+  EXPECT_EQ(socketPathFrom(nullptr, "relative"), socketPathFrom(nullptr, nullptr));
+  EXPECT_EQ(socketPathFrom(nullptr, nullptr), socketPathFrom(nullptr, ""));
+  EXPECT_EQ(socketPathFrom(nullptr, "/home/own"), settleSettings().socketPath);
+
+  EXPECT_FALSE(connectableSocketPath(""));
+  EXPECT_TRUE(connectableSocketPath(std::string(kMaxSocketPathBytes, 'a')));
+  EXPECT_FALSE(connectableSocketPath(std::string(kMaxSocketPathBytes + 1, 'a')));
+}
+
 // Run in a child that takes a user id the password database does not know.
 TEST(SettingsTest, WithoutAnAbsoluteHomeTheSocketPathStaysEmpty) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root, to take a user id without an entry";

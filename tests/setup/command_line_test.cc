@@ -116,7 +116,7 @@ TEST_F(ToolTest, ExitStatusesAndStreams) {
             std::string::npos)
       << errors;
   EXPECT_EQ(tool("status"), kExitFailure);
-  EXPECT_NE(output.find("Chromium, per user: not installed"), std::string::npos);
+  EXPECT_NE(output.find("Chromium, per user: not registered"), std::string::npos);
 }
 
 }  // namespace

@@ -70,12 +70,23 @@ TEST_F(ProbeTest, ReportsEveryWayAHostCanMisbehave) {
                                 milliseconds(5000));
   EXPECT_EQ(wordy.outcome, ProbeOutcome::kUnexpected);
   EXPECT_EQ(wordy.detail,
-            "a frame header announcing 1734439765 bytes, over the 1 MiB limit (Usag)");
+            "text where a frame should be: \"Usage: host ORIGIN\\n\" (read as a frame header, it "
+            "announces 1734439765 bytes, over the 1 MiB limit)");
 
   std::string broken = writeFile("bin/broken", "#!/nonexistent/interpreter\n", 0755);
   ProbeResult missing = probeHost(broken, {kOrigin}, milliseconds(5000));
   EXPECT_EQ(missing.outcome, ProbeOutcome::kDidNotStart);
-  EXPECT_FALSE(missing.detail.empty());
+  EXPECT_EQ(missing.detail,
+            "interpreter \"/nonexistent/interpreter\", named on the script's first line, is not "
+            "there");
+
+  // Saved with CRLF line endings, a wrapper names "/bin/sh\r".
+  std::string crlf = writeFile("bin/crlf", "#!/bin/sh\r\nexec cat\r\n", 0755);
+  ProbeResult windows = probeHost(crlf, {kOrigin}, milliseconds(5000));
+  EXPECT_EQ(windows.outcome, ProbeOutcome::kDidNotStart);
+  EXPECT_TRUE(windows.detail.starts_with(
+      "interpreter \"/bin/sh\\r\" not found: the script has CRLF (Windows) line endings"))
+      << windows.detail;
 }
 
 class DoctorTest : public TestHome {};
@@ -153,6 +164,30 @@ TEST_F(DoctorTest, RealHostWithAndWithoutTheApplication) {
   EXPECT_NE(output.find(home + "/Library/Application Support/ostrel/browser.sock"),
             std::string::npos)
       << output;
+}
+
+// Registered through a wrapper script that sets the variable, with and
+// without exec: doctor names the path the host received, not its own.
+TEST_F(DoctorTest, NamesTheSocketPathAWrapperGaveTheHost) {
+  const std::string socket = home + "/wrapped.sock";
+  const std::string profile = home + "/profile";
+  ::unsetenv("OSTREL_SOCKET_PATH");
+  peers::FakeApp application(socket);
+  ASSERT_TRUE(application.listening()) << application.error();
+  for (const char* start : {"exec ", ""}) {
+    const std::string wrapper = writeFile(
+        "bin/wrapper",
+        "#!/bin/sh\nOSTREL_SOCKET_PATH='" + socket + "' " + start + OSTREL_HOST_BINARY " \"$@\"\n",
+        0755);
+    ASSERT_EQ(run("install --user-data-dir " + profile + " --host-path " + wrapper + " --origin " +
+                  kOrigin),
+              0)
+        << errors;
+    EXPECT_EQ(run("doctor --user-data-dir " + profile), 0) << output;
+    EXPECT_NE(output.find("reached the application at " + socket), std::string::npos) << output;
+    EXPECT_NE(output.find("the registration changes its environment"), std::string::npos) << output;
+    EXPECT_EQ(output.find("did not exec") != std::string::npos, *start == '\0') << output;
+  }
 }
 
 // A socket served by a process of another user: a child that drops to

@@ -10,7 +10,7 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
 foreach(program ostrel-native-host ostrel-native-host-setup ostrel-standin-app
-                ostrel-standin-browser)
+                ostrel-standin-browser ostrel-native-host-tap)
   if(NOT EXISTS "${SCRATCH}/usr/bin/${program}")
     message(FATAL_ERROR "${program} was not installed into bin/")
   endif()

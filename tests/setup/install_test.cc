@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "files.h"
@@ -143,7 +144,7 @@ TEST_F(InstallTest, AllMeansTheBrowsersThatLookInstalled) {
   ASSERT_EQ(run("status"), 0);
   EXPECT_NE(output.find("Firefox, per user: installed by this tool"), std::string::npos);
   EXPECT_NE(output.find("Edge, per user: installed by this tool"), std::string::npos);
-  EXPECT_NE(output.find("Edge, system-wide: not installed"), std::string::npos);
+  EXPECT_NE(output.find("Edge, system-wide: not registered"), std::string::npos);
 
   // A registration whose host is gone is broken.
   ASSERT_EQ(::unlink(host.c_str()), 0);
@@ -180,7 +181,7 @@ TEST_F(InstallTest, LeavesManifestsItDidNotWriteAlone) {
   EXPECT_EQ(run("uninstall --browser chromium"), 0);
   EXPECT_FALSE(exists(chromiumManifest()));
   EXPECT_EQ(run("uninstall --browser chromium"), 0);  // nothing left to do is no failure
-  EXPECT_NE(output.find("not installed"), std::string::npos);
+  EXPECT_NE(output.find("not registered"), std::string::npos);
 }
 
 TEST_F(InstallTest, ProfileFolderAndSystemWideFolders) {
@@ -246,6 +247,82 @@ TEST_F(InstallTest, AFailedWriteTakesBackTheWholeRun) {
   EXPECT_EQ(output, "");
   EXPECT_EQ(read(chromiumManifest()), before);
   EXPECT_FALSE(exists(home + "/.config/google-chrome"));
+}
+
+// What install and uninstall say, and leave behind, in the cases that
+// used to mislead.
+TEST_F(InstallTest, SaysWhatItDidAndWhatRemains) {
+  answeringHost();
+  // A bare id is that extension's origin; a mangled one gets the exact one.
+  ASSERT_EQ(run("install --browser chromium --origin abcdefghijklmnopabcdefghijklmnop"), 0)
+      << errors;
+  EXPECT_EQ(readManifest(read(chromiumManifest()), Family::kChromium).manifest->allowed,
+            std::vector<std::string>{kOrigin});
+  EXPECT_NE(output.find("it connects briefly to the application if that is running"),
+            std::string::npos)
+      << output;
+  EXPECT_EQ(run("install --browser chromium --origin "
+                "chrome-extension://abcdefghijklmnopabcdefghijklmnop"),
+            kExitUsage);
+  EXPECT_NE(errors.find("did you mean " + std::string(kOrigin) + " ?"), std::string::npos)
+      << errors;
+
+  // A folder no browser made is named, and still used.
+  ASSERT_EQ(
+      run(std::string("install --user-data-dir ") + home + "/not-a-profile --origin " + kOrigin),
+      0);
+  EXPECT_NE(errors.find("does not look like a browser's profile folder"), std::string::npos)
+      << errors;
+
+  // Per user, uninstall takes its folders away and names the system-wide
+  // registration that remains.
+  ASSERT_EQ(run(std::string("install --system --browser chromium --origin ") + kOrigin), 0);
+  EXPECT_EQ(run("uninstall --browser chromium"), 0);
+  EXPECT_FALSE(exists(home + "/.config/chromium")) << output;
+  EXPECT_NE(output.find("a system-wide registration remains at " + root +
+                        "/etc/chromium/native-messaging-hosts/com.ostrel.native_host.json"),
+            std::string::npos)
+      << output;
+  EXPECT_NE(output.find("sudo ostrel-native-host-setup uninstall --system --browser chromium"),
+            std::string::npos);
+  run("status --browser chromium");
+  EXPECT_NE(output.find("Chromium, per user: not registered"), std::string::npos) << output;
+}
+
+// One command registers the tap in the host's place, one takes it out.
+TEST_F(InstallTest, TraceRegistersTheTapAndInstallWithoutItTakesItOut) {
+  answeringHost();
+  writeFile("bin/ostrel-native-host-tap", "#!/bin/sh\n", 0755);
+  const std::string script = home + "/.local/share/ostrel-native-host/com.ostrel.native_host-tap";
+  const std::string log = home + "/it's-traced.log";
+  ASSERT_EQ(run(std::string("install --browser chromium --origin ") + kOrigin + " --trace " + log),
+            0)
+      << errors;
+  EXPECT_EQ(readManifest(read(chromiumManifest()), Family::kChromium).manifest->path, script);
+  EXPECT_TRUE(exists(log)) << "the log is made at once, so a wrong path shows now";
+  // The script runs the tap with the log and the host, the browser's
+  // arguments passed on; a quote in a path survives the shell.
+  const std::string shown = home + "/shown";
+  writeFile("bin/ostrel-native-host-tap", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + shown + "'\n",
+            0755);
+  ASSERT_EQ(std::system(("'" + script + "' chrome-extension://x/").c_str()), 0);
+  EXPECT_EQ(read(shown), "--log\n" + log + "\n--host\n" + home +
+                             "/bin/ostrel-native-host\n--\nchrome-extension://x/\n");
+
+  EXPECT_EQ(run(std::string("install --system --browser chromium --trace x --origin ") + kOrigin),
+            kExitFailure);
+  EXPECT_NE(errors.find("leave out --system"), std::string::npos) << errors;
+
+  ASSERT_EQ(run(std::string("install --browser chromium --origin ") + kOrigin), 0) << errors;
+  EXPECT_EQ(readManifest(read(chromiumManifest()), Family::kChromium).manifest->path,
+            home + "/bin/ostrel-native-host");
+  EXPECT_FALSE(exists(script));
+  EXPECT_FALSE(exists(home + "/.local/share/ostrel-native-host"));
+
+  ASSERT_EQ(run(std::string("install --browser chromium --origin ") + kOrigin + " --trace " + log),
+            0);
+  EXPECT_EQ(run("uninstall --browser chromium"), 0);
+  EXPECT_FALSE(exists(script)) << output;
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ int TestHome::run(const std::string& words) {
   Context context{.options = *parsed.options,
                   .environment = environment,
                   .defaultHostPath = home + "/bin/ostrel-native-host",
+                  .tapPath = home + "/bin/ostrel-native-host-tap",
                   .out = out,
                   .err = err,
                   .probeDeadline = probeDeadline,

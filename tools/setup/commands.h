@@ -25,6 +25,8 @@ struct Context {
   const Environment& environment;
   // Used when --host-path is not given: the host beside the tool.
   std::string defaultHostPath;
+  // The tap that install --trace registers: the one beside the tool.
+  std::string tapPath;
   std::ostream& out;
   std::ostream& err;
   // How long doctor waits for the host's first status message.

@@ -1,8 +1,14 @@
 #include "host_probe.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <simdjson.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "channel/frame.h"
 #include "peers/bytes.h"
@@ -41,6 +47,56 @@ void classify(const std::string& payload, ProbeResult& result) {
   }
 }
 
+// The bytes a program wrote where its first frame should be, shown as
+// text: what it printed (a usage line, an error) is what the user needs.
+std::string shownText(const std::string& bytes) {
+  std::string shown;
+  for (unsigned char c : bytes) {
+    if (c == '\n') {
+      shown += "\\n";
+    } else if (c < 0x20 || c == 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      shown += escaped;
+    } else {
+      shown += static_cast<char>(c);
+    }
+  }
+  return shown;
+}
+
+// Why a program did not start, in the words that help: a script with CRLF
+// line endings names an interpreter "/bin/sh\r" that does not exist.
+std::string startFailure(const std::string& path, const std::string& error) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return error;
+  char head[256];
+  ssize_t got;
+  while ((got = ::read(fd, head, sizeof head)) < 0 && errno == EINTR) {
+  }
+  ::close(fd);
+  std::string first(head, got > 0 ? static_cast<std::size_t>(got) : 0);
+  if (!first.starts_with("#!")) return error;
+  first = first.substr(
+      2, first.find('\n') == std::string::npos ? std::string::npos : first.find('\n') - 2);
+  std::size_t begin = first.find_first_not_of(' ');
+  if (begin == std::string::npos) return error;
+  std::string interpreter = first.substr(begin, first.find(' ', begin) - begin);
+  if (interpreter.ends_with('\r')) {
+    interpreter.pop_back();
+    return "interpreter \"" + interpreter +
+           "\\r\" not found: the script has CRLF (Windows) line endings; convert it with: sed "
+           "-i 's/\\r$//' " +
+           path;
+  }
+  if (::access(interpreter.c_str(), X_OK) != 0) {
+    return "interpreter \"" + interpreter + "\", named on the script's first line, " +
+           (errno == ENOENT ? "is not there"
+                            : "cannot be run: " + std::string(std::strerror(errno)));
+  }
+  return error;
+}
+
 // Reads the first frame the program writes. The length is checked before
 // anything is allocated for it: the program may be anything at all.
 void readFirstFrame(int output, milliseconds deadline, ProbeResult& result) {
@@ -51,8 +107,13 @@ void readFirstFrame(int output, milliseconds deadline, ProbeResult& result) {
       decodeFrameLength(std::span<const std::uint8_t, kFrameHeaderSize>(*header));
   if (length > kMaxMessageLength) {
     result.outcome = ProbeOutcome::kUnexpected;
-    result.detail = "a frame header announcing " + std::to_string(length) +
-                    " bytes, over the 1 MiB limit (" + peers::textOf(*header) + ")";
+    // Most likely text: show what came with those four bytes.
+    std::string text = peers::textOf(*header);
+    if (peers::waitReadable(output, milliseconds(100))) peers::readAvailable(output, text);
+    if (text.size() > 200) text.resize(200);
+    result.detail = "text where a frame should be: \"" + shownText(text) +
+                    "\" (read as a frame header, it announces " + std::to_string(length) +
+                    " bytes, over the 1 MiB limit)";
     return;
   }
   if (std::optional<peers::Bytes> payload = peers::readBytes(output, length, left(until))) {
@@ -85,10 +146,12 @@ ProbeResult probeHost(const std::string& path, const std::vector<std::string>& a
   peers::ChildProcess host(launch);
   if (!host.started()) {
     result.outcome = ProbeOutcome::kDidNotStart;
-    result.detail = host.startError();
+    result.detail = startFailure(path, host.startError());
     return result;
   }
   readFirstFrame(host.output(), deadline, result);
+  // Once it has spoken, the host runs: a wrapper has started it by now.
+  result.environment = receivedEnvironment(host.pid());
 
   host.closeInput();
   Clock::time_point exitBy = Clock::now() + deadline;

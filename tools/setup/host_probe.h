@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "browsers.h"
+#include "host_environment.h"
 
 namespace ostrel::setup {
 
@@ -38,6 +39,9 @@ struct ProbeResult {
   // signal or had to be stopped.
   std::optional<int> exitStatus;
   std::string exitDescription;  // "exited with status 0", ...
+  // What the host received, read while it ran; nothing when the system
+  // does not tell.
+  std::optional<ReceivedEnvironment> environment;
 };
 
 // `deadline` bounds each wait: for the first frame, and for the exit.

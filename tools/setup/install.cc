@@ -9,8 +9,10 @@
 #include "files.h"
 #include "host_identity.h"
 #include "host_probe.h"
+#include "installed_extensions.h"
 #include "manifest.h"
 #include "targets.h"
+#include "trace.h"
 #include "validation.h"
 
 namespace ostrel::setup {
@@ -192,6 +194,52 @@ void undo(const Context& context, const std::vector<Change>& changes) {
   }
 }
 
+// With --trace, writes the tap's script and returns its path, which the
+// manifests then name in the host's place; otherwise the host's path.
+std::optional<std::string> registeredProgram(const Context& context, const std::string& hostPath) {
+  const Options& options = context.options;
+  if (!options.trace) return hostPath;
+  if (options.system) {
+    context.err << "error: --trace registers the tap for this user only; leave out --system (a "
+                   "per-user registration is looked at before the system-wide one)\n";
+    return std::nullopt;
+  }
+  const std::string script = traceScriptPath(context.environment, options.name);
+  if (Problem problem = writeTraceScript(script, context.tapPath, *options.trace, hostPath)) {
+    context.err << "error: " << *problem << "\n";
+    return std::nullopt;
+  }
+  context.out << "tap: " << script << " runs " << hostPath << " and logs every frame to "
+              << traceLogOf(script).value_or(*options.trace) << "\n";
+  return script;
+}
+
+// True when a manifest of this tool, for any browser, still names `program`.
+bool stillRegistered(const Context& context, const std::string& program) {
+  Options everywhere = context.options;
+  everywhere.browsers.clear();
+  everywhere.system = false;
+  for (const Target& target : inspectTargets(everywhere, context.environment).targets) {
+    FileContents existing = readWholeFile(target.manifestPath);
+    if (existing.state != FileState::kPresent) continue;
+    ManifestReading reading = readManifest(existing.text, target.family);
+    if (reading.manifest && reading.manifest->path == program) return true;
+  }
+  return false;
+}
+
+// After an install without --trace: the tap's script goes once no
+// registration names it any more.
+void removeUnusedTap(const Context& context) {
+  const std::string script = traceScriptPath(context.environment, context.options.name);
+  if (context.options.trace || !isTraceScript(script) || stillRegistered(context, script)) return;
+  if (Problem problem = removeTraceScript(script)) {
+    context.err << "warning: " << *problem << "\n";
+  } else {
+    context.out << "tap taken out: removed " << script << "\n";
+  }
+}
+
 }  // namespace
 
 int runInstall(const Context& context) {
@@ -214,6 +262,13 @@ int runInstall(const Context& context) {
   }
   std::string hostPath = options.hostPath.value_or(context.defaultHostPath);
   if (!checkHost(context, hostPath, list.targets.front())) return kExitUsage;
+  if (options.userDataDir && !looksLikeUserDataFolder(*options.userDataDir)) {
+    context.err << "warning: " << *options.userDataDir
+                << " does not look like a browser's profile folder (no \"Local State\" and no "
+                   "profile with \"Preferences\" in it); the browser reads the manifest there "
+                   "only when started with --user-data-dir="
+                << *options.userDataDir << "\n";
+  }
 
   keepInstalledBrowsers(context, list);
   for (const std::string& note : list.notes) context.out << "note: " << note << "\n";
@@ -223,11 +278,13 @@ int runInstall(const Context& context) {
     return kExitFailure;
   }
 
+  std::optional<std::string> program = registeredProgram(context, hostPath);
+  if (!program) return kExitFailure;
   std::vector<Step> steps;
   bool writable = true;
   for (const Target& target : list.targets) {
     Manifest manifest =
-        ownManifest(options.name, hostPath, target.family, allowedFor(options, target.family));
+        ownManifest(options.name, *program, target.family, allowedFor(options, target.family));
     writable = plan(context, target, manifest, steps) && writable;
   }
   if (!writable) {
@@ -249,6 +306,10 @@ int runInstall(const Context& context) {
     context.out << (change.previous ? "updated: " : "installed: ") << change.target->manifestPath
                 << " (" << change.target->label << ")\n";
   }
+  context.out << "checked: " << hostPath
+              << " answers as the host does (started once as a browser starts it; it connects "
+                 "briefly to the application if that is running, and sends it nothing)\n";
+  removeUnusedTap(context);
   return kExitSuccess;
 }
 

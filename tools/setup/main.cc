@@ -31,10 +31,10 @@ using ostrel::setup::runStatus;
 using ostrel::setup::runUninstall;
 using ostrel::setup::usageText;
 
-std::string hostBesideTool() {
+std::string besideTool(const char* program) {
   std::optional<std::string> folder = ostrel::peers::ownFolder();
-  if (!folder) return "ostrel-native-host";
-  return joinPath(*folder, "ostrel-native-host");
+  if (!folder) return program;
+  return joinPath(*folder, program);
 }
 
 int run(const Options& options) {
@@ -56,7 +56,8 @@ int run(const Options& options) {
   }
   Context context{.options = options,
                   .environment = *environment,
-                  .defaultHostPath = hostBesideTool(),
+                  .defaultHostPath = besideTool("ostrel-native-host"),
+                  .tapPath = besideTool("ostrel-native-host-tap"),
                   .out = std::cout,
                   .err = std::cerr};
   switch (options.command) {

@@ -37,11 +37,12 @@ enum Code : int {
   kHostPath,
   kName,
   kForce,
+  kTrace,
   kHelp,
   kVersion,
 };
 
-constexpr std::array<option, 11> kLongOptions{{
+constexpr std::array<option, 12> kLongOptions{{
     {"browser", required_argument, nullptr, kBrowser},
     {"origin", required_argument, nullptr, kOrigin},
     {"extension-id", required_argument, nullptr, kExtensionId},
@@ -50,6 +51,7 @@ constexpr std::array<option, 11> kLongOptions{{
     {"host-path", required_argument, nullptr, kHostPath},
     {"name", required_argument, nullptr, kName},
     {"force", no_argument, nullptr, kForce},
+    {"trace", required_argument, nullptr, kTrace},
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -68,6 +70,7 @@ constexpr InstallOnly kInstallOnly[] = {
      "only install writes the host's path; the other commands read it from each "
      "manifest"},
     {kForce, "only install overwrites manifests, and none that this tool did not write"},
+    {kTrace, "only install registers the tap in the host's place"},
 };
 
 std::optional<Command> commandFor(std::string_view word) {
@@ -144,7 +147,13 @@ bool applyValue(Options& options, int code, std::string_view value, std::string&
       }
       break;
     case kOrigin:
-      addOnce(options.origins, std::string(value));
+      // A bare extension id stands for that extension's origin.
+      if (value.size() == 32 &&
+          std::all_of(value.begin(), value.end(), [](char c) { return c >= 'a' && c <= 'p'; })) {
+        addOnce(options.origins, "chrome-extension://" + std::string(value) + "/");
+      } else {
+        addOnce(options.origins, std::string(value));
+      }
       break;
     case kExtensionId:
       addOnce(options.extensionIds, std::string(value));
@@ -154,6 +163,9 @@ bool applyValue(Options& options, int code, std::string_view value, std::string&
       break;
     case kHostPath:
       options.hostPath = std::string(value);
+      break;
+    case kTrace:
+      options.trace = std::string(value);
       break;
     default:
       options.name = std::string(value);

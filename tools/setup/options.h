@@ -32,6 +32,8 @@ struct Options {
   bool force = false;
   // extension-id: the extension's folder, its manifest.json or a key file.
   std::string keyPath;
+  // --trace FILE: register the tap, logging to FILE, in the host's place.
+  std::optional<std::string> trace;
 };
 
 struct ParsedCommandLine {

@@ -26,10 +26,10 @@ std::string userName(uid_t user) {
   return "uid " + std::to_string(user);
 }
 
-Problem relativeProblem(const std::string& path) {
+Problem relativeProblem(const std::string& path, const char* homeVariable) {
   std::string advice = "give an absolute path";
   if (path == "~" || path.starts_with("~/")) {
-    std::optional<std::string> home = homeDirectory();
+    std::optional<std::string> home = homeDirectoryFrom(homeVariable);
     if (home && home->starts_with('/')) advice += " such as " + *home + path.substr(1);
   }
   return std::string(kSocketPathVariable) + " is \"" + path +
@@ -41,9 +41,13 @@ Problem relativeProblem(const std::string& path) {
 }  // namespace
 
 SocketSetting hostSocketSetting() {
+  return socketSettingFrom(std::getenv(kSocketPathVariable), std::getenv("HOME"));
+}
+
+SocketSetting socketSettingFrom(const char* value, const char* homeVariable) {
   SocketSetting setting;
-  if (const char* value = std::getenv(kSocketPathVariable)) {
-    setting.path = value;
+  setting.path = socketPathFrom(value, homeVariable);
+  if (value != nullptr) {
     setting.source = std::string("from ") + kSocketPathVariable;
     if (setting.path.empty()) {
       setting.unusable = std::string(kSocketPathVariable) +
@@ -52,22 +56,20 @@ SocketSetting hostSocketSetting() {
       return setting;
     }
     if (!setting.path.starts_with('/')) {
-      setting.unusable = relativeProblem(setting.path);
+      setting.unusable = relativeProblem(setting.path, homeVariable);
       return setting;
     }
   } else {
-    std::optional<std::string> home = homeDirectory();
     setting.source = "the default below the home folder";
-    if (!home || !home->starts_with('/')) {
+    if (setting.path.empty()) {
       setting.unusable =
           "no absolute home folder is known (from HOME or the password database), "
           "so the host has no socket path and never connects; set HOME, or " +
           std::string(kSocketPathVariable);
       return setting;
     }
-    setting.path = defaultSocketPath(*home);
   }
-  if (setting.path.size() > kMaxSocketPathBytes) {
+  if (!connectableSocketPath(setting.path)) {
     setting.unusable = "the socket path is " + std::to_string(setting.path.size()) +
                        " bytes long, and the host accepts at most " +
                        std::to_string(kMaxSocketPathBytes) +

@@ -7,13 +7,10 @@
 
 #include <string>
 
+#include "host/settings.h"
 #include "validation.h"
 
 namespace ostrel::setup {
-
-// The host's limit: the longest path that fits a socket address on every
-// system it runs on.
-inline constexpr std::size_t kMaxSocketPathBytes = 103;
 
 struct SocketSetting {
   std::string path;    // what the host will use
@@ -23,8 +20,12 @@ struct SocketSetting {
   Problem unusable;
 };
 
-// From this process's environment: OSTREL_SOCKET_PATH when set, otherwise
-// the default below the home folder.
+// From the values of OSTREL_SOCKET_PATH and HOME that a host received
+// (nullptr: unset), by the host's own rules: OSTREL_SOCKET_PATH when set,
+// otherwise the default below the home folder.
+SocketSetting socketSettingFrom(const char* socketVariable, const char* home);
+
+// The same from this process's environment.
 SocketSetting hostSocketSetting();
 
 enum class SocketState {

@@ -26,7 +26,7 @@ Finding describe(const Context& context, const Target& target) {
   std::ostream& out = context.out;
   out << target.label << ": ";
   if (existing.state == FileState::kMissing) {
-    out << "not installed\n";
+    out << "not registered\n";
     return {};
   }
   if (existing.state == FileState::kUnreadable) {

@@ -3,19 +3,68 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "commands.h"
 #include "files.h"
 #include "manifest.h"
+#include "peers/paths.h"
 #include "targets.h"
+#include "trace.h"
 
 namespace ostrel::setup {
 namespace {
+
+// Per user, the folders install made for the manifest go when they are left
+// empty: the manifest folder, and the browser's folder above it when that
+// holds nothing else (a browser that was never started).
+void removeEmptyFolders(const Context& context, const Target& target) {
+  if (target.scope != Scope::kUser) return;
+  std::string folder = target.folder;
+  for (int level = 0; level < (target.browser != nullptr ? 2 : 1); ++level) {
+    if (folder == context.environment.home || folder == context.environment.configHome) return;
+    if (::rmdir(folder.c_str()) != 0) {
+      if (errno != ENOTEMPTY && errno != EEXIST && errno != ENOENT) {
+        context.err << "warning: cannot remove the empty folder " << folder << ": "
+                    << std::strerror(errno) << "\n";
+      }
+      return;
+    }
+    context.out << "removed the empty folder " << folder << "\n";
+    folder = peers::parentFolder(folder);
+  }
+}
+
+// Per user: the system-wide registrations of the same browsers stay, and
+// browsers go on finding the host through them.
+void reportSystemWideLeft(const Context& context, const TargetList& list) {
+  if (context.options.system || context.options.userDataDir) return;
+  for (const Target& target : list.targets) {
+    if (target.browser == nullptr) continue;
+    std::optional<std::string> folder =
+        manifestFolder(*target.browser, Scope::kSystem, context.environment);
+    if (!folder) continue;
+    const std::string path = joinPath(*folder, manifestFileName(context.options.name));
+    FileContents existing = readWholeFile(path);
+    if (existing.state == FileState::kMissing) continue;
+    ManifestReading reading = readManifest(existing.text, target.family);
+    const bool own = reading.manifest && isOwnManifest(*reading.manifest);
+    context.out << "note: a system-wide registration remains at " << path << "; "
+                << target.browser->displayName << " still finds the host through it"
+                << (own ? "; remove it with: sudo ostrel-native-host-setup uninstall --system "
+                          "--browser " +
+                              std::string(target.browser->key)
+                        : " (not written by this tool: it goes with the package that placed it)")
+                << "\n";
+  }
+}
 
 // False after reporting a failure.
 bool uninstallOne(const Context& context, const Target& target) {
   FileContents existing = readWholeFile(target.manifestPath);
   if (existing.state == FileState::kMissing) {
-    context.out << "not installed: " << target.manifestPath << " (" << target.label << ")\n";
+    context.out << "not registered: " << target.manifestPath << " (" << target.label << ")\n";
     return true;
   }
   if (existing.state == FileState::kUnreadable) {
@@ -34,7 +83,28 @@ bool uninstallOne(const Context& context, const Target& target) {
     return false;
   }
   context.out << "removed: " << target.manifestPath << " (" << target.label << ")\n";
+  removeEmptyFolders(context, target);
   return true;
+}
+
+// The tap's script, once no per-user registration names it any more.
+void removeUnusedTrace(const Context& context) {
+  const std::string script = traceScriptPath(context.environment, context.options.name);
+  if (!isTraceScript(script)) return;
+  Options everywhere = context.options;
+  everywhere.browsers.clear();
+  everywhere.system = false;
+  for (const Target& target : inspectTargets(everywhere, context.environment).targets) {
+    FileContents existing = readWholeFile(target.manifestPath);
+    if (existing.state != FileState::kPresent) continue;
+    ManifestReading reading = readManifest(existing.text, target.family);
+    if (reading.manifest && reading.manifest->path == script) return;
+  }
+  if (Problem problem = removeTraceScript(script)) {
+    context.err << "warning: " << *problem << "\n";
+  } else {
+    context.out << "removed: " << script << " (the tap)\n";
+  }
 }
 
 }  // namespace
@@ -53,6 +123,8 @@ int runUninstall(const Context& context) {
   for (const Target& target : list.targets) {
     allRemoved = uninstallOne(context, target) && allRemoved;
   }
+  removeUnusedTrace(context);
+  reportSystemWideLeft(context, list);
   return allRemoved ? kExitSuccess : kExitFailure;
 }
 

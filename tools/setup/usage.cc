@@ -36,10 +36,14 @@ Options:
                         beside this tool)
   --name NAME           the host name (default: com.ostrel.native_host)
   --force               install over a manifest this tool did not write
+  --trace FILE          register ostrel-native-host-tap in the host's place,
+                        logging every frame to FILE (a file or a terminal);
+                        install again without --trace to take it out
   --help                show this text
   --version             show the version
 
---origin, --extension-id, --host-path and --force apply to install only.
+--origin, --extension-id, --host-path, --force and --trace apply to install
+only.
 
 Examples:
   ostrel-native-host-setup install --browser chromium \
@@ -47,6 +51,9 @@ Examples:
   ostrel-native-host-setup install --browser all \
       --origin chrome-extension://abcdefghijklmnopabcdefghijklmnop/ \
       --extension-id ostrel@example.org
+  ostrel-native-host-setup install --browser chromium \
+      --origin chrome-extension://abcdefghijklmnopabcdefghijklmnop/ \
+      --trace "$HOME/ostrel-trace.log"
   ostrel-native-host-setup doctor
   ostrel-native-host-setup extension-id path/to/extension
 

@@ -57,14 +57,27 @@ Problem checkHostName(std::string_view name) {
   return std::nullopt;
 }
 
+// The exact origin when `origin` holds an extension id somewhere (a
+// missing slash, another scheme, a path after it).
+std::string suggestion(std::string_view origin) {
+  for (std::size_t start = 0; start + kExtensionIdLength <= origin.size(); ++start) {
+    std::string_view id = origin.substr(start, kExtensionIdLength);
+    if (std::all_of(id.begin(), id.end(), [](char c) { return c >= 'a' && c <= 'p'; })) {
+      return "; did you mean " + std::string(kOriginPrefix) + std::string(id) + "/ ?";
+    }
+  }
+  return {};
+}
+
 Problem checkChromiumOrigin(std::string_view origin) {
   const std::string expected = " must be chrome-extension://<32 letters a to p>/";
   if (!origin.starts_with(kOriginPrefix)) {
-    return "the origin " + quoted(origin) + expected;
+    return "the origin " + quoted(origin) + expected + suggestion(origin);
   }
   std::string_view rest = origin.substr(kOriginPrefix.size());
   if (rest.size() != kExtensionIdLength + 1 || rest.back() != '/') {
-    return "the origin " + quoted(origin) + expected + " (with the trailing slash)";
+    return "the origin " + quoted(origin) + expected + " (with the trailing slash)" +
+           suggestion(origin);
   }
   for (char c : rest.substr(0, kExtensionIdLength)) {
     if (c < 'a' || c > 'p') {

@@ -1,0 +1,136 @@
+// doctor against fake browser profiles: what the browser has installed set
+// against what the registrations allow.
+
+#include "installed_extensions.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "peers/child_process.h"
+#include "peers/stream_io.h"
+#include "test_home.h"
+
+namespace ostrel::setup {
+namespace {
+
+const std::string kId = "abcdefghijklmnopabcdefghijklmnop";
+const std::string kOneOff = "abcdefghijklmnopabcdefghijklmnoa";
+
+class InstalledExtensionsTest : public TestHome {
+ protected:
+  void chromiumProfile(const std::string& browserFolder, const std::string& profile,
+                       const std::string& id, int location) {
+    writeFile(".config/" + browserFolder + "/" + profile + "/Preferences",
+              R"({"extensions":{"settings":{")" + id + R"(":{"location":)" +
+                  std::to_string(location) + R"(,"manifest":{"name":"Mine"}}}}})");
+  }
+  bool says(const std::string& text) const { return output.find(text) != std::string::npos; }
+};
+
+TEST_F(InstalledExtensionsTest, NamesAnOriginOneLetterOffWithTheCommandThatMendsIt) {
+  answeringHost();
+  chromiumProfile("chromium", "Default", kOneOff, 4);
+  const std::string before = read(home + "/.config/chromium/Default/Preferences");
+  ASSERT_EQ(run("install --browser chromium --origin chrome-extension://" + kId + "/"), 0)
+      << errors;
+  EXPECT_EQ(run("doctor --browser chromium"), kExitFailure);
+  EXPECT_TRUE(says("it allows chrome-extension://" + kId + "/")) << output;
+  EXPECT_TRUE(
+      says("which is 1 letter off the installed " + kOneOff + " (\"Mine\"), loaded unpacked,"))
+      << output;
+  EXPECT_TRUE(
+      says("fix: if that is the extension meant to connect: ostrel-native-host-setup "
+           "install --browser chromium --origin chrome-extension://" +
+           kOneOff + "/\n"))
+      << output;
+  EXPECT_TRUE(says("no extension the registration allows is installed")) << output;
+  EXPECT_EQ(read(home + "/.config/chromium/Default/Preferences"), before) << "nothing is written";
+
+  // Mended as told, the same profile is fine.
+  ASSERT_EQ(run("install --browser chromium --origin chrome-extension://" + kOneOff + "/"), 0);
+  run("doctor --browser chromium");
+  EXPECT_TRUE(says("ok: allowed and installed: " + kOneOff)) << output;
+}
+
+TEST_F(InstalledExtensionsTest, NamesAnExtensionInABrowserNoRegistrationCovers) {
+  answeringHost();
+  chromiumProfile("chromium", "Profile 1", kId, 1);
+  ASSERT_EQ(run("install --browser chrome --origin chrome-extension://" + kId + "/"), 0) << errors;
+  EXPECT_EQ(run("doctor"), kExitFailure);
+  EXPECT_TRUE(says(kId + " (\"Mine\") in the profile " + home +
+                   "/.config/chromium/Profile 1 is allowed for another browser, but no "
+                   "registration for Chromium, per user allows it"))
+      << output;
+  EXPECT_TRUE(
+      says("fix: ostrel-native-host-setup install --browser chromium --origin "
+           "chrome-extension://" +
+           kId + "/\n"))
+      << output;
+}
+
+TEST_F(InstalledExtensionsTest, FirefoxProfilesAndAnAddOnOfAnotherId) {
+  answeringHost();
+  writeFile(".mozilla/firefox/profiles.ini",
+            "[General]\r\nStartWithLastProfile=1\r\n\r\n[Profile0]\r\nName=default\r\n"
+            "IsRelative=1\r\nPath=abc.default\r\n");
+  writeFile(".mozilla/firefox/abc.default/extensions.json",
+            R"({"addons":[{"id":"ostre1@example.org","type":"extension","location":"app-profile",)"
+            R"("defaultLocale":{"name":"Ostrel"}},)"
+            R"({"id":"formautofill@mozilla.org","type":"extension","location":"app-builtin"}]})");
+  std::vector<Profile> profiles = findProfiles(Family::kFirefox, home + "/.mozilla/firefox");
+  ASSERT_EQ(profiles.size(), 1U);
+  ASSERT_EQ(profiles[0].extensions.size(), 1U) << "built-in add-ons are left out";
+
+  ASSERT_EQ(run("install --browser firefox --extension-id ostrel@example.org"), 0) << errors;
+  EXPECT_EQ(run("doctor --browser firefox"), kExitFailure);
+  EXPECT_TRUE(
+      says("the registration allows ostrel@example.org, which is 1 letter off the "
+           "installed ostre1@example.org (\"Ostrel\")"))
+      << output;
+  EXPECT_TRUE(says("install --browser firefox --extension-id ostre1@example.org")) << output;
+  EXPECT_TRUE(says("the add-ons installed there are ostre1@example.org")) << output;
+}
+
+// The browsers that will look: an installed one without a registration
+// while another has one, and a running one with a profile folder of its own.
+TEST_F(InstalledExtensionsTest, NamesTheBrowserThatWillLook) {
+  answeringHost();
+  std::filesystem::create_directories(home + "/.config/chromium");
+  ASSERT_EQ(run("install --browser chrome --origin chrome-extension://" + kId + "/"), 0) << errors;
+  const std::string profile = home + "/own profile";
+  // A browser's command line, as its main process shows it.
+  peers::ChildProcess browser(peers::Launch{
+      .argv = {"/bin/bash", "-c",
+               "exec -a chromium /bin/sh -c 'sleep 30; :' sh '--user-data-dir=" + profile + "'"},
+      .environment = peers::environmentWith({})});
+  ASSERT_TRUE(browser.started());
+  ASSERT_TRUE(peers::waitUntil([&] {
+    std::ifstream file("/proc/" + std::to_string(browser.pid()) + "/cmdline");
+    std::string line;
+    return std::getline(file, line) && line.starts_with("chromium");
+  }));
+
+  EXPECT_EQ(run("doctor"), kExitFailure);
+  EXPECT_TRUE(says("Chromium looks installed (" + home +
+                   "/.config/chromium) but has no "
+                   "registration, while another Chromium-family browser has one"))
+      << output;
+  EXPECT_TRUE(
+      says("fix: ostrel-native-host-setup install --browser chromium --origin "
+           "chrome-extension://" +
+           kId + "/\n"))
+      << output;
+  EXPECT_TRUE(says("runs with --user-data-dir=" + profile + "; it reads host manifests only from " +
+                   profile + "/NativeMessagingHosts, where there is none"))
+      << output;
+  EXPECT_TRUE(says("fix: ostrel-native-host-setup install --user-data-dir '" + profile +
+                   "' --origin chrome-extension://" + kId + "/\n"))
+      << output;
+  browser.signal(SIGKILL);
+}
+
+}  // namespace
+}  // namespace ostrel::setup

@@ -1,0 +1,63 @@
+#include <unistd.h>
+
+#include <climits>
+#include <fstream>
+#include <iterator>
+
+#include "host_environment.h"
+#include "peers/process_table.h"
+
+namespace ostrel::setup {
+namespace {
+
+constexpr int kDeepestWrapper = 4;  // a wrapper that starts a wrapper ...
+
+std::optional<std::vector<std::string>> environmentOf(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+  if (!file) return std::nullopt;
+  std::string all((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (file.bad()) return std::nullopt;
+  std::vector<std::string> entries;
+  for (std::size_t start = 0; start < all.size();) {
+    std::size_t end = all.find('\0', start);
+    if (end == std::string::npos) end = all.size();
+    entries.push_back(all.substr(start, end - start));
+    start = end + 1;
+  }
+  return entries;
+}
+
+std::string programOf(pid_t pid) {
+  char target[PATH_MAX];
+  ssize_t length =
+      ::readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), target, sizeof target - 1);
+  return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
+}
+
+std::optional<pid_t> newestChild(pid_t pid) {
+  std::optional<pid_t> newest;
+  for (const peers::ProcessEntry& child : peers::childrenOf(pid)) {
+    if (child.state != 'Z' && (!newest || child.pid > *newest)) newest = child.pid;
+  }
+  return newest;
+}
+
+}  // namespace
+
+std::optional<ReceivedEnvironment> receivedEnvironment(pid_t pid) {
+  ReceivedEnvironment received{.entries = {}, .pid = pid, .program = programOf(pid)};
+  for (int depth = 0; depth < kDeepestWrapper; ++depth) {
+    if (received.program.ends_with("/ostrel-native-host-tap")) break;
+    std::optional<pid_t> child = newestChild(received.pid);
+    if (!child) break;
+    received.pid = *child;
+    received.program = programOf(*child);
+    received.fromChild = true;
+  }
+  std::optional<std::vector<std::string>> entries = environmentOf(received.pid);
+  if (!entries) return std::nullopt;
+  received.entries = std::move(*entries);
+  return received;
+}
+
+}  // namespace ostrel::setup

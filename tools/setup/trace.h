@@ -1,0 +1,47 @@
+#ifndef OSTREL_SETUP_TRACE_H_
+#define OSTREL_SETUP_TRACE_H_
+
+// The tap's registration: install --trace FILE registers, in the host's
+// place, a small script that runs ostrel-native-host-tap with the log file
+// and the real host; installing again without --trace takes it out. The
+// script is per user, one per host name, in
+// $XDG_DATA_HOME/ostrel-native-host (~/.local/share/ostrel-native-host).
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "browsers.h"
+#include "validation.h"
+
+namespace ostrel::setup {
+
+// Where the script for host `name` lives.
+std::string traceScriptPath(const Environment& environment, const std::string& name);
+
+// The script's text: runs `tap` with `logPath` and `hostPath`, passing on
+// the browser's arguments.
+std::string traceScript(const std::string& tap, const std::string& logPath,
+                        const std::string& hostPath);
+
+// Checks that the tap is there and the log can be appended to (creating
+// it), then writes the script, executable, at `scriptPath`, making its
+// folder as needed. `logPath` is made absolute against the working folder.
+Problem writeTraceScript(const std::string& scriptPath, const std::string& tap,
+                         const std::string& logPath, const std::string& hostPath);
+
+// Removes the script and then its folder when that is left empty.
+Problem removeTraceScript(const std::string& scriptPath);
+
+// True when `path` is a script this tool wrote for the tap.
+bool isTraceScript(const std::string& path);
+
+// The log file a trace script writes to, read back from the script.
+std::optional<std::string> traceLogOf(const std::string& scriptPath);
+
+// The host a trace script has the tap run.
+std::optional<std::string> traceHostOf(const std::string& scriptPath);
+
+}  // namespace ostrel::setup
+
+#endif  // OSTREL_SETUP_TRACE_H_

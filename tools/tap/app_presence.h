@@ -1,0 +1,18 @@
+#ifndef OSTREL_TOOLS_TAP_APP_PRESENCE_H_
+#define OSTREL_TOOLS_TAP_APP_PRESENCE_H_
+
+// Whether an application listens on a Unix-domain socket path, found out
+// without connecting to it, so that the application sees no connection the
+// host did not make. Linux reads the system's table of sockets; other
+// systems, and Linux without /proc, only see whether a socket file lies at
+// the path, so a stale socket counts as a listener there.
+
+#include <string>
+
+namespace ostrel::tap {
+
+bool appListening(const std::string& path);
+
+}  // namespace ostrel::tap
+
+#endif  // OSTREL_TOOLS_TAP_APP_PRESENCE_H_

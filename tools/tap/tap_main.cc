@@ -1,0 +1,320 @@
+// ostrel-native-host-tap: runs the host in its own place and writes one
+// line per frame that passes between the browser and the host and between
+// the host and the application, without changing a byte of either stream,
+// the host's exit status or what the browser sees when the host ends.
+// Registered in the host's place by "ostrel-native-host-setup install
+// --trace FILE", which writes a small script that starts it.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "host/settings.h"
+#include "platform/descriptors.h"
+#include "pump.h"
+#include "socket_tap.h"
+#include "tap_log.h"
+
+extern char** environ;
+
+namespace ostrel::tap {
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+struct TapOptions {
+  std::string logPath;
+  std::string hostPath;
+  std::vector<std::string> hostArguments;
+};
+
+const char* const kUsage =
+    "Usage: ostrel-native-host-tap --log FILE --host PATH [--] [ARGUMENT]...\n"
+    "Runs the native-messaging host PATH with the ARGUMENTs the browser gave and\n"
+    "writes one line per frame that passes to FILE (a file, appended to, or a\n"
+    "terminal such as the output of tty): between the browser and the host, and\n"
+    "between the host and the application. Both streams, the host's exit status\n"
+    "and what the browser sees when the host ends stay as they are.\n"
+    "\n"
+    "Each line: local time, direction (browser->host, host->browser, host->app,\n"
+    "app->host), payload size, then the payload as text (\"(not JSON)\" or \"hex:\"\n"
+    "when it is not JSON, shortened after 160 bytes). The host's own status\n"
+    "messages are marked [status]; lines starting with -- are events.\n"
+    "\n"
+    "The host is given a socket of the tap's own as OSTREL_SOCKET_PATH, which\n"
+    "exists only while the application listens on the real one (the tap's\n"
+    "OSTREL_SOCKET_PATH, or the host's default path). The application sees the\n"
+    "tap, not the host, as its peer process; the user is the same.\n"
+    "\n"
+    "Not started by hand as a rule: register it with\n"
+    "  ostrel-native-host-setup install --trace FILE [the install options]\n"
+    "and take it out again with the same install command without --trace.\n"
+    "\n"
+    "Options:\n"
+    "  --log FILE   where the lines go\n"
+    "  --host PATH  the host to run\n"
+    "  --help       show this text\n"
+    "  --version    show the version\n";
+
+std::optional<TapOptions> parse(int argc, char** argv, std::string& error) {
+  TapOptions options;
+  int at = 1;
+  for (; at < argc; ++at) {
+    std::string_view word = argv[at];
+    if (word == "--") {
+      ++at;
+      break;
+    }
+    if ((word == "--log" || word == "--host") && at + 1 < argc) {
+      (word == "--log" ? options.logPath : options.hostPath) = argv[++at];
+    } else if (word == "--log" || word == "--host") {
+      error = std::string(word) + " needs a value";
+      return std::nullopt;
+    } else {
+      break;  // the browser's own arguments begin
+    }
+  }
+  options.hostArguments.assign(argv + at, argv + argc);
+  if (options.logPath.empty() || options.hostPath.empty()) {
+    error = "give --log FILE and --host PATH";
+    return std::nullopt;
+  }
+  return options;
+}
+
+std::vector<std::string> hostEnvironment(const std::string& socketPath) {
+  std::vector<std::string> entries;
+  const std::string prefix = std::string(kSocketPathVariable) + "=";
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::string_view(*entry).starts_with(prefix)) continue;
+    entries.emplace_back(*entry);
+  }
+  entries.push_back(prefix + socketPath);
+  return entries;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> result;
+  for (std::string& text : strings) result.push_back(text.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+std::string shownCommand(const TapOptions& options) {
+  std::string text = options.hostPath;
+  for (const std::string& argument : options.hostArguments) text += " " + argument;
+  return text;
+}
+
+struct Host {
+  pid_t pid = -1;
+  int input = -1;   // the host's standard input, written by the tap
+  int output = -1;  // the host's standard output, read by the tap
+};
+
+bool sigpipeWasIgnored = false;
+volatile sig_atomic_t hostPid = -1;
+
+void passOn(int number) {
+  if (hostPid > 0) ::kill(hostPid, number);
+}
+
+// The host gets the tap's descriptors 0 and 1 replaced by pipes, and
+// everything else as the browser gave it to the tap.
+std::optional<Host> startHost(const TapOptions& options, const std::string& socketPath,
+                              std::string& error) {
+  int in[2];
+  int out[2];
+  if (!openPipe(in)) return error = std::strerror(errno), std::nullopt;
+  if (!openPipe(out)) {
+    error = std::strerror(errno);
+    ::close(in[0]);
+    ::close(in[1]);
+    return std::nullopt;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  int failed = posix_spawn_file_actions_init(&actions);
+  if (failed == 0 && (failed = posix_spawnattr_init(&attributes)) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  if (failed != 0) {
+    error = std::string("cannot prepare to start the host: ") + std::strerror(failed);
+    for (int fd : {in[0], in[1], out[0], out[1]}) ::close(fd);
+    return std::nullopt;
+  }
+  failed = posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  if (failed == 0) failed = posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  if (failed == 0 && !sigpipeWasIgnored) {
+    // The tap ignores SIGPIPE for itself; the host gets what the browser gave.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    failed = posix_spawnattr_setsigdefault(&attributes, &defaults);
+    if (failed == 0) failed = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  }
+  std::vector<std::string> argv{options.hostPath};
+  argv.insert(argv.end(), options.hostArguments.begin(), options.hostArguments.end());
+  std::vector<std::string> environment = hostEnvironment(socketPath);
+  std::vector<char*> argvPointers = pointers(argv);
+  std::vector<char*> environmentPointers = pointers(environment);
+  pid_t pid = -1;
+  if (failed == 0) {
+    failed = ::posix_spawn(&pid, options.hostPath.c_str(), &actions, &attributes,
+                           argvPointers.data(), environmentPointers.data());
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  ::close(in[0]);
+  ::close(out[1]);
+  if (failed != 0) {
+    error = "cannot start " + options.hostPath + ": " + std::strerror(failed);
+    ::close(in[1]);
+    ::close(out[0]);
+    return std::nullopt;
+  }
+  return Host{.pid = pid, .input = in[1], .output = out[0]};
+}
+
+bool installSignalHandlers() {
+  struct sigaction previous {};
+  if (::sigaction(SIGPIPE, nullptr, &previous) != 0) return false;
+  sigpipeWasIgnored = previous.sa_handler == SIG_IGN;
+  if (::signal(SIGPIPE, SIG_IGN) == SIG_ERR) return false;
+  for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+    if (::sigaction(number, nullptr, &previous) != 0) return false;
+    if (previous.sa_handler == SIG_IGN) continue;  // the host inherits that
+    struct sigaction handler {};
+    handler.sa_handler = passOn;
+    sigemptyset(&handler.sa_mask);
+    handler.sa_flags = SA_RESTART;
+    if (::sigaction(number, &handler, nullptr) != 0) return false;
+  }
+  return true;
+}
+
+std::string endText(int status) {
+  if (WIFEXITED(status)) return "host exited with status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) {
+    return "host was ended by signal " + std::to_string(WTERMSIG(status)) + " (" +
+           strsignal(WTERMSIG(status)) + ")";
+  }
+  return "host ended";
+}
+
+// Ends the tap the way the host ended.
+[[noreturn]] void endAs(int status) {
+  if (WIFSIGNALED(status)) {
+    int number = WTERMSIG(status);
+    ::signal(number, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, number);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(number);
+    std::_Exit(128 + number);
+  }
+  std::_Exit(WIFEXITED(status) ? WEXITSTATUS(status) : kExitFailure);
+}
+
+int run(const TapOptions& options) {
+  int logFd =
+      ::open(options.logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+  if (logFd < 0) {
+    std::cerr << "ostrel-native-host-tap: cannot open " << options.logPath << ": "
+              << std::strerror(errno) << "\n";
+    return kExitFailure;
+  }
+  // Never destroyed: connection threads may use it until the process ends.
+  auto* log = new TapLog(logFd);
+  if (!installSignalHandlers()) {
+    log->event(std::string("cannot set up signal handling: ") + std::strerror(errno));
+    return kExitFailure;
+  }
+  const std::string appSocket = settleSettings().socketPath;
+  auto* sockets = new SocketTap(appSocket, *log);
+  if (std::optional<std::string> problem = sockets->start()) {
+    log->event(*problem);
+    return kExitFailure;
+  }
+  std::string error;
+  std::optional<Host> host = startHost(options, sockets->hostSocketPath(), error);
+  if (!host) {
+    log->event(error);
+    sockets->stop();
+    return kExitFailure;
+  }
+  hostPid = host->pid;
+  log->event("host started (pid " + std::to_string(host->pid) + "): " + shownCommand(options));
+  log->event("application socket " + appSocket + ", offered to the host as " +
+             sockets->hostSocketPath());
+
+  int wake[2];
+  if (!openPipe(wake)) {
+    log->event(std::string("cannot make a pipe: ") + std::strerror(errno));
+    ::kill(host->pid, SIGTERM);
+    return kExitFailure;
+  }
+  std::thread([input = host->input, log] {
+    PumpResult result = pump(0, input, Direction::kBrowserToHost, *log);
+    if (result.end == PumpEnd::kEndOfInput) log->event("the browser closed the host's input");
+    ::close(input);
+  }).detach();
+  std::thread output([&] { pump(host->output, 1, Direction::kHostToBrowser, *log, wake[0]); });
+
+  int status = 0;
+  while (::waitpid(host->pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      status = 0;
+      break;
+    }
+  }
+  hostPid = -1;
+  // What the host wrote before it ended is in the pipe; a process it
+  // started may hold the pipe open, so the end of it is not waited for.
+  char byte = 'e';
+  while (::write(wake[1], &byte, 1) < 0 && errno == EINTR) {
+  }
+  output.join();
+  log->event(endText(status));
+  sockets->stop();
+  endAs(status);
+}
+
+}  // namespace
+}  // namespace ostrel::tap
+
+int main(int argc, char** argv) {
+  for (int at = 1; at < argc && std::string_view(argv[at]) != "--"; ++at) {
+    std::string_view word = argv[at];
+    if (word == "--help") {
+      std::cout << ostrel::tap::kUsage;
+      return 0;
+    }
+    if (word == "--version") {
+      std::cout << "ostrel-native-host-tap " << OSTREL_VERSION << "\n";
+      return 0;
+    }
+    if (word == "--log" || word == "--host") ++at;
+  }
+  std::string error;
+  std::optional<ostrel::tap::TapOptions> options = ostrel::tap::parse(argc, argv, error);
+  if (!options) {
+    std::cerr << "ostrel-native-host-tap: " << error << "\n" << ostrel::tap::kUsage;
+    return ostrel::tap::kExitUsage;
+  }
+  return ostrel::tap::run(*options);
+}
