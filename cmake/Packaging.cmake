@@ -129,7 +129,7 @@ function(ostrel_package_manifest member allowed)
   endforeach()
 endfunction()
 if(OSTREL_CHROMIUM_ORIGINS)
-  ostrel_package_manifest(allowed_origins "${OSTREL_CHROMIUM_ORIGINS}"
+  ostrel_package_manifest(allowed_origins "${OSTREL_PACKAGED_ORIGINS}"
     /etc/opt/chrome/native-messaging-hosts /etc/chromium/native-messaging-hosts
     /etc/opt/edge/native-messaging-hosts)
 endif()

@@ -9,15 +9,28 @@ set(OSTREL_CHROMIUM_ORIGINS "" CACHE STRING
 set(OSTREL_FIREFOX_EXTENSION_IDS "" CACHE STRING
     "Add-on ids (a CMake list) the packaged Firefox manifest allows")
 
+# Sets `result` to "; did you mean <origin> ?" when `origin` holds an
+# extension id somewhere (a missing slash, another scheme), else to "".
+function(ostrel_origin_suggestion origin result)
+  string(REPEAT "[a-p]" 32 id)
+  string(REGEX MATCH "${id}" found "${origin}")
+  if(found)
+    set(${result} "; did you mean chrome-extension://${found}/ ?" PARENT_SCOPE)
+  else()
+    set(${result} "" PARENT_SCOPE)
+  endif()
+endfunction()
+
 # Sets `result` to a sentence saying what is wrong with `origin`, or to "".
 function(ostrel_origin_problem origin result)
   set(expected " must be chrome-extension://<32 letters a to p>/")
   string(REPEAT "[a-p]" 32 id)
   string(LENGTH "${origin}" length)
+  ostrel_origin_suggestion("${origin}" suggestion)
   if(NOT origin MATCHES "^chrome-extension://")
-    set(problem "the origin \"${origin}\"${expected}")
+    set(problem "the origin \"${origin}\"${expected}${suggestion}")
   elseif(NOT origin MATCHES "^chrome-extension://[^/]*/$" OR NOT length EQUAL 52)
-    set(problem "the origin \"${origin}\"${expected} (with the trailing slash)")
+    set(problem "the origin \"${origin}\"${expected} (with the trailing slash)${suggestion}")
   elseif(NOT origin MATCHES "^chrome-extension://${id}/$")
     set(problem "the origin \"${origin}\"${expected}; extension ids use only a to p")
   else()
@@ -44,14 +57,23 @@ function(ostrel_extension_id_problem id result)
   set(${result} "${problem}" PARENT_SCOPE)
 endfunction()
 
-# Stops the configuration at the first value that is not acceptable.
+# Stops the configuration at the first value that is not acceptable. A bare
+# extension id stands for that extension's origin, as with --origin; sets
+# OSTREL_PACKAGED_ORIGINS to the origins in full.
 function(ostrel_check_registrations)
+  string(REPEAT "[a-p]" 32 id)
+  set(origins "")
   foreach(origin IN LISTS OSTREL_CHROMIUM_ORIGINS)
+    if(origin MATCHES "^${id}$")
+      set(origin "chrome-extension://${origin}/")
+    endif()
     ostrel_origin_problem("${origin}" problem)
     if(problem)
       message(FATAL_ERROR "OSTREL_CHROMIUM_ORIGINS: ${problem}")
     endif()
+    list(APPEND origins "${origin}")
   endforeach()
+  set(OSTREL_PACKAGED_ORIGINS "${origins}" PARENT_SCOPE)
   foreach(id IN LISTS OSTREL_FIREFOX_EXTENSION_IDS)
     ostrel_extension_id_problem("${id}" problem)
     if(problem)

@@ -12,7 +12,9 @@ set(origins
   "chrome-extension://abcdefghijklmnopabcdefghijklmnoq/"
   "chrome-extension://ABCDEFGHIJKLMNOPABCDEFGHIJKLMNOP/"
   "https://abcdefghijklmnopabcdefghijklmnop/"
-  "chrome-extension:///")
+  "chrome-extension:///"
+  "abcdefghijklmnopabcdefghijklmnop"
+  "chrome-extension://abcdefghijklmnopabcdefghijklmnop/extra/")
 set(ids
   "ostrel@example.org" "@example.org" "ostrel@" "os trel@example.org" "a@b@c"
   "{12345678-9abc-def0-1234-56789ABCDEF0}" "{12345678-9abc-def0-1234-56789abcdef}"
@@ -41,8 +43,13 @@ function(tool_says option value result)
 endfunction()
 
 set(failures "")
+string(REPEAT "[a-p]" 32 bare_id)
 foreach(origin IN LISTS origins)
-  ostrel_origin_problem("${origin}" build)
+  set(checked "${origin}")
+  if(origin MATCHES "^${bare_id}$")
+    set(checked "chrome-extension://${origin}/")
+  endif()
+  ostrel_origin_problem("${checked}" build)
   tool_says(--origin "${origin}" tool)
   if(NOT build STREQUAL tool)
     string(APPEND failures "\n${origin}:\n  build: '${build}'\n  tool:  '${tool}'")
