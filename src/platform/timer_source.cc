@@ -3,14 +3,14 @@
 #include <cassert>
 
 #include "platform/queue_core.h"
-#include "platform/serial_queue.h"
+#include "platform/event_thread.h"
 
 namespace ostrel {
 
 using detail::Clock;
 using detail::Registration;
 
-TimerSource::TimerSource(std::shared_ptr<SerialQueue> queue)
+TimerSource::TimerSource(std::shared_ptr<EventThread> queue)
     : queue_(std::move(queue)), registration_(std::make_shared<Registration>()) {
   registration_->isTimer = true;
   queue_->core_->attach(registration_);

@@ -1,7 +1,7 @@
 #ifndef OSTREL_PLATFORM_TIMER_SOURCE_H_
 #define OSTREL_PLATFORM_TIMER_SOURCE_H_
 
-// TimerSource runs its handler on a SerialQueue at a first deadline and then
+// TimerSource runs its handler on an EventThread at a first deadline and then
 // at every interval after it, while resumed.
 //
 // Contract:
@@ -25,14 +25,14 @@
 
 namespace ostrel {
 
-class SerialQueue;
+class EventThread;
 namespace detail {
 struct Registration;
 }  // namespace detail
 
 class TimerSource {
  public:
-  explicit TimerSource(std::shared_ptr<SerialQueue> queue);
+  explicit TimerSource(std::shared_ptr<EventThread> queue);
   ~TimerSource();
   TimerSource(const TimerSource&) = delete;
   TimerSource& operator=(const TimerSource&) = delete;
@@ -40,13 +40,13 @@ class TimerSource {
   void schedule(std::chrono::nanoseconds firstDelay, std::chrono::nanoseconds interval);
   void setEventHandler(std::function<void()> handler);
   // False, and still suspended, when the queue cannot run (see
-  // SerialQueue::start()); a later resume() may succeed.
+  // EventThread::start()); a later resume() may succeed.
   bool resume();
   void suspend();
   void cancel();
 
  private:
-  std::shared_ptr<SerialQueue> queue_;
+  std::shared_ptr<EventThread> queue_;
   std::shared_ptr<detail::Registration> registration_;
 };
 

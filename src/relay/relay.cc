@@ -69,9 +69,9 @@ std::shared_ptr<Relay> Relay::create(RelayOptions options) {
 
 Relay::Relay(PrivateTag, RelayOptions options)
     : options_(std::move(options)),
-      readQueue(std::make_shared<SerialQueue>("ostrel.native-host.read")),
+      readQueue(std::make_shared<EventThread>("ostrel.native-host.read")),
       timer(std::make_unique<TimerSource>(
-          std::make_shared<SerialQueue>("ostrel.native-host.reconnect"))) {}
+          std::make_shared<EventThread>("ostrel.native-host.reconnect"))) {}
 
 // Only tests destroy a relay; the host ends with it alive.
 Relay::~Relay() {

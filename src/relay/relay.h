@@ -46,7 +46,7 @@
 #include "channel/std_streams.h"
 #include "platform/mutex.h"
 #include "platform/read_source.h"
-#include "platform/serial_queue.h"
+#include "platform/event_thread.h"
 #include "platform/thread_annotations.h"
 #include "platform/timer_source.h"
 #include "relay/incoming_frames.h"
@@ -119,7 +119,7 @@ class Relay : public std::enable_shared_from_this<Relay> {
 
   // Constant after construction.
   const RelayOptions options_;
-  const std::shared_ptr<SerialQueue> readQueue;  // "ostrel.native-host.read"
+  const std::shared_ptr<EventThread> readQueue;  // "ostrel.native-host.read"
 
   Mutex lock;
   // Protected by `lock`: the connection.
