@@ -18,6 +18,8 @@ TimerSource::TimerSource(std::shared_ptr<EventThread> queue)
 
 TimerSource::~TimerSource() { cancel(); }
 
+bool TimerSource::start() { return queue_->start(); }
+
 void TimerSource::schedule(std::chrono::nanoseconds firstDelay, std::chrono::nanoseconds interval) {
   const Clock::time_point first = Clock::now() + firstDelay;
   queue_->core_->update(

@@ -37,6 +37,11 @@ class TimerSource {
   TimerSource(const TimerSource&) = delete;
   TimerSource& operator=(const TimerSource&) = delete;
 
+  // Starts the thread the ticks run on, unless it runs already. False when
+  // it cannot (see EventThread::start()). resume() starts it too, but an
+  // owner that must not find it missing later starts it up front.
+  bool start();
+
   void schedule(std::chrono::nanoseconds firstDelay, std::chrono::nanoseconds interval);
   void setEventHandler(std::function<void()> handler);
   // False, and still suspended, when the queue cannot run (see
