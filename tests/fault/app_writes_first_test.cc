@@ -100,11 +100,11 @@ struct SocketInputHost {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return;
     browser = ends[0];
     const std::string hostEnd = std::to_string(ends[1]);
-    host.emplace("/bin/sh", std::map<std::string, std::string>{{"OSTREL_SOCKET_PATH", socketPath}},
-                 std::vector<std::string>{"-c", "exec \"$0\" origin 0<&" + hostEnd + " " + hostEnd +
-                                                    "<&-",
-                                          hostExecutable()},
-                 std::vector<int>{ends[1]});
+    host.emplace(
+        "/bin/sh", std::map<std::string, std::string>{{"OSTREL_SOCKET_PATH", socketPath}},
+        std::vector<std::string>{"-c", "exec \"$0\" origin 0<&" + hostEnd + " " + hostEnd + "<&-",
+                                 hostExecutable()},
+        std::vector<int>{ends[1]});
     ::close(ends[1]);
   }
   ~SocketInputHost() {
