@@ -57,7 +57,8 @@ IncomingFrames::CompleteRun IncomingFrames::completeFrames(std::int64_t maxMessa
     if (left < kFrameHeaderSize) return {{start, run}, Status::kIncomplete};
     const std::uint32_t length = decodeFrameLength(
         std::span<const std::uint8_t, kFrameHeaderSize>(start + run, kFrameHeaderSize));
-    if (static_cast<std::int64_t>(length) > maxMessageLength) return {{start, run}, Status::kTooLong};
+    if (static_cast<std::int64_t>(length) > maxMessageLength)
+      return {{start, run}, Status::kTooLong};
     if (left < kFrameHeaderSize + length) return {{start, run}, Status::kIncomplete};
     run += kFrameHeaderSize + length;
   }
