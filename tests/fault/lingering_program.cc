@@ -12,11 +12,28 @@
 
 namespace {
 
+// Sanitizer runtimes catch these in every process they run in, this one
+// included; the host itself leaves them alone.
+bool takenBySanitizer(int sig) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  constexpr bool kSanitized = true;
+#else
+  constexpr bool kSanitized = false;
+#endif
+#else
+  constexpr bool kSanitized = false;
+#endif
+  return kSanitized && (sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL);
+}
+
 bool signalsAtDefault() {
   sigset_t blocked;
   if (::sigprocmask(SIG_SETMASK, nullptr, &blocked) != 0) return false;
   for (int sig = 1; sig < 32; ++sig) {
-    if (sig == SIGKILL || sig == SIGSTOP) continue;
+    if (sig == SIGKILL || sig == SIGSTOP || takenBySanitizer(sig)) continue;
     struct sigaction current = {};
     if (::sigaction(sig, nullptr, &current) != 0 || current.sa_handler != SIG_DFL ||
         (current.sa_flags & SA_NOCLDWAIT) != 0 || sigismember(&blocked, sig) == 1) {
