@@ -77,8 +77,8 @@ int main() {
         std::size_t complete = 0;
         while (held - complete >= 4) {
           const unsigned char* header = incoming + complete;
-          const std::uint32_t length =
-              header[0] | header[1] << 8 | header[2] << 16 | std::uint32_t(header[3]) << 24;
+          const std::uint32_t length = header[0] | header[1] << 8 | header[2] << 16 |
+                                       static_cast<std::uint32_t>(header[3]) << 24;
           if (length > 1048576) return 1;
           if (held - complete < 4 + length) break;
           complete += 4 + length;
@@ -93,7 +93,7 @@ int main() {
     if (watched[0].revents != 0) {
       if (!readExactly(frame, 4)) break;
       const std::uint32_t length =
-          frame[0] | frame[1] << 8 | frame[2] << 16 | std::uint32_t(frame[3]) << 24;
+          frame[0] | frame[1] << 8 | frame[2] << 16 | static_cast<std::uint32_t>(frame[3]) << 24;
       if (length > 1048576 || !readExactly(frame + 4, length)) break;
       if (connected) writeAll(fd, frame, 4 + length);
     }

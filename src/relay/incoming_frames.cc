@@ -57,9 +57,10 @@ IncomingFrames::CompleteRun IncomingFrames::completeFrames(std::int64_t maxMessa
     if (left < kFrameHeaderSize) return {{start, run}, Status::kIncomplete};
     const std::uint32_t length = decodeFrameLength(
         std::span<const std::uint8_t, kFrameHeaderSize>(start + run, kFrameHeaderSize));
-    if (static_cast<std::int64_t>(length) > maxMessageLength)
-      return {{start, run}, Status::kTooLong};
-    if (left < kFrameHeaderSize + length) return {{start, run}, Status::kIncomplete};
+    const Status status = static_cast<std::int64_t>(length) > maxMessageLength ? Status::kTooLong
+                          : left < kFrameHeaderSize + length                   ? Status::kIncomplete
+                                                                               : Status::kComplete;
+    if (status != Status::kComplete) return {{start, run}, status};
     run += kFrameHeaderSize + length;
   }
 }
