@@ -2,8 +2,8 @@
 
 #include <cassert>
 
-#include "platform/queue_core.h"
 #include "platform/event_thread.h"
+#include "platform/queue_core.h"
 
 namespace ostrel {
 
