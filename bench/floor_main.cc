@@ -3,8 +3,11 @@
 // Then it relays browser frames to the socket the way the host must, reading
 // each header and payload exactly (no read-ahead) and writing each frame in
 // one write, but without looking inside them: the best any host bound by
-// exact reads could do. It ends when its input ends.
+// exact reads could do. Application frames go the other way as a relay that
+// reassembles them should: one read of up to 64 KiB, then every frame that
+// read completed in one write. It ends when its input ends.
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -58,11 +61,42 @@ int main() {
   }
 
   static unsigned char frame[4 + 1048576];
-  while (readExactly(frame, 4)) {
-    const std::uint32_t length =
-        frame[0] | frame[1] << 8 | frame[2] << 16 | std::uint32_t(frame[3]) << 24;
-    if (length > 1048576 || !readExactly(frame + 4, length)) break;
-    if (connected) writeAll(fd, frame, 4 + length);
+  static unsigned char incoming[4 + 1048576 + 65536];
+  std::size_t held = 0;
+  pollfd watched[2] = {{0, POLLIN, 0}, {connected ? fd : -1, POLLIN, 0}};
+  for (;;) {
+    while (::poll(watched, 2, -1) < 0) {
+      if (errno != EINTR) return 1;
+    }
+    if (watched[1].revents != 0) {
+      const ssize_t n = ::read(fd, incoming + held, 65536);
+      if (n <= 0) {
+        watched[1].fd = -1;  // the application has gone
+      } else {
+        held += static_cast<std::size_t>(n);
+        std::size_t complete = 0;
+        while (held - complete >= 4) {
+          const unsigned char* header = incoming + complete;
+          const std::uint32_t length = header[0] | header[1] << 8 | header[2] << 16 |
+                                       static_cast<std::uint32_t>(header[3]) << 24;
+          if (length > 1048576) return 1;
+          if (held - complete < 4 + length) break;
+          complete += 4 + length;
+        }
+        if (complete > 0) {
+          writeAll(1, incoming, complete);
+          std::memmove(incoming, incoming + complete, held - complete);
+          held -= complete;
+        }
+      }
+    }
+    if (watched[0].revents != 0) {
+      if (!readExactly(frame, 4)) break;
+      const std::uint32_t length =
+          frame[0] | frame[1] << 8 | frame[2] << 16 | static_cast<std::uint32_t>(frame[3]) << 24;
+      if (length > 1048576 || !readExactly(frame + 4, length)) break;
+      if (connected) writeAll(fd, frame, 4 + length);
+    }
   }
   return 0;
 }

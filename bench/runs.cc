@@ -256,6 +256,7 @@ std::optional<ThroughputSample> runThroughput(const Contestant& contestant,
   std::string appError;
   std::optional<Clock::time_point> appDone;
   std::promise<void> appReceived;
+  const auto cpuBefore = peers::cpuNanos(session.child().pid());
   const auto start = Clock::now();
   // The application's side, on a thread of its own. Both ways at once, it
   // writes a whole frame and then reads one, as a simple application does.
@@ -301,6 +302,7 @@ std::optional<ThroughputSample> runThroughput(const Contestant& contestant,
     complete = complete && appDone.has_value();
     done = std::max(done, appDone.value_or(start));
   }
+  const auto cpuAfter = peers::cpuNanos(session.child().pid());
   const auto peak = peers::peakResidentKiB(session.child().pid());
   std::string endError;
   const bool ended = session.end(endError);  // the application side sees its end now
@@ -314,8 +316,10 @@ std::optional<ThroughputSample> runThroughput(const Contestant& contestant,
   }
   const double seconds = secondsBetween(start, done);
   const std::size_t directions = toApp && toBrowser ? 2 : 1;
+  const double cpuMillis = cpuBefore && cpuAfter ? double(*cpuAfter - *cpuBefore) / 1e6 : NAN;
   return ThroughputSample{double(directions * size * count) / seconds / 1e6,
-                          double(directions * count) / seconds, peak.value_or(0)};
+                          double(directions * count) / seconds, peak.value_or(0),
+                          cpuMillis * 1000.0 / double(directions * count)};
 }
 
 std::vector<std::optional<IdleSample>> runIdle(const std::vector<const Contestant*>& contestants,

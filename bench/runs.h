@@ -35,6 +35,7 @@ struct ThroughputSample {
   double megabytesPerSecond;  // payload bytes, 10^6 per second, both directions together
   double messagesPerSecond;
   std::uint64_t peakResidentKiB;
+  double cpuMillisPer1000;  // contestant's CPU (all threads) per 1,000 frames relayed
 };
 
 struct IdleSample {

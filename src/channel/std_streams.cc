@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <mutex>
 
+#include "platform/would_block.h"
+
 namespace ostrel {
 namespace {
 
@@ -28,7 +30,18 @@ bool waitReady(int fd, short events) {
   }
 }
 
-bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+template <typename Wait>
+bool writeAllWaiting(int fd, std::span<const std::uint8_t> bytes, const Wait& waitWritable) {
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && wouldBlock() && waitWritable()) continue;
+    if (n <= 0) return false;
+    written += static_cast<std::size_t>(n);
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -55,20 +68,17 @@ std::optional<Payload> readMessage(int fd, std::int64_t maxMessageLength) {
 }
 
 bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && wouldBlock() && waitReady(fd, POLLOUT)) continue;
-    if (n <= 0) return false;
-    written += static_cast<std::size_t>(n);
-  }
-  return true;
+  return writeAllWaiting(fd, bytes, [fd] { return waitReady(fd, POLLOUT); });
 }
 
-void writeFrame(std::span<const std::uint8_t> frame, int fd) {
+bool writeAll(int fd, std::span<const std::uint8_t> bytes,
+              const std::function<bool()>& waitWritable) {
+  return writeAllWaiting(fd, bytes, waitWritable);
+}
+
+void writeFrame(std::span<const std::uint8_t> frames, int fd) {
   std::lock_guard<std::mutex> guard(outputLock());
-  writeAll(fd, frame);
+  writeAll(fd, frames);
 }
 
 void writeMessage(std::span<const std::uint8_t> payload, int fd) {

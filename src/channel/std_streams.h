@@ -11,6 +11,7 @@
 // cut short by it.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 
@@ -40,14 +41,21 @@ bool readExactly(int fd, std::span<std::uint8_t> buffer);
 // without calling write.
 bool writeAll(int fd, std::span<const std::uint8_t> bytes);
 
+// The same, for a caller that decides how to wait: whenever `fd` cannot
+// take more (EAGAIN), `waitWritable` is called, and the write goes on when
+// it returns true and gives up, returning false, when it returns false.
+bool writeAll(int fd, std::span<const std::uint8_t> bytes,
+              const std::function<bool()>& waitWritable);
+
 // Frames `payload` and writes it to `fd` (standard output unless a test says
 // otherwise) under the process-wide output lock, so frames written from
 // different threads never interleave. The outcome is not reported.
 // Lock order: callers may hold the relay's lock, never the reverse.
 void writeMessage(std::span<const std::uint8_t> payload, int fd = kStandardOutput);
 
-// Like writeMessage, for bytes that already form one whole frame.
-void writeFrame(std::span<const std::uint8_t> frame, int fd = kStandardOutput);
+// Like writeMessage, for bytes that already form whole frames: one, or
+// several side by side, which then leave in one write.
+void writeFrame(std::span<const std::uint8_t> frames, int fd = kStandardOutput);
 
 }  // namespace ostrel
 

@@ -7,18 +7,20 @@
 #include "channel/std_streams.h"
 #include "host/classify.h"
 #include "host/open_app.h"
+#include "platform/launch.h"
 #include "relay/relay.h"
 
 namespace ostrel {
 
 void runHost(const Settings& settings, const AppLaunch& launch) {
   // Before anything is written anywhere: a write to a closed pipe or socket
-  // must fail with an error, not end the process.
-  ::signal(SIGPIPE, SIG_IGN);
+  // must fail with an error, not end the process. And before anything is
+  // launched: the system reaps what "open_app" starts.
+  if (::signal(SIGPIPE, SIG_IGN) == SIG_ERR || !reapChildrenAutomatically()) std::exit(1);
 
   const std::shared_ptr<Relay> relay = Relay::create(
       {.socketPath = settings.socketPath, .maxMessageLength = settings.maxMessageLength});
-  relay->start();
+  if (!relay->start()) std::exit(1);  // no thread to read or reconnect on: nothing can work
 
   while (std::optional<Payload> payload = readMessage(kStandardInput, settings.maxMessageLength)) {
     const std::optional<std::string> type = messageType(*payload);

@@ -4,11 +4,6 @@
 #include <signal.h>
 #include <sys/wait.h>
 
-#include <cerrno>
-#include <future>
-#include <system_error>
-#include <thread>
-
 #include "platform/launch_descriptors.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration): not every system declares it
@@ -62,7 +57,21 @@ class SpawnSetup {
   bool attributesReady_ = false;
 };
 
+// True while the system reaps this process's children by itself.
+bool childrenReapedAutomatically() {
+  struct sigaction current;
+  return ::sigaction(SIGCHLD, nullptr, &current) == 0 &&
+         (current.sa_handler == SIG_IGN || (current.sa_flags & SA_NOCLDWAIT) != 0);
+}
+
 }  // namespace
+
+bool reapChildrenAutomatically() {
+  struct sigaction action = {};
+  action.sa_handler = SIG_DFL;
+  action.sa_flags = SA_NOCLDWAIT;
+  return sigemptyset(&action.sa_mask) == 0 && ::sigaction(SIGCHLD, &action, nullptr) == 0;
+}
 
 bool launchDetached(const std::string& program, const std::vector<std::string>& arguments) {
   std::vector<char*> argv;
@@ -70,28 +79,12 @@ bool launchDetached(const std::string& program, const std::vector<std::string>& 
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
 
+  // Better no launch than a child nobody reaps, a zombie for as long as the
+  // host runs.
+  if (!childrenReapedAutomatically()) return false;
   SpawnSetup setup;
   if (!setup.prepare()) return false;
-
-  // The reaper exists before the child does: a child nobody waits for would
-  // stay a zombie for as long as the host runs.
-  std::promise<pid_t> started;
-  std::thread reaper;
-  try {
-    reaper = std::thread([child = started.get_future()]() mutable {
-      const pid_t pid = child.get();
-      if (pid <= 0) return;
-      int status;
-      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-    });
-  } catch (const std::system_error&) {
-    return false;  // a process limit: better no launch than a zombie
-  }
-  reaper.detach();
-  const pid_t child = setup.spawn(program, argv);
-  started.set_value(child);
-  return child > 0;
+  return setup.spawn(program, argv) > 0;
 }
 
 }  // namespace ostrel

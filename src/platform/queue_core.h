@@ -1,7 +1,7 @@
 #ifndef OSTREL_PLATFORM_QUEUE_CORE_H_
 #define OSTREL_PLATFORM_QUEUE_CORE_H_
 
-// The machinery behind SerialQueue, ReadSource and TimerSource: one thread,
+// The machinery behind EventThread, ReadSource and TimerSource: one thread,
 // one poll loop, and the event sources registered with it. Private to the
 // platform layer.
 
@@ -55,7 +55,7 @@ class QueueCore : public std::enable_shared_from_this<QueueCore> {
   void update(const std::function<void(Registration&)>& change, Registration& source)
       EXCLUDES(mutex_);
 
-  // Ends the loop (see SerialQueue's destructor).
+  // Ends the loop (see EventThread's destructor).
   void stop() EXCLUDES(mutex_);
 
  private:

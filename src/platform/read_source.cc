@@ -2,14 +2,14 @@
 
 #include <cassert>
 
+#include "platform/event_thread.h"
 #include "platform/queue_core.h"
-#include "platform/serial_queue.h"
 
 namespace ostrel {
 
 using detail::Registration;
 
-ReadSource::ReadSource(int fd, std::shared_ptr<SerialQueue> queue)
+ReadSource::ReadSource(int fd, std::shared_ptr<EventThread> queue)
     : queue_(std::move(queue)), registration_(std::make_shared<Registration>()) {
   registration_->fd = fd;
   queue_->core_->attach(registration_);

@@ -2,12 +2,12 @@
 #define OSTREL_PLATFORM_READ_SOURCE_H_
 
 // ReadSource watches one descriptor for readability and runs its event
-// handler on a SerialQueue whenever the descriptor has data, has reached end
+// handler on an EventThread whenever the descriptor has data, has reached end
 // of stream or has a pending error.
 //
 // Contract:
 //  - It is inactive until resume(); handlers are set before that. The queue
-//    must be running (SerialQueue::start() returned true) before resume().
+//    must be running (EventThread::start() returned true) before resume().
 //  - Invocations run one at a time on the queue. When one returns while the
 //    condition persists (unread data remains, say), another follows: the
 //    watch is level-triggered. The handler does the reading; the source
@@ -28,14 +28,14 @@
 
 namespace ostrel {
 
-class SerialQueue;
+class EventThread;
 namespace detail {
 struct Registration;
 }  // namespace detail
 
 class ReadSource {
  public:
-  ReadSource(int fd, std::shared_ptr<SerialQueue> queue);
+  ReadSource(int fd, std::shared_ptr<EventThread> queue);
   ~ReadSource();
   ReadSource(const ReadSource&) = delete;
   ReadSource& operator=(const ReadSource&) = delete;
@@ -47,7 +47,7 @@ class ReadSource {
   void cancel();
 
  private:
-  std::shared_ptr<SerialQueue> queue_;
+  std::shared_ptr<EventThread> queue_;
   std::shared_ptr<detail::Registration> registration_;
 };
 

@@ -2,21 +2,23 @@
 
 #include <cassert>
 
+#include "platform/event_thread.h"
 #include "platform/queue_core.h"
-#include "platform/serial_queue.h"
 
 namespace ostrel {
 
 using detail::Clock;
 using detail::Registration;
 
-TimerSource::TimerSource(std::shared_ptr<SerialQueue> queue)
+TimerSource::TimerSource(std::shared_ptr<EventThread> queue)
     : queue_(std::move(queue)), registration_(std::make_shared<Registration>()) {
   registration_->isTimer = true;
   queue_->core_->attach(registration_);
 }
 
 TimerSource::~TimerSource() { cancel(); }
+
+bool TimerSource::start() { return queue_->start(); }
 
 void TimerSource::schedule(std::chrono::nanoseconds firstDelay, std::chrono::nanoseconds interval) {
   const Clock::time_point first = Clock::now() + firstDelay;

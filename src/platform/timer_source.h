@@ -1,7 +1,7 @@
 #ifndef OSTREL_PLATFORM_TIMER_SOURCE_H_
 #define OSTREL_PLATFORM_TIMER_SOURCE_H_
 
-// TimerSource runs its handler on a SerialQueue at a first deadline and then
+// TimerSource runs its handler on an EventThread at a first deadline and then
 // at every interval after it, while resumed.
 //
 // Contract:
@@ -25,28 +25,33 @@
 
 namespace ostrel {
 
-class SerialQueue;
+class EventThread;
 namespace detail {
 struct Registration;
 }  // namespace detail
 
 class TimerSource {
  public:
-  explicit TimerSource(std::shared_ptr<SerialQueue> queue);
+  explicit TimerSource(std::shared_ptr<EventThread> queue);
   ~TimerSource();
   TimerSource(const TimerSource&) = delete;
   TimerSource& operator=(const TimerSource&) = delete;
 
+  // Starts the thread the ticks run on, unless it runs already. False when
+  // it cannot (see EventThread::start()). resume() starts it too, but an
+  // owner that must not find it missing later starts it up front.
+  bool start();
+
   void schedule(std::chrono::nanoseconds firstDelay, std::chrono::nanoseconds interval);
   void setEventHandler(std::function<void()> handler);
   // False, and still suspended, when the queue cannot run (see
-  // SerialQueue::start()); a later resume() may succeed.
+  // EventThread::start()); a later resume() may succeed.
   bool resume();
   void suspend();
   void cancel();
 
  private:
-  std::shared_ptr<SerialQueue> queue_;
+  std::shared_ptr<EventThread> queue_;
   std::shared_ptr<detail::Registration> registration_;
 };
 

@@ -1,5 +1,6 @@
 #include "relay/incoming_frames.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 
@@ -45,6 +46,28 @@ void IncomingFrames::pop() {
   assert(current.status == Status::kComplete && "popped a frame that is not complete");
   if (current.status != Status::kComplete) return;
   begin_ += current.frame.size();
+  if (begin_ == end_) begin_ = end_ = 0;
+}
+
+IncomingFrames::CompleteRun IncomingFrames::completeFrames(std::int64_t maxMessageLength) const {
+  const std::uint8_t* start = storage_.get() + begin_;
+  std::size_t run = 0;
+  for (;;) {
+    const std::size_t left = size() - run;
+    if (left < kFrameHeaderSize) return {{start, run}, Status::kIncomplete};
+    const std::uint32_t length = decodeFrameLength(
+        std::span<const std::uint8_t, kFrameHeaderSize>(start + run, kFrameHeaderSize));
+    const Status status = static_cast<std::int64_t>(length) > maxMessageLength ? Status::kTooLong
+                          : left < kFrameHeaderSize + length                   ? Status::kIncomplete
+                                                                               : Status::kComplete;
+    if (status != Status::kComplete) return {{start, run}, status};
+    run += kFrameHeaderSize + length;
+  }
+}
+
+void IncomingFrames::consume(std::size_t bytes) {
+  assert(bytes <= size() && "consumed more than the buffer holds");
+  begin_ += std::min(bytes, size());
   if (begin_ == end_) begin_ = end_ = 0;
 }
 

@@ -42,6 +42,17 @@ class IncomingFrames {
   // Removes the complete frame at the front; there must be one.
   void pop();
 
+  // Every complete frame at the front, side by side as they arrived, and
+  // what stands after them: kIncomplete (nothing, or a frame still
+  // arriving) or kTooLong.
+  struct CompleteRun {
+    std::span<const std::uint8_t> frames;
+    Status next;
+  };
+  CompleteRun completeFrames(std::int64_t maxMessageLength) const;
+  // Removes the first `bytes` bytes: the frames completeFrames() returned.
+  void consume(std::size_t bytes);
+
   // Discards everything, a partial frame included, and frees the storage.
   void clear();
   std::size_t size() const { return end_ - begin_; }

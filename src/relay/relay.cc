@@ -10,6 +10,7 @@
 
 #include "platform/descriptors.h"
 #include "platform/hang_up.h"
+#include "platform/would_block.h"
 #include "relay/status_message.h"
 
 namespace ostrel {
@@ -34,17 +35,16 @@ constexpr std::size_t kLeftoverLimit = std::size_t{4} * 1048576;
 // and browsers end a host that lingers after a few seconds.
 constexpr std::chrono::milliseconds kInputClosedGrace{1000};
 
-bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
-
 // Waits until `socket` can take more bytes, or has failed (the next write
 // then says how). While waiting it watches `input` for a hang-up, where the
 // system allows, and from the moment `inputClosedAt` holds it waits only
 // until the grace after it has passed. False when that time ran out or poll
 // failed.
 bool pollWritable(int socket, int input, std::optional<Clock::time_point>& inputClosedAt) {
-  if (!pollReportsUnaskedHangUp()) input = -1;
+  const std::optional<short> hangUp = inputHangUpEvents();
+  if (!hangUp) input = -1;
   for (;;) {
-    pollfd watched[2] = {{socket, POLLOUT, 0}, {inputClosedAt ? -1 : input, 0, 0}};
+    pollfd watched[2] = {{socket, POLLOUT, 0}, {inputClosedAt ? -1 : input, hangUp.value_or(0), 0}};
     int timeout = -1;
     if (inputClosedAt) {
       const auto left = *inputClosedAt + kInputClosedGrace - Clock::now();
@@ -69,9 +69,9 @@ std::shared_ptr<Relay> Relay::create(RelayOptions options) {
 
 Relay::Relay(PrivateTag, RelayOptions options)
     : options_(std::move(options)),
-      readQueue(std::make_shared<SerialQueue>("ostrel.native-host.read")),
+      readQueue(std::make_shared<EventThread>("ostrel.native-host.read")),
       timer(std::make_unique<TimerSource>(
-          std::make_shared<SerialQueue>("ostrel.native-host.reconnect"))) {}
+          std::make_shared<EventThread>("ostrel.native-host.reconnect"))) {}
 
 // Only tests destroy a relay; the host ends with it alive.
 Relay::~Relay() {
@@ -134,7 +134,6 @@ void Relay::closeConnection() {
     ::close(fd);
   }
   fd = -1;
-  readerPaused = false;
   incoming.clear();
 }
 
@@ -144,11 +143,8 @@ void Relay::closeConnection() {
 void Relay::dropConnection() {
   if (fd >= 0 &&
       incoming.front(options_.maxMessageLength).status == IncomingFrames::Status::kComplete) {
-    if (reportedConnected == true) {
-      relayCompleteFrames();
-    } else {
-      syncState();
-    }
+    syncState();
+    relayCompleteFrames();
   }
   closeConnection();
   syncState();
@@ -180,22 +176,13 @@ bool Relay::send(std::span<const std::uint8_t> frame) {
 }
 
 bool Relay::writeToApp(std::span<const std::uint8_t> frame) {
+  const int socket = fd;
   const std::uint64_t connection = connections;
-  std::size_t written = 0;
-  while (written < frame.size()) {
-    const ssize_t n = ::write(fd, frame.data() + written, frame.size() - written);
-    if (n > 0) {
-      written += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else if (n < 0 && wouldBlock()) {
-      // Never write to a descriptor closed, and perhaps reused, meanwhile.
-      if (!waitUntilWritable() || fd < 0 || connections != connection) return false;
-    } else {
-      return false;
-    }
-  }
-  return true;
+  return writeAll(socket, frame, [this, connection]() NO_THREAD_SAFETY_ANALYSIS {
+    // Runs inside writeAll, with `lock` held. Never writes on to a
+    // descriptor closed, and perhaps reused, meanwhile.
+    return waitUntilWritable() && fd >= 0 && connections == connection;
+  });
 }
 
 // Lets go of `lock` while the socket's buffer is full, so that the reader
@@ -264,64 +251,47 @@ void Relay::handleReadable(int descriptor) {
   }
   incoming.commit(static_cast<std::size_t>(n));
 
-  if (reportedConnected == true) {
-    if (!relayCompleteFrames()) dropConnection();  // the over-long frame and all after it
-    return;
+  // A whole frame from the application shows that the connection is up,
+  // even while the replay or the message that made it is still being
+  // written: the browser is told so now, and what follows is relayed as on
+  // any live connection. Holding the frame instead would stop the reading
+  // that an application writing before it reads needs to go on.
+  if (reportedConnected != true &&
+      incoming.front(options_.maxMessageLength).status == IncomingFrames::Status::kComplete) {
+    syncState();
   }
-  // The browser has not been told of this connection yet (a replay or the
-  // first frame of a connection made on demand is being written): hold what
-  // comes, reading no further than one whole frame.
-  switch (incoming.front(options_.maxMessageLength).status) {
-    case IncomingFrames::Status::kTooLong:
-      dropConnection();
-      break;
-    case IncomingFrames::Status::kComplete:
-      reader->suspend();
-      readerPaused = true;
-      break;
-    case IncomingFrames::Status::kIncomplete:
-      break;
-  }
+  if (!relayCompleteFrames()) dropConnection();  // the over-long frame and all after it
 }
 
 // Writes every complete frame at the front of `incoming` to the browser, in
-// order. False when the front frame declares more than the limit; it and
-// everything after it stay where they are.
+// order and in one write. False when a frame declares more than the limit;
+// it and everything after it stay where they are.
 bool Relay::relayCompleteFrames() {
-  for (;;) {
-    const IncomingFrames::Front front = incoming.front(options_.maxMessageLength);
-    if (front.status == IncomingFrames::Status::kIncomplete) return true;
-    if (front.status == IncomingFrames::Status::kTooLong) return false;
-    writeFrame(front.frame, options_.outputFd);
-    incoming.pop();
+  const IncomingFrames::CompleteRun run = incoming.completeFrames(options_.maxMessageLength);
+  if (!run.frames.empty()) {
+    writeFrame(run.frames, options_.outputFd);
+    incoming.consume(run.frames.size());
   }
-}
-
-// Right after "connected" is written: what was held goes out, and the
-// reader goes on.
-void Relay::releaseHeldFrames() {
-  if (readerPaused) {
-    reader->resume();
-    readerPaused = false;
-  }
-  if (!relayCompleteFrames()) {
-    closeConnection();
-    syncState();
-  }
+  return run.next != IncomingFrames::Status::kTooLong;
 }
 
 // ---------------------------------------------------------------------------
 // Reconnection and status
 
-void Relay::start() {
+bool Relay::start() {
   {
     MutexLock held(lock);  // nobody else uses the relay yet; the timer is guarded all the same
+    // Both threads from the outset: a later moment without threads (a
+    // process limit reached by launched programs, say) can then take away
+    // neither the reading nor the reconnection.
+    if (!readQueue->start() || !timer->start()) return false;
     timer->schedule(options_.reconnectInterval, options_.reconnectInterval);
     timer->setEventHandler([relay = weak_from_this()] {
       if (auto strong = relay.lock()) strong->attemptReconnect();
     });
   }
   attemptReconnect();
+  return true;
 }
 
 void Relay::attemptReconnect() {
@@ -344,7 +314,7 @@ void Relay::syncState() {
   if (shuttingDown) return;
   const bool connected = fd >= 0;
   if (!connected && !timerRunning) {
-    timerRunning = timer->resume();  // false when its thread cannot start: tried again next time
+    timerRunning = timer->resume();  // its thread runs since start()
   } else if (connected && timerRunning) {
     timer->suspend();
     timerRunning = false;
@@ -352,7 +322,6 @@ void Relay::syncState() {
   if (reportedConnected == connected) return;
   reportedConnected = connected;  // kept even when the write below fails
   writeFrame(statusMessage(connected).frame(), options_.outputFd);
-  if (connected) releaseHeldFrames();
 }
 
 void Relay::shutdown() {

@@ -20,10 +20,14 @@
 // and waits in poll(2), so the reader goes on relaying what the application
 // sends meanwhile (an application may write a whole frame before it reads).
 // One write is under way at a time; forward() and attemptReconnect() wait
-// for it before they start. Frames that arrive on a connection the browser
-// has not yet been told about are held (at most about one frame) until the
-// "connected" status is written. Writes to standard output still block with
-// `lock` held, so a browser that stops reading stalls the relay.
+// for it before they start. The first whole frame that arrives on a
+// connection the browser has not yet been told about shows that the
+// connection is up: "connected" is written at that moment, before the
+// frame, even while the replay or the message that made the connection is
+// still being written. Application frames therefore never wait for the
+// host's own write, and what is kept of them is at most one partial frame.
+// Writes to standard output still block with `lock` held, so a browser that
+// stops reading stalls the relay.
 //
 // The relay never reports a failure in words: the browser learns about the
 // connection only from status messages.
@@ -44,9 +48,9 @@
 #include "channel/frame.h"
 #include "channel/payload.h"
 #include "channel/std_streams.h"
+#include "platform/event_thread.h"
 #include "platform/mutex.h"
 #include "platform/read_source.h"
-#include "platform/serial_queue.h"
 #include "platform/thread_annotations.h"
 #include "platform/timer_source.h"
 #include "relay/incoming_frames.h"
@@ -76,10 +80,11 @@ class Relay : public std::enable_shared_from_this<Relay> {
   Relay(const Relay&) = delete;
   Relay& operator=(const Relay&) = delete;
 
-  // Schedules the reconnection timer and makes one connection attempt on
-  // the calling thread, which writes the first status message. Once, before
-  // the first forward().
-  void start() EXCLUDES(lock);
+  // Starts the relay's two threads, schedules the reconnection timer and
+  // makes one connection attempt on the calling thread, which writes the
+  // first status message. Once, before the first forward(). False, with
+  // nothing written, when the threads cannot be started.
+  bool start() EXCLUDES(lock);
 
   // Hands one browser message to the application: caches it when its type
   // is "hello", "focus" or "blur", connects on demand (without replay) when
@@ -110,7 +115,6 @@ class Relay : public std::enable_shared_from_this<Relay> {
   // Reading from the application.
   void handleReadable(int descriptor) EXCLUDES(lock);
   bool relayCompleteFrames() REQUIRES(lock);
-  void releaseHeldFrames() REQUIRES(lock);
 
   // Reconnection and status.
   void attemptReconnect() EXCLUDES(lock);
@@ -119,7 +123,7 @@ class Relay : public std::enable_shared_from_this<Relay> {
 
   // Constant after construction.
   const RelayOptions options_;
-  const std::shared_ptr<SerialQueue> readQueue;  // "ostrel.native-host.read"
+  const std::shared_ptr<EventThread> readQueue;  // "ostrel.native-host.read"
 
   Mutex lock;
   // Protected by `lock`: the connection.
@@ -128,7 +132,6 @@ class Relay : public std::enable_shared_from_this<Relay> {
   IncomingFrames incoming GUARDED_BY(lock);             // empty while disconnected
   std::uint64_t connections GUARDED_BY(lock) = 0;       // counts openings; tells a connection
                                                         // from a later one on the same number
-  bool readerPaused GUARDED_BY(lock) = false;  // holding a frame until "connected" is written
   // Protected by `lock`: the write under way, which may wait without `lock`.
   bool writing GUARDED_BY(lock) = false;
   bool writerWaiting GUARDED_BY(lock) = false;  // in poll, to be woken if the connection closes

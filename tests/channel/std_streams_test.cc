@@ -1,5 +1,6 @@
 #include "channel/std_streams.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
@@ -156,6 +157,31 @@ TEST(WriteAllTest, EmptyRangeNeedsNoWriteAndAClosedReaderFails) {
   const Bytes some = {1, 2, 3};
   EXPECT_FALSE(writeAll(pipe.write, some));
   writeMessage(some, pipe.write);  // returns quietly; SIGPIPE does not end the process
+}
+
+TEST(WriteAllTest, AFullDescriptorWaitsAsTheCallerSaysAndGivesUpWhenItSaysSo) {
+  const Bytes big(1 << 20, 7);  // more than a pipe holds
+  Pipe refused;
+  ASSERT_EQ(::fcntl(refused.write, F_SETFL, O_NONBLOCK), 0);
+  int waits = 0;
+  EXPECT_FALSE(writeAll(refused.write, big, [&] { return ++waits, false; }));
+  EXPECT_EQ(waits, 1);
+
+  // A caller whose wait makes room: the reader empties the pipe each time.
+  Pipe drained;
+  ASSERT_EQ(::fcntl(drained.write, F_SETFL, O_NONBLOCK), 0);
+  Bytes received;
+  const auto takeWhatIsThere = [&] {
+    Bytes chunk(65536);
+    const ssize_t n = ::read(drained.read, chunk.data(), chunk.size());
+    if (n > 0) received.insert(received.end(), chunk.begin(), chunk.begin() + n);
+    return n > 0;
+  };
+  EXPECT_TRUE(writeAll(drained.write, big, takeWhatIsThere));
+  ASSERT_EQ(::fcntl(drained.read, F_SETFL, O_NONBLOCK), 0);
+  while (takeWhatIsThere()) {
+  }
+  EXPECT_EQ(received, big);
 }
 
 TEST(WriteMessageTest, FramesFromManyThreadsNeverInterleave) {

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <future>
 
-#include "platform/serial_queue.h"
+#include "platform/event_thread.h"
 #include "support/test_support.h"
 
 namespace ostrel {
@@ -15,8 +15,8 @@ namespace {
 
 using testing::waitUntil;
 
-std::shared_ptr<SerialQueue> startedQueue(const char* label) {
-  auto queue = std::make_shared<SerialQueue>(label);
+std::shared_ptr<EventThread> startedQueue(const char* label) {
+  auto queue = std::make_shared<EventThread>(label);
   EXPECT_TRUE(queue->start());
   return queue;
 }

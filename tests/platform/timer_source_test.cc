@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/serial_queue.h"
+#include "platform/event_thread.h"
 #include "support/test_support.h"
 
 namespace ostrel {
@@ -16,7 +16,7 @@ using testing::waitUntil;
 
 std::unique_ptr<TimerSource> makeTimer(std::atomic<int>& ticks,
                                        std::chrono::milliseconds interval) {
-  auto queue = std::make_shared<SerialQueue>("ostrel.test.timer");
+  auto queue = std::make_shared<EventThread>("ostrel.test.timer");
   auto timer = std::make_unique<TimerSource>(queue);
   timer->schedule(interval, interval);
   timer->setEventHandler([&ticks] { ++ticks; });
@@ -53,7 +53,7 @@ TEST(TimerSourceTest, StopsWhenCancelled) {
 
 TEST(TimerSourceTest, FirstTickComesAfterTheFirstDeadline) {
   std::atomic<int> ticks{0};
-  auto queue = std::make_shared<SerialQueue>("ostrel.test.deadline");
+  auto queue = std::make_shared<EventThread>("ostrel.test.deadline");
   TimerSource timer(queue);
   const auto started = std::chrono::steady_clock::now();
   std::atomic<std::int64_t> firstTickMs{-1};

@@ -226,5 +226,45 @@ TEST_F(RelayReaderTest, ABurstOfManySmallFramesIsRelayedInOrder) {
   sender.join();
 }
 
+// A packet socket as the browser's end keeps every write apart, so that the
+// test sees how the frames were grouped into writes.
+TEST(RelayOutputTest, TheFramesThatOneReadCompletesLeaveInOneWrite) {
+  int browser[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, browser), 0);
+  testing::TempDir dir;
+  FakeApp app(dir.file("app.sock"));
+  auto relay =
+      Relay::create({.socketPath = dir.file("app.sock"), .outputFd = browser[1], .inputFd = -1});
+  relay->start();
+  std::optional<AppConnection> connection = app.accept();
+  ASSERT_TRUE(connection);
+  const auto nextWrite = [&]() -> std::optional<Bytes> {
+    if (!testing::waitReadable(browser[0], testing::kDeadline)) return std::nullopt;
+    Bytes record(65536);
+    const ssize_t n = ::recv(browser[0], record.data(), record.size(), 0);
+    if (n < 0) return std::nullopt;
+    record.resize(static_cast<std::size_t>(n));
+    return record;
+  };
+  EXPECT_EQ(nextWrite(), frameOf(kConnected));
+
+  Bytes three;
+  for (const char* payload : {"one", "", "three"}) {
+    const Bytes frame = frameOf(payload);
+    three.insert(three.end(), frame.begin(), frame.end());
+  }
+  const Bytes last = frameOf("last");
+  Bytes sent = three;
+  sent.insert(sent.end(), last.begin(), last.begin() + 5);
+  ASSERT_TRUE(connection->send(sent));
+  EXPECT_EQ(nextWrite(), three) << "whole and in order, in one write; the partial frame waits";
+  ASSERT_TRUE(connection->send(Bytes(last.begin() + 5, last.end())));
+  EXPECT_EQ(nextWrite(), last);
+
+  relay.reset();
+  ::close(browser[0]);
+  ::close(browser[1]);
+}
+
 }  // namespace
 }  // namespace ostrel

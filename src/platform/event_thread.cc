@@ -1,4 +1,4 @@
-#include "platform/serial_queue.h"
+#include "platform/event_thread.h"
 
 #include <unistd.h>
 
@@ -12,12 +12,12 @@
 
 namespace ostrel {
 
-SerialQueue::SerialQueue(std::string label)
+EventThread::EventThread(std::string label)
     : core_(std::make_shared<detail::QueueCore>(std::move(label))) {}
 
-SerialQueue::~SerialQueue() { core_->stop(); }
+EventThread::~EventThread() { core_->stop(); }
 
-bool SerialQueue::start() { return core_->start(); }
+bool EventThread::start() { return core_->start(); }
 
 namespace detail {
 
