@@ -8,8 +8,6 @@
 # the host with a browser is left to the user (ostrel-native-host-setup
 # install ...), since the extension's id is not known when it is built.
 
-include(GNUInstallDirs)
-
 if(NOT OSTREL_SHIPPED_ONLY)
   # cpack reads this file. A package of this build would lack the manual
   # pages, which only a build of the shipped programs makes.

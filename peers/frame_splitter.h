@@ -7,7 +7,8 @@
 // payload, after which the stream cannot be followed any more, and a frame
 // left incomplete when the stream ends. Payloads are handed out in place,
 // without a copy. It does no input or output and does not look inside
-// payloads.
+// payloads. An independent check: it reads headers with lengthOf(), not
+// with the host's framing code.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,13 +16,13 @@
 #include <span>
 #include <vector>
 
-#include "channel/frame.h"
+#include "tools/common/bytes.h"
 
 namespace ostrel::peers {
 
 class FrameSplitter {
  public:
-  explicit FrameSplitter(std::int64_t maxLength = kMaxMessageLength) : maxLength_(maxLength) {}
+  explicit FrameSplitter(std::int64_t maxLength = kLargestPayload) : maxLength_(maxLength) {}
 
   // Room for at least `size` more bytes: read into it, then commit() as
   // many as were read.

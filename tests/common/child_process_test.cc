@@ -1,6 +1,6 @@
 // A child is started as a browser starts a host, whatever the starting
 // process has done to its own signals, descriptors, environment and folder.
-#include "peers/child_process.h"
+#include "tools/common/child_process.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "peers/exit_status.h"
 #include "peers/process_table.h"
-#include "peers/stream_io.h"
 #include "peers/temp_dir.h"
+#include "tools/common/exit_status.h"
+#include "tools/common/stream_io.h"
 
 namespace ostrel::peers {
 namespace {

@@ -17,8 +17,9 @@
 #include <thread>
 
 #include "fault_support.h"
+#include "platform/descriptors.h"
 
-namespace ostrel::testing {
+namespace ostrel::tests {
 namespace {
 
 using namespace std::chrono_literals;
@@ -101,7 +102,7 @@ TEST_F(CrossingWrites, AnApplicationThatNeverReadsDoesNotKeepTheHostAliveOnceInp
 class FullListener {
  public:
   explicit FullListener(const std::string& path) {
-    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listener_ = openUnixStreamSocket();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
@@ -110,7 +111,7 @@ class FullListener {
       return;
     }
     for (int i = 0; i < 64; ++i) {  // connect until the queue refuses
-      const int client = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+      const int client = openUnixStreamSocket();
       if (::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         full_ = errno == EAGAIN;
         ::close(client);
@@ -151,8 +152,7 @@ class ForeignListener {
  public:
   ForeignListener(const std::string& path, const passwd& user) {
     int ready[2], stop[2], report[2];
-    if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(stop, O_CLOEXEC) != 0 ||
-        ::pipe2(report, O_CLOEXEC) != 0) {
+    if (!openPipe(ready) || !openPipe(stop) || !openPipe(report)) {
       return;
     }
     sockaddr_un address{};
@@ -246,4 +246,4 @@ TEST(ForeignApplication, ASocketServedByAnotherUserIsNeitherTrustedNorTold) {
 }
 
 }  // namespace
-}  // namespace ostrel::testing
+}  // namespace ostrel::tests

@@ -11,7 +11,7 @@
 
 #include "fault_support.h"
 
-namespace ostrel::testing {
+namespace ostrel::tests {
 namespace {
 
 constexpr std::uint32_t kFrames = 24;
@@ -71,4 +71,4 @@ TEST_F(StalledPeers, BrowserThatStopsReadingLosesNothingOnceItReadsAgain) {
 }
 
 }  // namespace
-}  // namespace ostrel::testing
+}  // namespace ostrel::tests

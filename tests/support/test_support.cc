@@ -4,9 +4,9 @@
 
 #include <cstdlib>
 
-#include "peers/paths.h"
+#include "tools/common/paths.h"
 
-namespace ostrel::testing {
+namespace ostrel::tests {
 namespace {
 
 // A peer that has gone must show up as a failed write, not end the tests.
@@ -71,4 +71,4 @@ bool endsCleanly(HostProcess& host) {
 
 std::string hostExecutable() { return OSTREL_HOST_EXECUTABLE; }
 
-}  // namespace ostrel::testing
+}  // namespace ostrel::tests

@@ -1,5 +1,5 @@
-#ifndef OSTREL_PEERS_EXIT_STATUS_H_
-#define OSTREL_PEERS_EXIT_STATUS_H_
+#ifndef OSTREL_TOOLS_COMMON_EXIT_STATUS_H_
+#define OSTREL_TOOLS_COMMON_EXIT_STATUS_H_
 
 // How a process ended, from its wait status: the exit code a shell would
 // report (its own code, or 128 plus the number of the signal that killed
@@ -21,4 +21,4 @@ bool exitedWithZero(const std::optional<int>& waitStatus);
 
 }  // namespace ostrel::peers
 
-#endif  // OSTREL_PEERS_EXIT_STATUS_H_
+#endif  // OSTREL_TOOLS_COMMON_EXIT_STATUS_H_

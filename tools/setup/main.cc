@@ -5,10 +5,11 @@
 #include <string_view>
 #include <vector>
 
+#include "build_config.h"  // generated: OSTREL_VERSION
 #include "commands.h"
 #include "files.h"
 #include "options.h"
-#include "peers/paths.h"
+#include "tools/common/paths.h"
 #include "usage.h"
 
 namespace {
