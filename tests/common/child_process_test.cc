@@ -12,6 +12,7 @@
 
 #include "peers/process_table.h"
 #include "peers/temp_dir.h"
+#include "support/test_support.h"
 #include "tools/common/exit_status.h"
 #include "tools/common/stream_io.h"
 
@@ -75,7 +76,7 @@ TEST(ChildProcess, StartsCleanOfWhatTheStartingProcessHasDone) {
             std::string("ONLY=this\0", 10));
 
   child.closeInput();
-  EXPECT_TRUE(exitedWithZero(child.waitExit(kDeadline)));
+  EXPECT_TRUE(tests::exitedWithZero(child.waitExit(kDeadline)));
   EXPECT_EQ(child.pid(), -1);
 }
 

@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -24,11 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 constexpr std::size_t kMiB = 1048576;
-
-int pendingBytes(int fd) {
-  int pending = 0;
-  return ::ioctl(fd, FIONREAD, &pending) == 0 ? pending : -1;
-}
 
 // A whole 1 MiB frame each way at once: the application starts writing its
 // frame while the host is writing the browser's to it, and reads only then,

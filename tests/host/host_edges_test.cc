@@ -2,7 +2,6 @@
 // write to it fails, standard streams handed over non-blocking or closed.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/ioctl.h>
 
 #include <atomic>
 #include <thread>
@@ -59,11 +58,6 @@ TEST(HostEdgesTest, AnApplicationsLastFrameSurvivesAWriteThatFails) {
     ++spans;
   }
   EXPECT_GE(spans, 90) << "too few connections to say anything";
-}
-
-int pendingBytes(int fd) {
-  int pending = 0;
-  return ::ioctl(fd, FIONREAD, &pending) == 0 ? pending : -1;
 }
 
 // Launchers may hand over pipes in non-blocking mode; the host leaves them so.

@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <thread>
+
 #include "platform/descriptors.h"
 #include "relay/relay_test_peer.h"
 #include "support/test_support.h"

@@ -1,6 +1,8 @@
 #include "support/test_support.h"
 
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 
@@ -70,5 +72,14 @@ bool endsCleanly(HostProcess& host) {
 }
 
 std::string hostExecutable() { return OSTREL_HOST_EXECUTABLE; }
+
+bool exitedWithZero(const std::optional<int>& waitStatus) {
+  return waitStatus && WIFEXITED(*waitStatus) && WEXITSTATUS(*waitStatus) == 0;
+}
+
+int pendingBytes(int fd) {
+  int pending = 0;
+  return ::ioctl(fd, FIONREAD, &pending) == 0 ? pending : -1;
+}
 
 }  // namespace ostrel::tests

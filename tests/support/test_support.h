@@ -25,7 +25,6 @@ namespace ostrel::tests {
 using peers::AppConnection;
 using peers::Bytes;
 using peers::bytesOf;
-using peers::exitedWithZero;
 using peers::FakeApp;
 using peers::frameOf;
 using peers::kDeadline;
@@ -82,6 +81,13 @@ class HostProcess {
 // Closes the host's input, as a browser does, and tells whether it then
 // exited with status 0 having written nothing to standard error.
 bool endsCleanly(HostProcess& host);
+
+// True when `waitStatus` (absent: the process did not end in time) says
+// the process exited with status 0.
+bool exitedWithZero(const std::optional<int>& waitStatus);
+
+// The bytes waiting to be read on `fd` (FIONREAD), or -1.
+int pendingBytes(int fd);
 
 // The path of the built host executable (set by the build).
 std::string hostExecutable();

@@ -23,8 +23,4 @@ std::string describeWaitStatus(int waitStatus) {
   return "ended in an unknown way";
 }
 
-bool exitedWithZero(const std::optional<int>& waitStatus) {
-  return waitStatus && WIFEXITED(*waitStatus) && WEXITSTATUS(*waitStatus) == 0;
-}
-
 }  // namespace ostrel::peers
