@@ -46,12 +46,14 @@ constexpr std::array<char, kFactsSize> composeFacts() {
 
 }  // namespace
 
-// External and used, so that neither the compiler nor the linker drops what
-// nothing in the host reads.
+// External and used, so that the compiler keeps what nothing in the host
+// needs; the read in builtAppLaunch() keeps it from linkers that drop what
+// no code reaches.
 extern const std::array<char, kFactsSize> ostrelBuildFacts;
 [[gnu::used]] const std::array<char, kFactsSize> ostrelBuildFacts = composeFacts();
 
 AppLaunch builtAppLaunch() {
+  static_cast<void>(*static_cast<const volatile char*>(ostrelBuildFacts.data()));
   return AppLaunch{.bundleOpener = std::string(kOpenProgram),
                    .command = {kAppCommand.begin(), kAppCommand.end()}};
 }
