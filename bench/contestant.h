@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "peers/child_process.h"
+#include "tools/common/child_process.h"
 
 namespace ostrel::bench {
 

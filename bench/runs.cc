@@ -14,8 +14,8 @@
 #include "payload_pattern.h"
 #include "peers/fake_app.h"
 #include "peers/frame_reader.h"
-#include "peers/process_table.h"
-#include "peers/stream_io.h"
+#include "tools/common/process_table.h"
+#include "tools/common/stream_io.h"
 #include "watchdog.h"
 
 namespace ostrel::bench {

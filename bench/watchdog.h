@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "peers/child_process.h"
+#include "tools/common/child_process.h"
 
 namespace ostrel::bench {
 

@@ -10,7 +10,6 @@
 # so installing it registers the host for every user; otherwise each user
 # registers it with ostrel-native-host-setup install.
 
-include(GNUInstallDirs)
 include(${CMAKE_CURRENT_LIST_DIR}/Registrations.cmake)
 ostrel_check_registrations()
 

@@ -3,8 +3,8 @@
 # sets it up; by hand:
 #   cmake -S . -B DIR -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/zig-macos.cmake \
 #         -DOSTREL_ZIG_WRAPPERS=FOLDER -DOSTREL_MACOS_ARCH=aarch64|x86_64
-# where FOLDER holds three wrappers: c++ (zig c++ -target ARCH-macos...),
-# ar (zig ar) and ranlib (zig ranlib).
+# where FOLDER holds four wrappers: c++ (zig c++ -target ARCH-macos...),
+# cc (zig cc, likewise), ar (zig ar) and ranlib (zig ranlib).
 
 set(CMAKE_SYSTEM_NAME Darwin)
 set(CMAKE_SYSTEM_PROCESSOR "${OSTREL_MACOS_ARCH}")
@@ -12,6 +12,7 @@ set(CMAKE_SYSTEM_PROCESSOR "${OSTREL_MACOS_ARCH}")
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES OSTREL_ZIG_WRAPPERS OSTREL_MACOS_ARCH)
 
 set(CMAKE_CXX_COMPILER "${OSTREL_ZIG_WRAPPERS}/c++")
+set(CMAKE_C_COMPILER "${OSTREL_ZIG_WRAPPERS}/cc")
 set(CMAKE_AR "${OSTREL_ZIG_WRAPPERS}/ar" CACHE FILEPATH "Archiver" FORCE)
 set(CMAKE_RANLIB "${OSTREL_ZIG_WRAPPERS}/ranlib" CACHE FILEPATH "Archive indexer" FORCE)
 

@@ -24,11 +24,11 @@
 #include "browser_process.h"
 #include "browsers.h"
 #include "host_wrapper.h"
-#include "peers/bytes.h"
 #include "peers/fake_app.h"
-#include "peers/process_table.h"
-#include "peers/stream_io.h"
+#include "tools/common/process_table.h"
 #include "peers/temp_dir.h"
+#include "tools/common/bytes.h"
+#include "tools/common/stream_io.h"
 
 namespace ostrel::e2e {
 namespace {

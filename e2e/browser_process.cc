@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "peers/exit_status.h"
+#include "tools/common/exit_status.h"
 
 namespace ostrel::e2e {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "peers/child_process.h"
+#include "tools/common/child_process.h"
 
 namespace ostrel::e2e {
 

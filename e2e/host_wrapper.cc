@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <fstream>
 
-#include "peers/stream_io.h"
+#include "tools/common/stream_io.h"
 
 namespace ostrel::e2e {
 

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "peers/descriptors.h"
 #include "platform/descriptors.h"
 
 namespace ostrel::peers {
@@ -59,6 +58,8 @@ int AppConnection::release() {
 }
 
 void AppConnection::close() { closeDescriptor(fd_); }
+
+std::optional<pid_t> AppConnection::peerProcess() const { return socketPeerProcessId(fd_); }
 
 FakeApp::FakeApp(std::string path) : path_(std::move(path)) {
   if (!listen()) closeDescriptor(fd_);

@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "peers/bytes.h"
-#include "peers/stream_io.h"
+#include "tools/common/bytes.h"
+#include "tools/common/stream_io.h"
 
 namespace ostrel::peers {
 

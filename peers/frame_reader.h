@@ -12,7 +12,7 @@
 #include <optional>
 #include <span>
 
-#include "peers/frame_splitter.h"
+#include "tools/common/frame_splitter.h"
 
 namespace ostrel::peers {
 

@@ -3,7 +3,7 @@
 
 // Moving frames over raw descriptors: the browser's messages on standard
 // input, frames to the browser on standard output, and whole-buffer writes
-// shared with the application socket. No buffering layer, no read-ahead and
+// to any descriptor (writeAll). No buffering layer, no read-ahead and
 // no flush step: every call goes straight to read(2) or write(2), and a call
 // interrupted by a signal (EINTR) is repeated. A descriptor handed over in
 // non-blocking mode is left so; a call that would block (EAGAIN) waits in

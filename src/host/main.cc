@@ -1,8 +1,8 @@
 // The entry point. Command-line arguments are ignored: browsers pass an
 // origin, or a manifest path and an add-on id, and none of it matters here.
+#include "host/build_facts.h"
 #include "host/run_host.h"
 #include "host/settings.h"
-#include "launch_programs.h"  // generated per host build: OSTREL_OPEN_PROGRAM, OSTREL_APP_COMMAND
 #include "platform/descriptors.h"
 
 int main() {
@@ -10,6 +10,5 @@ int main() {
   // not be taken by one of the host's own (its wake-up pipes, its socket).
   // Without /dev/null there is nothing safe to run.
   if (!ostrel::fillClosedStandardDescriptors()) return 1;
-  ostrel::runHost(ostrel::settleSettings(),
-                  {.bundleOpener = OSTREL_OPEN_PROGRAM, .command = {OSTREL_APP_COMMAND}});
+  ostrel::runHost(ostrel::settleSettings(), ostrel::builtAppLaunch());
 }

@@ -3,7 +3,8 @@
 
 // Descriptors: making them, and asking about them, where systems differ.
 // Every descriptor made here is close-on-exec, so a program the host
-// launches never inherits it.
+// launches never inherits it, except the standard streams that
+// fillClosedStandardDescriptors() opens.
 
 #include <sys/types.h>
 
@@ -25,10 +26,18 @@ bool setCloseOnExec(int fd);
 // A second, close-on-exec descriptor for what `fd` refers to, or -1.
 int duplicateDescriptor(int fd);
 
+// Sets or clears O_NONBLOCK; false on failure.
+bool setNonBlocking(int fd, bool nonBlocking = true);
+
+// close(2) that ignores -1 and leaves -1 behind.
+void closeDescriptor(int& fd);
+
 // The user id of the process at the other end of the connected socket
 // `fd`, as the system recorded it when that end was set up; nothing when
 // the system cannot tell.
 std::optional<uid_t> socketPeerUserId(int fd);
+// ... and the id of that process.
+std::optional<pid_t> socketPeerProcessId(int fd);
 
 // Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that
 // nothing the process opens later takes their place. False when one stays

@@ -1,20 +1,12 @@
 // Apple systems: no atomic close-on-exec or non-blocking flags, but
-// SO_NOSIGPIPE and getpeereid exist.
-#include <fcntl.h>
+// SO_NOSIGPIPE, getpeereid and LOCAL_PEERPID exist.
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "platform/descriptors.h"
 
 namespace ostrel {
-namespace {
-
-bool setNonBlocking(int fd) {
-  const int flags = ::fcntl(fd, F_GETFL);
-  return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
-}
-
-}  // namespace
 
 int openUnixStreamSocket() {
   const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -43,6 +35,13 @@ std::optional<uid_t> socketPeerUserId(int fd) {
   gid_t group = 0;
   if (::getpeereid(fd, &user, &group) != 0) return std::nullopt;
   return user;
+}
+
+std::optional<pid_t> socketPeerProcessId(int fd) {
+  pid_t pid = 0;
+  socklen_t size = sizeof pid;
+  if (::getsockopt(fd, SOL_LOCAL, LOCAL_PEERPID, &pid, &size) != 0) return std::nullopt;
+  return pid;
 }
 
 }  // namespace ostrel

@@ -14,14 +14,30 @@ int openUnixStreamSocket() {
 
 bool openPipe(int ends[2]) { return ::pipe2(ends, O_CLOEXEC) == 0; }
 
-std::optional<uid_t> socketPeerUserId(int fd) {
+namespace {
+
+std::optional<ucred> peerCredentials(int fd) {
   ucred credentials{};
   socklen_t size = sizeof credentials;
   if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 ||
       size != sizeof credentials) {
     return std::nullopt;
   }
-  return credentials.uid;
+  return credentials;
+}
+
+}  // namespace
+
+std::optional<uid_t> socketPeerUserId(int fd) {
+  const std::optional<ucred> credentials = peerCredentials(fd);
+  if (!credentials) return std::nullopt;
+  return credentials->uid;
+}
+
+std::optional<pid_t> socketPeerProcessId(int fd) {
+  const std::optional<ucred> credentials = peerCredentials(fd);
+  if (!credentials) return std::nullopt;
+  return credentials->pid;
 }
 
 }  // namespace ostrel

@@ -15,6 +15,18 @@ bool setCloseOnExec(int fd) {
 
 int duplicateDescriptor(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
 
+bool setNonBlocking(int fd, bool nonBlocking) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  const int wanted = nonBlocking ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
+  return wanted == flags || ::fcntl(fd, F_SETFL, wanted) == 0;
+}
+
+void closeDescriptor(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
 // The standard streams are left inheritable, as they came: a launched
 // program gets its own /dev/null on them anyway.
 bool fillClosedStandardDescriptors() {

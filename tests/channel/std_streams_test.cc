@@ -17,8 +17,8 @@
 namespace ostrel {
 namespace {
 
-using testing::Bytes;
-using testing::frameOf;
+using tests::Bytes;
+using tests::frameOf;
 
 // Both ends of a pipe, closed on destruction.
 struct Pipe {
@@ -53,7 +53,7 @@ TEST(ReadMessageTest, ReadsFramesOneAfterAnotherWithoutReadingAhead) {
   Bytes stream = frameOf("{\"a\":1}");
   for (auto b : frameOf("")) stream.push_back(b);
   for (auto b : frameOf("xyz")) stream.push_back(b);
-  ASSERT_TRUE(testing::writeBytes(pipe.write, stream));
+  ASSERT_TRUE(tests::writeBytes(pipe.write, stream));
 
   auto first = readMessage(pipe.read);
   ASSERT_TRUE(first);
@@ -70,7 +70,7 @@ TEST(ReadMessageTest, ReadsFramesOneAfterAnotherWithoutReadingAhead) {
 TEST(ReadMessageTest, AcceptsExactlyTheLimitAndRefusesOneMoreWithoutReadingIt) {
   Pipe pipe;
   const std::string big(static_cast<std::size_t>(kMaxMessageLength), 'x');
-  std::thread writer([&] { testing::writeBytes(pipe.write, frameOf(big)); });
+  std::thread writer([&] { tests::writeBytes(pipe.write, frameOf(big)); });
   auto whole = readMessage(pipe.read);
   writer.join();
   ASSERT_TRUE(whole);
@@ -78,7 +78,7 @@ TEST(ReadMessageTest, AcceptsExactlyTheLimitAndRefusesOneMoreWithoutReadingIt) {
   EXPECT_EQ(text(*whole), big);
 
   const Bytes overLong = {0x01, 0x00, 0x10, 0x00, 'a', 'b', 'c'};
-  ASSERT_TRUE(testing::writeBytes(pipe.write, overLong));
+  ASSERT_TRUE(tests::writeBytes(pipe.write, overLong));
   EXPECT_FALSE(readMessage(pipe.read));
   EXPECT_EQ(pipe.pending(), 3);  // the payload was neither read nor skipped
 }
@@ -87,7 +87,7 @@ TEST(ReadMessageTest, EndOfInputInsideAFrameYieldsNothing) {
   const Bytes frame = frameOf("hello");
   for (std::size_t cut : {0u, 1u, 2u, 3u, 4u, 7u}) {
     Pipe pipe;
-    ASSERT_TRUE(testing::writeBytes(pipe.write, Bytes(frame.begin(), frame.begin() + cut)));
+    ASSERT_TRUE(tests::writeBytes(pipe.write, Bytes(frame.begin(), frame.begin() + cut)));
     pipe.closeWrite();
     EXPECT_FALSE(readMessage(pipe.read)) << "cut after " << cut << " bytes";
   }
@@ -100,7 +100,7 @@ TEST(ReadMessageTest, ReassemblesAFrameDeliveredOneByteAtATime) {
   const Bytes frame = frameOf("{\"type\":\"hello\",\"n\":12345}");
   std::thread writer([&] {
     for (std::uint8_t byte : frame) {
-      testing::writeBytes(ends[1], Bytes{byte});
+      tests::writeBytes(ends[1], Bytes{byte});
       std::this_thread::yield();
     }
   });
@@ -135,11 +135,11 @@ TEST(ReadMessageTest, RetriesReadsInterruptedBySignals) {
   interruptions = 0;
   for (std::size_t sent = 0; sent < frame.size(); ++sent) {
     const int before = interruptions.load();
-    ASSERT_TRUE(testing::waitUntil([&] {
+    ASSERT_TRUE(tests::waitUntil([&] {
       pthread_kill(readerThread, SIGUSR1);
       return interruptions.load() > before;
     }));
-    ASSERT_TRUE(testing::writeBytes(pipe.write, Bytes{frame[sent]}));
+    ASSERT_TRUE(tests::writeBytes(pipe.write, Bytes{frame[sent]}));
   }
   reader.join();
   sigaction(SIGUSR1, &previous, nullptr);
@@ -197,15 +197,15 @@ TEST(WriteMessageTest, FramesFromManyThreadsNeverInterleave) {
         const std::string body(static_cast<std::size_t>((i * 7919 + t * 104729) % 98304),
                                static_cast<char>('a' + t));
         const std::string payload = std::to_string(t) + ":" + std::to_string(i) + ":" + body;
-        writeMessage(testing::bytesOf(payload), ends[1]);
+        writeMessage(tests::bytesOf(payload), ends[1]);
       }
     });
   }
   std::set<std::string> seen;
   for (int n = 0; n < kThreads * kFrames; ++n) {
-    auto frame = testing::readFrame(ends[0]);
+    auto frame = tests::readFrame(ends[0]);
     ASSERT_TRUE(frame) << "frame " << n;
-    const std::string payload = testing::textOf(*frame);
+    const std::string payload = tests::textOf(*frame);
     const int t = payload[0] - '0';
     const std::size_t bodyStart = payload.find(':', 2) + 1;
     EXPECT_EQ(payload.find_first_not_of(static_cast<char>('a' + t), bodyStart), std::string::npos)

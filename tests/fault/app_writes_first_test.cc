@@ -15,7 +15,7 @@
 
 #include "fault_support.h"
 
-namespace ostrel::testing {
+namespace ostrel::tests {
 namespace {
 
 using namespace std::chrono_literals;
@@ -134,4 +134,4 @@ TEST(SocketAsInput, HalfClosingItEndsTheHostWhileAWriteToTheApplicationWaits) {
 }
 
 }  // namespace
-}  // namespace ostrel::testing
+}  // namespace ostrel::tests

@@ -9,7 +9,7 @@
 
 #include "fault_support.h"
 
-namespace ostrel::testing {
+namespace ostrel::tests {
 namespace {
 
 constexpr int kCycles = 1000;
@@ -87,4 +87,4 @@ TEST(ConnectCycles, ThousandConnectionsLeaveDescriptorsAndMemoryBounded) {
 }
 
 }  // namespace
-}  // namespace ostrel::testing
+}  // namespace ostrel::tests

@@ -9,7 +9,7 @@
 
 #include "fault_support.h"
 
-namespace ostrel::testing {
+namespace ostrel::tests {
 namespace {
 
 constexpr std::size_t kMaxPayload = 1048576;
@@ -88,4 +88,4 @@ TEST_F(DyingPeers, ClosedStandardOutputStillRelaysToTheApplicationAndExitsZero) 
 }
 
 }  // namespace
-}  // namespace ostrel::testing
+}  // namespace ostrel::tests

@@ -1,6 +1,6 @@
 #include "fault_support.h"
 
-namespace ostrel::testing {
+namespace ostrel::tests {
 
 Bytes patternPayload(std::uint32_t index, std::size_t size) {
   Bytes bytes(size);
@@ -12,4 +12,4 @@ Bytes patternPayload(std::uint32_t index, std::size_t size) {
   return bytes;
 }
 
-}  // namespace ostrel::testing
+}  // namespace ostrel::tests

@@ -1,8 +1,8 @@
 #ifndef OSTREL_TESTS_FAULT_FAULT_SUPPORT_H_
 #define OSTREL_TESTS_FAULT_FAULT_SUPPORT_H_
 
-// What the fault tests look at in a running host from outside, through
-// /proc (its descriptors, memory, threads and child processes; Linux only),
+// What the fault tests look at in a running host from outside (its
+// descriptors, memory, threads and child processes, from tools/common/process_table),
 // deterministic payload patterns for large-traffic tests, and a fixture
 // with a host connected to the application.
 
@@ -12,10 +12,10 @@
 #include <cstdint>
 #include <optional>
 
-#include "peers/process_table.h"
+#include "tools/common/process_table.h"
 #include "support/test_support.h"
 
-namespace ostrel::testing {
+namespace ostrel::tests {
 
 // True when this build runs under a sanitizer, whose shadow memory and
 // quarantine make resident memory meaningless as a leak measure.
@@ -36,6 +36,7 @@ using peers::childrenOf;
 using peers::descriptorCount;
 using peers::ProcessEntry;
 using peers::residentKiB;
+using peers::signalThread;
 using peers::threadIds;
 
 inline Bytes frameOfBytes(const Bytes& payload) { return frameOf(payload); }
@@ -46,7 +47,7 @@ Bytes patternPayload(std::uint32_t index, std::size_t size);
 
 // A host started with the application listening, its start-up connection
 // accepted and its "connected" status read.
-class ConnectedHostTest : public ::testing::Test {
+class ConnectedHostTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(app.listening());
@@ -64,6 +65,6 @@ class ConnectedHostTest : public ::testing::Test {
   std::optional<AppConnection> connection;
 };
 
-}  // namespace ostrel::testing
+}  // namespace ostrel::tests
 
 #endif  // OSTREL_TESTS_FAULT_FAULT_SUPPORT_H_

@@ -8,7 +8,7 @@
 
 #include "fault_support.h"
 
-namespace ostrel::testing {
+namespace ostrel::tests {
 namespace {
 
 constexpr std::size_t kMaxPayload = 1048576;
@@ -62,4 +62,4 @@ TEST_F(HostilePayloads, InvalidUtf8IsForwardedUnchanged) {
 }
 
 }  // namespace
-}  // namespace ostrel::testing
+}  // namespace ostrel::tests

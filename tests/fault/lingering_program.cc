@@ -1,5 +1,5 @@
 // Stands in for an application started by "open_app" that keeps running:
-// appends one line to the file named by OSTREL_FAULT_LAUNCH_LOG, "default"
+// appends one line to the file named by OSTREL_LINGERING_LOG, "default"
 // when every signal it can catch is at its default disposition (SIGCHLD
 // without SA_NOCLDWAIT) and none is blocked, "changed" otherwise; then runs
 // until every writer of the FIFO named by OSTREL_FAULT_RELEASE has closed it.
@@ -46,7 +46,7 @@ bool signalsAtDefault() {
 }  // namespace
 
 int main() {
-  const char* log = std::getenv("OSTREL_FAULT_LAUNCH_LOG");
+  const char* log = std::getenv("OSTREL_LINGERING_LOG");
   const char* release = std::getenv("OSTREL_FAULT_RELEASE");
   if (log == nullptr || release == nullptr) return 2;
   const int out = ::open(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);

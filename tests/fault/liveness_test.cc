@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -17,17 +16,13 @@
 #include <thread>
 
 #include "fault_support.h"
+#include "platform/descriptors.h"
 
-namespace ostrel::testing {
+namespace ostrel::tests {
 namespace {
 
 using namespace std::chrono_literals;
 constexpr std::size_t kMiB = 1048576;
-
-int pendingBytes(int fd) {
-  int pending = 0;
-  return ::ioctl(fd, FIONREAD, &pending) == 0 ? pending : -1;
-}
 
 // A whole 1 MiB frame each way at once: the application starts writing its
 // frame while the host is writing the browser's to it, and reads only then,
@@ -101,7 +96,7 @@ TEST_F(CrossingWrites, AnApplicationThatNeverReadsDoesNotKeepTheHostAliveOnceInp
 class FullListener {
  public:
   explicit FullListener(const std::string& path) {
-    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listener_ = openUnixStreamSocket();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
@@ -110,7 +105,7 @@ class FullListener {
       return;
     }
     for (int i = 0; i < 64; ++i) {  // connect until the queue refuses
-      const int client = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+      const int client = openUnixStreamSocket();
       if (::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         full_ = errno == EAGAIN;
         ::close(client);
@@ -151,8 +146,7 @@ class ForeignListener {
  public:
   ForeignListener(const std::string& path, const passwd& user) {
     int ready[2], stop[2], report[2];
-    if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(stop, O_CLOEXEC) != 0 ||
-        ::pipe2(report, O_CLOEXEC) != 0) {
+    if (!openPipe(ready) || !openPipe(stop) || !openPipe(report)) {
       return;
     }
     sockaddr_un address{};
@@ -246,4 +240,4 @@ TEST(ForeignApplication, ASocketServedByAnotherUserIsNeitherTrustedNorTold) {
 }
 
 }  // namespace
-}  // namespace ostrel::testing
+}  // namespace ostrel::tests

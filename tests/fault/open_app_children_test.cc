@@ -10,7 +10,7 @@
 
 #include "fault_support.h"
 
-namespace ostrel::testing {
+namespace ostrel::tests {
 namespace {
 
 constexpr int kLaunches = 60;
@@ -28,12 +28,12 @@ TEST(OpenAppChildren, RepeatedLaunchesLeaveNoZombies) {
   const std::filesystem::path bundle = std::filesystem::path(dir.path()) / "Example.app";
   const std::filesystem::path executable = bundle / "Contents" / "MacOS" / "ostrel-native-host";
   std::filesystem::create_directories(executable.parent_path());
-  std::filesystem::copy_file(OSTREL_COUNTING_HOST, executable);
+  std::filesystem::copy_file(OSTREL_RECORDING_HOST, executable);
   const std::string log = dir.file("launches.log");
   const std::string socketPath = dir.file("app.sock");
   FakeApp app(socketPath);
   HostProcess host(executable.string(),
-                   {{"OSTREL_SOCKET_PATH", socketPath}, {"OSTREL_FAULT_LAUNCH_LOG", log}});
+                   {{"OSTREL_SOCKET_PATH", socketPath}, {"OSTREL_TEST_LAUNCH_RECORD", log}});
   ASSERT_TRUE(host.started());
   std::optional<AppConnection> connection = app.accept();
   ASSERT_TRUE(connection);
@@ -51,7 +51,7 @@ TEST(OpenAppChildren, RepeatedLaunchesLeaveNoZombies) {
   std::ifstream records(log);
   std::string first;
   std::getline(records, first);
-  EXPECT_EQ(first, bundle.string());
+  EXPECT_TRUE(first.starts_with(bundle.string() + " stdin=")) << first;
 
   std::vector<ProcessEntry> children;
   const bool allReaped = waitUntil([&] {
@@ -71,4 +71,4 @@ TEST(OpenAppChildren, RepeatedLaunchesLeaveNoZombies) {
 }
 
 }  // namespace
-}  // namespace ostrel::testing
+}  // namespace ostrel::tests

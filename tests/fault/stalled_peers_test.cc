@@ -3,7 +3,6 @@
 // reads again, everything that waited arrives, whole and in order.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 
 #include <string>
@@ -11,16 +10,11 @@
 
 #include "fault_support.h"
 
-namespace ostrel::testing {
+namespace ostrel::tests {
 namespace {
 
 constexpr std::uint32_t kFrames = 24;
 constexpr std::size_t kFrameSize = std::size_t{256} * 1024;
-
-int pendingBytes(int fd) {
-  int pending = 0;
-  return ::ioctl(fd, FIONREAD, &pending) == 0 ? pending : -1;
-}
 
 class StalledPeers : public ConnectedHostTest {
  protected:
@@ -71,4 +65,4 @@ TEST_F(StalledPeers, BrowserThatStopsReadingLosesNothingOnceItReadsAgain) {
 }
 
 }  // namespace
-}  // namespace ostrel::testing
+}  // namespace ostrel::tests

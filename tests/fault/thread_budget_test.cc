@@ -12,7 +12,7 @@
 
 #include "fault_support.h"
 
-namespace ostrel::testing {
+namespace ostrel::tests {
 namespace {
 
 using namespace std::chrono_literals;
@@ -52,7 +52,7 @@ TEST(LaunchedPrograms, ManyRunningAtOnceCostNoThreadAndLeaveNoZombie) {
   const std::string socket = dir.file("app.sock");
   FakeApp app(socket);
   HostProcess host(OSTREL_LINGERING_APP_HOST, {{"OSTREL_SOCKET_PATH", socket},
-                                               {"OSTREL_FAULT_LAUNCH_LOG", log},
+                                               {"OSTREL_LINGERING_LOG", log},
                                                {"OSTREL_FAULT_RELEASE", release}});
   ASSERT_TRUE(host.started());
   std::optional<AppConnection> connection = app.accept();
@@ -83,4 +83,4 @@ TEST(LaunchedPrograms, ManyRunningAtOnceCostNoThreadAndLeaveNoZombie) {
 }
 
 }  // namespace
-}  // namespace ostrel::testing
+}  // namespace ostrel::tests

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include "peers/process_table.h"
+#include "tools/common/process_table.h"
 #include "support/test_support.h"
 
-namespace ostrel::testing {
+namespace ostrel::tests {
 namespace {
 
 using namespace std::chrono_literals;
@@ -14,7 +14,7 @@ using namespace std::chrono_literals;
 // Ticks may come up to 2.5 s apart; leave room for a loaded machine.
 constexpr auto kTickDeadline = 6000ms;
 
-class HostReconnectTest : public ::testing::Test {
+class HostReconnectTest : public testing::Test {
  protected:
   TempDir dir_;
   std::string socket_ = dir_.file("app.sock");
@@ -105,4 +105,4 @@ TEST_F(HostReconnectTest, ShutdownWhileDisconnectedWritesNoStatus) {
 }
 
 }  // namespace
-}  // namespace ostrel::testing
+}  // namespace ostrel::tests

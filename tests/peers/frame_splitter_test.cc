@@ -1,4 +1,4 @@
-#include "peers/frame_splitter.h"
+#include "tools/common/frame_splitter.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
-#include "peers/bytes.h"
 #include "peers/frame_reader.h"
-#include "peers/stream_io.h"
 #include "platform/descriptors.h"
+#include "tools/common/bytes.h"
+#include "tools/common/stream_io.h"
 
 namespace ostrel::peers {
 namespace {

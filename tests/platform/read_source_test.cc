@@ -13,7 +13,7 @@
 namespace ostrel {
 namespace {
 
-using testing::waitUntil;
+using tests::waitUntil;
 
 std::shared_ptr<EventThread> startedQueue(const char* label) {
   auto queue = std::make_shared<EventThread>(label);

@@ -12,7 +12,7 @@ namespace ostrel {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::waitUntil;
+using tests::waitUntil;
 
 std::unique_ptr<TimerSource> makeTimer(std::atomic<int>& ticks,
                                        std::chrono::milliseconds interval) {

@@ -10,8 +10,8 @@
 namespace ostrel {
 namespace {
 
-using testing::Bytes;
-using testing::frameOf;
+using tests::Bytes;
+using tests::frameOf;
 using Status = IncomingFrames::Status;
 
 void append(IncomingFrames& incoming, const Bytes& bytes) {

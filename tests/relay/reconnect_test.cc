@@ -9,11 +9,11 @@ namespace ostrel {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::AppConnection;
-using testing::FakeApp;
-using testing::kConnected;
-using testing::kUnavailable;
-using testing::textOf;
+using tests::AppConnection;
+using tests::FakeApp;
+using tests::kConnected;
+using tests::kUnavailable;
+using tests::textOf;
 
 constexpr auto kFastTicks = 30ms;
 
@@ -32,7 +32,7 @@ TEST(ReconnectTest, StartWithTheApplicationReportsConnectedAndSendsNothing) {
   EXPECT_EQ(f.nextOutput(), kConnected);
   auto connection = app.accept();
   ASSERT_TRUE(connection);
-  EXPECT_FALSE(testing::waitReadable(connection->fd(), 200ms)) << "nothing cached, nothing sent";
+  EXPECT_FALSE(tests::waitReadable(connection->fd(), 200ms)) << "nothing cached, nothing sent";
   EXPECT_FALSE(f.peer().timerRunning());
   EXPECT_FALSE(app.hasPendingConnection(0ms)) << "no tick while connected";
 }
@@ -67,7 +67,7 @@ TEST(ReconnectTest, ReplaysOnlyWhatIsCached) {
     auto connection = app.accept();
     ASSERT_TRUE(connection);
     EXPECT_EQ(f.nextOutput(), kConnected);
-    EXPECT_FALSE(testing::waitReadable(connection->fd(), 100ms)) << "empty cache, empty replay";
+    EXPECT_FALSE(tests::waitReadable(connection->fd(), 100ms)) << "empty cache, empty replay";
   }
   EXPECT_EQ(f.nextOutput(), kUnavailable);
   f.forward(R"({"type":"focus"})", "focus");
@@ -76,7 +76,7 @@ TEST(ReconnectTest, ReplaysOnlyWhatIsCached) {
   ASSERT_TRUE(connection);
   EXPECT_EQ(textOf(connection->readFrame()), R"({"type":"focus"})");
   EXPECT_EQ(f.nextOutput(), kConnected);
-  EXPECT_FALSE(testing::waitReadable(connection->fd(), 100ms));
+  EXPECT_FALSE(tests::waitReadable(connection->fd(), 100ms));
 }
 
 TEST(ReconnectTest, ShutdownStopsTicksAndReportsNothing) {
@@ -99,7 +99,7 @@ TEST(ReconnectTest, ShutdownWhileConnectedClosesTheConnectionQuietly) {
   auto connection = app.accept();
   ASSERT_TRUE(connection);
   f.relay->shutdown();
-  EXPECT_TRUE(testing::readsEndOfStream(connection->fd()));
+  EXPECT_TRUE(tests::readsEndOfStream(connection->fd()));
   EXPECT_TRUE(f.outputQuiet(100ms));
 }
 

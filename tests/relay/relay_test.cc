@@ -6,6 +6,9 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <thread>
+
+#include "platform/descriptors.h"
 #include "relay/relay_test_peer.h"
 #include "support/test_support.h"
 
@@ -13,14 +16,14 @@ namespace ostrel {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::AppConnection;
-using testing::Bytes;
-using testing::FakeApp;
-using testing::frameOf;
-using testing::kConnected;
-using testing::kUnavailable;
-using testing::textOf;
-using testing::waitUntil;
+using tests::AppConnection;
+using tests::Bytes;
+using tests::FakeApp;
+using tests::frameOf;
+using tests::kConnected;
+using tests::kUnavailable;
+using tests::textOf;
+using tests::waitUntil;
 
 TEST(RelayForwardTest, CachesHelloAndTheLatestFocusOrBlurOnly) {
   RelayFixture f;
@@ -53,7 +56,7 @@ TEST(RelayForwardTest, ConnectsOnDemandAndSendsOnlyTheMessage) {
   EXPECT_EQ(f.nextOutput(), kConnected);
   EXPECT_FALSE(f.peer().timerRunning());
   f.forward(" {\"type\" : \"x\"} ", "x");
-  EXPECT_EQ(connection->readFrame(), testing::bytesOf(" {\"type\" : \"x\"} "));
+  EXPECT_EQ(connection->readFrame(), tests::bytesOf(" {\"type\" : \"x\"} "));
 }
 
 TEST(RelayForwardTest, AFailedWriteDropsTheConnectionAndTheNextMessageConnectsAnew) {
@@ -72,7 +75,7 @@ TEST(RelayForwardTest, AFailedWriteDropsTheConnectionAndTheNextMessageConnectsAn
   EXPECT_EQ(f.nextOutput(), kUnavailable);
   EXPECT_EQ(f.peer().fd(), -1);
   EXPECT_EQ(f.peer().hello(), R"({"type":"hello"})");
-  EXPECT_TRUE(testing::readsEndOfStream(first->fd())) << "the host closed its end";
+  EXPECT_TRUE(tests::readsEndOfStream(first->fd())) << "the host closed its end";
   f.forward(R"({"type":"next"})", "next");
   auto second = app.accept();
   ASSERT_TRUE(second);
@@ -81,7 +84,7 @@ TEST(RelayForwardTest, AFailedWriteDropsTheConnectionAndTheNextMessageConnectsAn
 }
 
 TEST(RelayConnectTest, SocketPathsUpTo103BytesAreTried) {
-  testing::TempDir dir;
+  tests::TempDir dir;
   const std::string prefix = dir.path() + "/";
   const std::string fits = prefix + std::string(103 - prefix.size(), 'p');
   const std::string tooLong = prefix + std::string(104 - prefix.size(), 'q');
@@ -102,7 +105,7 @@ TEST(RelayConnectTest, SocketPathsUpTo103BytesAreTried) {
 
 TEST(RelayConnectTest, AnEmptyPathNeverReachesAnAbstractSocket) {
   // On Linux, a zero-filled address of full length names this socket.
-  const int squatter = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int squatter = openUnixStreamSocket();
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   const bool bound = ::bind(squatter, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
@@ -113,13 +116,13 @@ TEST(RelayConnectTest, AnEmptyPathNeverReachesAnAbstractSocket) {
   EXPECT_EQ(f.nextOutput(), kUnavailable);
   relay->forward(Payload::copyOf(std::string_view("{\"type\":\"hello\"}")), "hello");
   if (bound) {
-    EXPECT_FALSE(testing::waitReadable(squatter, 100ms)) << "connected to a stranger";
+    EXPECT_FALSE(tests::waitReadable(squatter, 100ms)) << "connected to a stranger";
   }
   ::close(squatter);
 }
 
 // Reading the application socket.
-class RelayReaderTest : public ::testing::Test {
+class RelayReaderTest : public testing::Test {
  protected:
   void SetUp() override {
     f_.relay->start();
@@ -179,7 +182,7 @@ TEST_F(RelayReaderTest, AnOverLongLengthDropsTheConnectionAfterTheFramesAheadOfI
   send(concat({frameOf("ahead"), Bytes{0x01, 0x00, 0x10, 0x00}, frameOf("behind")}));
   EXPECT_EQ(f_.nextOutput(), "ahead");
   EXPECT_EQ(f_.nextOutput(), kUnavailable);
-  EXPECT_TRUE(testing::readsEndOfStream(connection_.fd()));
+  EXPECT_TRUE(tests::readsEndOfStream(connection_.fd()));
   EXPECT_TRUE(f_.outputQuiet(100ms)) << "bytes after the over-long header are discarded";
   EXPECT_TRUE(f_.peer().timerRunning());
 }
@@ -231,7 +234,7 @@ TEST_F(RelayReaderTest, ABurstOfManySmallFramesIsRelayedInOrder) {
 TEST(RelayOutputTest, TheFramesThatOneReadCompletesLeaveInOneWrite) {
   int browser[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, browser), 0);
-  testing::TempDir dir;
+  tests::TempDir dir;
   FakeApp app(dir.file("app.sock"));
   auto relay =
       Relay::create({.socketPath = dir.file("app.sock"), .outputFd = browser[1], .inputFd = -1});
@@ -239,7 +242,7 @@ TEST(RelayOutputTest, TheFramesThatOneReadCompletesLeaveInOneWrite) {
   std::optional<AppConnection> connection = app.accept();
   ASSERT_TRUE(connection);
   const auto nextWrite = [&]() -> std::optional<Bytes> {
-    if (!testing::waitReadable(browser[0], testing::kDeadline)) return std::nullopt;
+    if (!tests::waitReadable(browser[0], tests::kDeadline)) return std::nullopt;
     Bytes record(65536);
     const ssize_t n = ::recv(browser[0], record.data(), record.size(), 0);
     if (n < 0) return std::nullopt;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/descriptors.h"
 #include "relay/relay.h"
 #include "support/test_support.h"
 
@@ -50,7 +51,7 @@ class RelayTestPeer {
 
 // A relay whose browser-bound frames go to a pipe the test reads.
 struct RelayFixture {
-  testing::TempDir dir;
+  tests::TempDir dir;
   std::string socketPath = dir.file("app.sock");
   int outputRead = -1;
   int outputWrite = -1;
@@ -60,7 +61,7 @@ struct RelayFixture {
                         std::string path = {}) {
     if (!path.empty()) socketPath = std::move(path);
     int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) == 0) {
+    if (openPipe(ends)) {
       outputRead = ends[0];
       outputWrite = ends[1];
     }
@@ -77,13 +78,13 @@ struct RelayFixture {
   }
   RelayTestPeer peer() const { return RelayTestPeer(relay); }
 
-  std::optional<std::string> nextOutput(std::chrono::milliseconds timeout = testing::kDeadline) {
-    auto frame = testing::readFrame(outputRead, timeout);
+  std::optional<std::string> nextOutput(std::chrono::milliseconds timeout = tests::kDeadline) {
+    auto frame = tests::readFrame(outputRead, timeout);
     if (!frame) return std::nullopt;
-    return testing::textOf(*frame);
+    return tests::textOf(*frame);
   }
   bool outputQuiet(std::chrono::milliseconds quiet) const {
-    return !testing::waitReadable(outputRead, quiet);
+    return !tests::waitReadable(outputRead, quiet);
   }
   void forward(std::string_view payload, std::optional<std::string_view> type) {
     relay->forward(Payload::copyOf(payload), type);

@@ -7,6 +7,7 @@
 
 #include <fstream>
 
+#include "build_config.h"  // generated: OSTREL_VERSION
 #include "test_home.h"
 
 namespace ostrel::setup {

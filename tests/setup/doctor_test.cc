@@ -13,6 +13,7 @@
 
 #include "host_probe.h"
 #include "peers/fake_app.h"
+#include "platform/descriptors.h"
 #include "socket_check.h"
 #include "test_home.h"
 
@@ -29,7 +30,7 @@ constexpr const char* kConnectedFrame = R"('\043\000\000\000{"type":"status","ap
 // A socket file at `path` that nobody listens on: what an application
 // that crashed leaves behind.
 void makeStaleSocket(const std::string& path) {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = openUnixStreamSocket();
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   path.copy(address.sun_path, sizeof address.sun_path - 1);

@@ -7,8 +7,8 @@
 
 #include "files.h"
 #include "manifest.h"
-#include "peers/paths.h"
 #include "test_home.h"
+#include "tools/common/paths.h"
 
 namespace ostrel::setup {
 namespace {

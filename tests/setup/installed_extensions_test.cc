@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "peers/child_process.h"
-#include "peers/stream_io.h"
+#include "tools/common/child_process.h"
+#include "tools/common/stream_io.h"
 #include "test_home.h"
 
 namespace ostrel::setup {

@@ -5,10 +5,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <vector>
 
 #include "files.h"
-#include "peers/paths.h"
+#include "tools/common/paths.h"
 
 namespace ostrel::setup {
 

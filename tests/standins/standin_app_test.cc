@@ -12,16 +12,15 @@
 #include <cstring>
 
 #include "channel/std_streams.h"
-#include "peers/descriptors.h"
-#include "peers/frame_splitter.h"
+#include "tools/common/frame_splitter.h"
+#include "platform/descriptors.h"
 #include "tool_process.h"
 
 namespace ostrel::standins {
 namespace {
 
-using peers::closeDescriptor;
-using testing::TempDir;
-using testing::ToolProcess;
+using tests::TempDir;
+using tests::ToolProcess;
 
 int connectTo(const std::string& path) {
   const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -43,7 +42,7 @@ void sendFrame(int fd, std::span<const std::uint8_t> payload) {
 std::vector<std::vector<std::uint8_t>> receiveFrames(int fd, std::size_t count) {
   peers::FrameSplitter splitter;
   std::vector<std::vector<std::uint8_t>> frames;
-  const auto deadline = std::chrono::steady_clock::now() + testing::kDeadline;
+  const auto deadline = std::chrono::steady_clock::now() + tests::kDeadline;
   while (frames.size() < count && std::chrono::steady_clock::now() < deadline) {
     pollfd readable{fd, POLLIN, 0};
     if (::poll(&readable, 1, 100) <= 0) continue;
@@ -123,7 +122,7 @@ TEST(StandinApp, RefusesToTakeOverAPathInUse) {
   EXPECT_NE(second.err().find("another program is already listening on " + path),
             std::string::npos);
 
-  const std::string plainFile = testing::writeScript(dir, "not-a-socket", "");
+  const std::string plainFile = tests::writeScript(dir, "not-a-socket", "");
   ToolProcess third({OSTREL_STANDIN_APP, "--socket", plainFile});
   ASSERT_TRUE(third.wait());
   EXPECT_NE(third.err().find("is not a socket"), std::string::npos);

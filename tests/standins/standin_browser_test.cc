@@ -13,9 +13,9 @@
 namespace ostrel::standins {
 namespace {
 
-using testing::TempDir;
-using testing::ToolProcess;
-using testing::writeScript;
+using tests::TempDir;
+using tests::ToolProcess;
+using tests::writeScript;
 
 std::string fileText(const std::string& path) {
   std::ifstream file(path);

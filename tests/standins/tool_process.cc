@@ -5,10 +5,10 @@
 
 #include <fstream>
 
-#include "peers/bytes.h"
-#include "peers/stream_io.h"
+#include "tools/common/bytes.h"
+#include "tools/common/stream_io.h"
 
-namespace ostrel::standins::testing {
+namespace ostrel::standins::tests {
 
 ToolProcess::ToolProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env)
     : child_({.argv = argv, .environment = peers::environmentWith(env)}) {}
@@ -52,4 +52,4 @@ std::string writeScript(const TempDir& dir, const std::string& name, const std::
   return file;
 }
 
-}  // namespace ostrel::standins::testing
+}  // namespace ostrel::standins::tests

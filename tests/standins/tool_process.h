@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "peers/child_process.h"
 #include "peers/temp_dir.h"
+#include "tools/common/child_process.h"
 
-namespace ostrel::standins::testing {
+namespace ostrel::standins::tests {
 
 inline constexpr std::chrono::seconds kDeadline{20};
 
@@ -51,6 +51,6 @@ using peers::TempDir;
 // Writes an executable shell script named `name` into `dir`; its path.
 std::string writeScript(const TempDir& dir, const std::string& name, const std::string& body);
 
-}  // namespace ostrel::standins::testing
+}  // namespace ostrel::standins::tests
 
 #endif  // OSTREL_TESTS_STANDINS_TOOL_PROCESS_H_

@@ -2,35 +2,22 @@
 // the file named by OSTREL_TEST_LAUNCH_RECORD:
 //   <arguments separated by '|'> stdin=<target> stdout=<target> sigpipe=<default|other>
 //   mask=<empty|blocked> inherited=<descriptors above 2, comma-separated, or none>
-#include <dirent.h>
 #include <signal.h>
-#include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "tools/common/process_table.h"
+
 namespace {
 
-std::string target(int fd) {
-  char path[PATH_MAX];
-  const std::string link = "/proc/self/fd/" + std::to_string(fd);
-  const ssize_t n = ::readlink(link.c_str(), path, sizeof path - 1);
-  return n < 0 ? "closed" : std::string(path, static_cast<std::size_t>(n));
-}
-
-// The open descriptors above 2, but for the one that lists them.
+// The open descriptors above 2.
 std::string inheritedDescriptors() {
   std::string list;
-  DIR* folder = ::opendir("/proc/self/fd");
-  if (folder == nullptr) return "unknown";
-  while (const dirent* entry = ::readdir(folder)) {
-    const int fd = std::atoi(entry->d_name);
-    if (entry->d_name[0] == '.' || fd <= 2 || fd == ::dirfd(folder)) continue;
-    list += (list.empty() ? "" : ",") + std::to_string(fd);
+  for (const int fd : ostrel::peers::ownDescriptors()) {
+    if (fd > 2) list += (list.empty() ? "" : ",") + std::to_string(fd);
   }
-  ::closedir(folder);
   return list.empty() ? "none" : list;
 }
 
@@ -39,6 +26,8 @@ std::string inheritedDescriptors() {
 int main(int argc, char** argv) {
   const char* record = std::getenv("OSTREL_TEST_LAUNCH_RECORD");
   if (record == nullptr) return 2;
+  // Before anything here opens a descriptor of its own.
+  const std::string inherited = inheritedDescriptors();
   std::string line;
   for (int i = 1; i < argc; ++i) line += std::string(i > 1 ? "|" : "") + argv[i];
   struct sigaction current {};
@@ -47,13 +36,12 @@ int main(int argc, char** argv) {
   sigprocmask(SIG_SETMASK, nullptr, &mask);
   bool anyBlocked = false;
   for (int sig = 1; sig < 32; ++sig) anyBlocked |= sigismember(&mask, sig) == 1;
-  line += " stdin=" + target(0) + " stdout=" + target(1) +
+  line += " stdin=" + ostrel::peers::ownDescriptorTarget(0) +
+          " stdout=" + ostrel::peers::ownDescriptorTarget(1) +
           " sigpipe=" + (current.sa_handler == SIG_DFL ? "default" : "other") +
-          " mask=" + (anyBlocked ? "blocked" : "empty") + " inherited=" + inheritedDescriptors() +
-          "\n";
+          " mask=" + (anyBlocked ? "blocked" : "empty") + " inherited=" + inherited + "\n";
   FILE* out = std::fopen(record, "a");
   if (out == nullptr) return 3;
-  std::fputs(line.c_str(), out);
-  std::fclose(out);
-  return 0;
+  const bool whole = std::fputs(line.c_str(), out) >= 0;
+  return std::fclose(out) == 0 && whole ? 0 : 4;
 }

@@ -1,12 +1,14 @@
 #include "support/test_support.h"
 
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 
-#include "peers/paths.h"
+#include "tools/common/paths.h"
 
-namespace ostrel::testing {
+namespace ostrel::tests {
 namespace {
 
 // A peer that has gone must show up as a failed write, not end the tests.
@@ -71,4 +73,13 @@ bool endsCleanly(HostProcess& host) {
 
 std::string hostExecutable() { return OSTREL_HOST_EXECUTABLE; }
 
-}  // namespace ostrel::testing
+bool exitedWithZero(const std::optional<int>& waitStatus) {
+  return waitStatus && WIFEXITED(*waitStatus) && WEXITSTATUS(*waitStatus) == 0;
+}
+
+int pendingBytes(int fd) {
+  int pending = 0;
+  return ::ioctl(fd, FIONREAD, &pending) == 0 ? pending : -1;
+}
+
+}  // namespace ostrel::tests

@@ -2,7 +2,7 @@
 #define OSTREL_TESTS_SUPPORT_TEST_SUPPORT_H_
 
 // What the tests use to play the host's peers: the names of the peers
-// library (peers/) under ostrel::testing, and the built host running as a
+// library (peers/) under ostrel::tests, and the built host running as a
 // child process, started as a browser starts it.
 
 #include <sys/types.h>
@@ -13,19 +13,18 @@
 #include <string_view>
 #include <vector>
 
-#include "peers/bytes.h"
-#include "peers/child_process.h"
-#include "peers/exit_status.h"
 #include "peers/fake_app.h"
-#include "peers/stream_io.h"
 #include "peers/temp_dir.h"
+#include "tools/common/bytes.h"
+#include "tools/common/child_process.h"
+#include "tools/common/exit_status.h"
+#include "tools/common/stream_io.h"
 
-namespace ostrel::testing {
+namespace ostrel::tests {
 
 using peers::AppConnection;
 using peers::Bytes;
 using peers::bytesOf;
-using peers::exitedWithZero;
 using peers::FakeApp;
 using peers::frameOf;
 using peers::kDeadline;
@@ -83,6 +82,13 @@ class HostProcess {
 // exited with status 0 having written nothing to standard error.
 bool endsCleanly(HostProcess& host);
 
+// True when `waitStatus` (absent: the process did not end in time) says
+// the process exited with status 0.
+bool exitedWithZero(const std::optional<int>& waitStatus);
+
+// The bytes waiting to be read on `fd` (FIONREAD), or -1.
+int pendingBytes(int fd);
+
 // The path of the built host executable (set by the build).
 std::string hostExecutable();
 
@@ -90,6 +96,6 @@ std::string hostExecutable();
 inline constexpr std::string_view kConnected = R"({"type":"status","app":"connected"})";
 inline constexpr std::string_view kUnavailable = R"({"type":"status","app":"unavailable"})";
 
-}  // namespace ostrel::testing
+}  // namespace ostrel::tests
 
 #endif  // OSTREL_TESTS_SUPPORT_TEST_SUPPORT_H_

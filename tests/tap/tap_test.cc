@@ -13,14 +13,14 @@
 
 #include "support/test_support.h"
 
-namespace ostrel::testing {
+namespace ostrel::tests {
 namespace {
 
 using namespace std::chrono_literals;
 
 const std::string kOrigin = "chrome-extension://abcdefghijklmnopabcdefghijklmnop/";
 
-class TapTest : public ::testing::Test {
+class TapTest : public testing::Test {
  protected:
   HostProcess& startTap(const std::string& host = hostExecutable()) {
     tap_ = std::make_unique<HostProcess>(
@@ -147,4 +147,4 @@ TEST_F(TapTest, PassesBytesThatAreNoFramesAndTheHostsEnd) {
 }
 
 }  // namespace
-}  // namespace ostrel::testing
+}  // namespace ostrel::tests

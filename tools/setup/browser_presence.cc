@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "files.h"
-#include "peers/paths.h"
+#include "tools/common/paths.h"
 
 namespace ostrel::setup {
 namespace {

@@ -15,6 +15,7 @@
 
 #include "browser_presence.h"
 #include "build_facts.h"
+#include "build_config.h"  // generated: OSTREL_VERSION
 #include "commands.h"
 #include "files.h"
 #include "host/settings.h"
@@ -23,7 +24,7 @@
 #include "manifest.h"
 #include "open_app_plan.h"
 #include "package_manifest.h"
-#include "peers/paths.h"
+#include "tools/common/paths.h"
 #include "running_browsers.h"
 #include "sandboxes.h"
 #include "socket_check.h"

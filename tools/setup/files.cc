@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "peers/paths.h"
+#include "tools/common/paths.h"
 
 namespace ostrel::setup {
 namespace {

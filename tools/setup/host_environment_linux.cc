@@ -5,7 +5,7 @@
 #include <iterator>
 
 #include "host_environment.h"
-#include "peers/process_table.h"
+#include "tools/common/process_table.h"
 
 namespace ostrel::setup {
 namespace {

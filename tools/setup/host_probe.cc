@@ -11,10 +11,10 @@
 #include <cstring>
 
 #include "channel/frame.h"
-#include "peers/bytes.h"
-#include "peers/child_process.h"
-#include "peers/exit_status.h"
-#include "peers/stream_io.h"
+#include "tools/common/bytes.h"
+#include "tools/common/child_process.h"
+#include "tools/common/exit_status.h"
+#include "tools/common/stream_io.h"
 
 namespace ostrel::setup {
 namespace {

@@ -8,7 +8,7 @@
 #include <set>
 
 #include "files.h"
-#include "peers/paths.h"
+#include "tools/common/paths.h"
 
 namespace ostrel::setup {
 namespace {

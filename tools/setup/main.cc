@@ -5,11 +5,12 @@
 #include <string_view>
 #include <vector>
 
+#include "build_config.h"  // generated: OSTREL_VERSION
 #include "commands.h"
 #include "extension_id.h"
 #include "files.h"
 #include "options.h"
-#include "peers/paths.h"
+#include "tools/common/paths.h"
 #include "usage.h"
 
 namespace {

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "build_config.h"  // generated: OSTREL_OPEN_PROGRAM, OSTREL_APP_COMMAND_WORDS
+
 namespace ostrel::setup {
 
 AppLaunch builtAppLaunch() {

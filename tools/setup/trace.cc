@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "files.h"
-#include "peers/paths.h"
+#include "tools/common/paths.h"
 
 namespace ostrel::setup {
 namespace {

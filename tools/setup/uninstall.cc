@@ -9,7 +9,7 @@
 #include "commands.h"
 #include "files.h"
 #include "manifest.h"
-#include "peers/paths.h"
+#include "tools/common/paths.h"
 #include "targets.h"
 #include "trace.h"
 

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <initializer_list>
 
-#include "peers/descriptors.h"
 #include "platform/descriptors.h"
 
 namespace ostrel::standins {
@@ -25,7 +24,7 @@ void onSignal(int signal) {
 
 bool SignalPipe::install() {
   int fds[2];
-  if (!openPipe(fds) || !peers::setNonBlocking(fds[0]) || !peers::setNonBlocking(fds[1])) {
+  if (!openPipe(fds) || !setNonBlocking(fds[0]) || !setNonBlocking(fds[1])) {
     return false;
   }
   readFd_ = fds[0];

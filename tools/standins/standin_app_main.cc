@@ -18,18 +18,16 @@
 #include "line_splitter.h"
 #include "out_queue.h"
 #include "payload_text.h"
-#include "peers/bytes.h"
-#include "peers/descriptors.h"
 #include "peers/fake_app.h"
-#include "peers/frame_splitter.h"
+#include "tools/common/frame_splitter.h"
 #include "platform/descriptors.h"
 #include "signal_pipe.h"
+#include "tools/common/bytes.h"
 
 namespace ostrel::standins {
 namespace {
 
 using peers::asBytes;
-using peers::closeDescriptor;
 
 std::string sizeText(std::size_t bytes) { return std::to_string(bytes) + " B"; }
 
@@ -97,7 +95,7 @@ class StandinApp {
       auto connection = std::make_unique<Connection>();
       connection->id = ++lastId_;
       connection->fd = accepted->release();
-      peers::setNonBlocking(connection->fd);
+      setNonBlocking(connection->fd);
       printEvent("app: host connected (#" + std::to_string(lastId_) + ")");
       connections_[lastId_] = std::move(connection);
     }

@@ -23,14 +23,13 @@
 #include "line_splitter.h"
 #include "out_queue.h"
 #include "payload_text.h"
-#include "peers/bytes.h"
-#include "peers/child_process.h"
-#include "peers/descriptors.h"
-#include "peers/exit_status.h"
-#include "peers/frame_splitter.h"
-#include "peers/paths.h"
+#include "tools/common/frame_splitter.h"
 #include "platform/descriptors.h"
 #include "signal_pipe.h"
+#include "tools/common/bytes.h"
+#include "tools/common/child_process.h"
+#include "tools/common/exit_status.h"
+#include "tools/common/paths.h"
 
 namespace ostrel::standins {
 namespace {
@@ -72,7 +71,7 @@ class StandinBrowser {
       printError(host_->startError());
       return 127;
     }
-    for (int fd : {host_->input(), host_->output(), host_->errors()}) peers::setNonBlocking(fd);
+    for (int fd : {host_->input(), host_->output(), host_->errors()}) setNonBlocking(fd);
     printEvent("browser: started " + hostPath + " " + options_.origin + " (pid " +
                std::to_string(host_->pid()) + ")");
     statusDueAt_ = Clock::now() + kStatusGrace;

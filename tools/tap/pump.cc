@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "peers/frame_splitter.h"
+#include "tools/common/frame_splitter.h"
 
 namespace ostrel::tap {
 namespace {

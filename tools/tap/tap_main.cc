@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "build_config.h"  // generated: OSTREL_VERSION
 #include "host/settings.h"
 #include "platform/descriptors.h"
 #include "pump.h"

@@ -1,4 +1,4 @@
-#include "peers/paths.h"
+#include "tools/common/paths.h"
 
 #include "platform/executable_path.h"
 

@@ -1,6 +1,6 @@
 // A child is started as a browser starts a host, whatever the starting
 // process has done to its own signals, descriptors, environment and folder.
-#include "peers/child_process.h"
+#include "tools/common/child_process.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -10,10 +10,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "peers/exit_status.h"
-#include "peers/process_table.h"
-#include "peers/stream_io.h"
+#include "tools/common/process_table.h"
 #include "peers/temp_dir.h"
+#include "support/test_support.h"
+#include "tools/common/exit_status.h"
+#include "tools/common/stream_io.h"
 
 namespace ostrel::peers {
 namespace {
@@ -75,7 +76,7 @@ TEST(ChildProcess, StartsCleanOfWhatTheStartingProcessHasDone) {
             std::string("ONLY=this\0", 10));
 
   child.closeInput();
-  EXPECT_TRUE(exitedWithZero(child.waitExit(kDeadline)));
+  EXPECT_TRUE(tests::exitedWithZero(child.waitExit(kDeadline)));
   EXPECT_EQ(child.pid(), -1);
 }
 

@@ -1,5 +1,5 @@
-#ifndef OSTREL_PEERS_FRAME_SPLITTER_H_
-#define OSTREL_PEERS_FRAME_SPLITTER_H_
+#ifndef OSTREL_TOOLS_COMMON_FRAME_SPLITTER_H_
+#define OSTREL_TOOLS_COMMON_FRAME_SPLITTER_H_
 
 // Cuts a byte stream, delivered in chunks of any size, into frames
 // (4-byte little-endian length, then the payload), and notices bytes that
@@ -7,7 +7,8 @@
 // payload, after which the stream cannot be followed any more, and a frame
 // left incomplete when the stream ends. Payloads are handed out in place,
 // without a copy. It does no input or output and does not look inside
-// payloads.
+// payloads. An independent check: it reads headers with lengthOf(), not
+// with the host's framing code.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,13 +16,13 @@
 #include <span>
 #include <vector>
 
-#include "channel/frame.h"
+#include "tools/common/bytes.h"
 
 namespace ostrel::peers {
 
 class FrameSplitter {
  public:
-  explicit FrameSplitter(std::int64_t maxLength = kMaxMessageLength) : maxLength_(maxLength) {}
+  explicit FrameSplitter(std::int64_t maxLength = kLargestPayload) : maxLength_(maxLength) {}
 
   // Room for at least `size` more bytes: read into it, then commit() as
   // many as were read.
@@ -63,4 +64,4 @@ class FrameSplitter {
 
 }  // namespace ostrel::peers
 
-#endif  // OSTREL_PEERS_FRAME_SPLITTER_H_
+#endif  // OSTREL_TOOLS_COMMON_FRAME_SPLITTER_H_

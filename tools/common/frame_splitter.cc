@@ -1,4 +1,4 @@
-#include "peers/frame_splitter.h"
+#include "tools/common/frame_splitter.h"
 
 #include <algorithm>
 #include <cstring>
@@ -30,9 +30,9 @@ void FrameSplitter::feed(std::span<const std::uint8_t> bytes) {
 }
 
 std::optional<std::span<const std::uint8_t>> FrameSplitter::next() {
-  if (broken_ || end_ - begin_ < kFrameHeaderSize) return std::nullopt;
-  const std::uint32_t length = decodeFrameLength(
-      std::span<const std::uint8_t, kFrameHeaderSize>(buffer_.data() + begin_, kFrameHeaderSize));
+  if (broken_ || end_ - begin_ < kHeaderBytes) return std::nullopt;
+  const std::uint32_t length =
+      lengthOf(std::span<const std::uint8_t, kHeaderBytes>(buffer_.data() + begin_, kHeaderBytes));
   if (static_cast<std::int64_t>(length) > maxLength_) {
     broken_ = true;
     brokenLength_ = length;
@@ -40,9 +40,9 @@ std::optional<std::span<const std::uint8_t>> FrameSplitter::next() {
     begin_ = end_ = 0;
     return std::nullopt;
   }
-  if (end_ - begin_ - kFrameHeaderSize < length) return std::nullopt;
-  const std::span<const std::uint8_t> payload(buffer_.data() + begin_ + kFrameHeaderSize, length);
-  begin_ += kFrameHeaderSize + length;
+  if (end_ - begin_ - kHeaderBytes < length) return std::nullopt;
+  const std::span<const std::uint8_t> payload(buffer_.data() + begin_ + kHeaderBytes, length);
+  begin_ += kHeaderBytes + length;
   return payload;
 }
 

@@ -1,11 +1,11 @@
-#ifndef OSTREL_PEERS_PROCESS_TABLE_H_
-#define OSTREL_PEERS_PROCESS_TABLE_H_
+#ifndef OSTREL_TOOLS_COMMON_PROCESS_TABLE_H_
+#define OSTREL_TOOLS_COMMON_PROCESS_TABLE_H_
 
-// What Linux's /proc tells about running processes: descriptors, memory,
+// What the system tells about running processes: descriptors, memory,
 // threads, CPU time and wake-ups of one process, its children, and the
-// processes of one test run. Reads only; kills nothing. Every answer is
-// empty (or false) when the process or the file is gone, and on systems
-// without /proc.
+// processes of one test run. Linux's answers come from /proc, those of
+// Apple systems from libproc. Reads only, but for signalThread(). Every answer is
+// empty (or false) when the process is gone or the system cannot tell.
 
 #include <sys/types.h>
 
@@ -19,11 +19,18 @@ namespace ostrel::peers {
 // Open descriptors of `pid`.
 std::optional<int> descriptorCount(pid_t pid);
 
+// The numbers of the open descriptors of this process, and what one refers
+// to: a file's path, or a description of some other kind of file
+// ("pipe:[1234]" on Linux); "closed" when it is not open.
+std::vector<int> ownDescriptors();
+std::string ownDescriptorTarget(int fd);
+
 // Resident set now (VmRSS), and its peak so far (VmHWM), in KiB.
 std::optional<std::uint64_t> residentKiB(pid_t pid);
 std::optional<std::uint64_t> peakResidentKiB(pid_t pid);
 
-// The ids of the threads of `pid`.
+// The ids of the threads of `pid` (on Apple systems, libproc's thread
+// handles, cut to the width of an id: good for counting them).
 std::vector<pid_t> threadIds(pid_t pid);
 
 // CPU time used so far by all threads, in nanoseconds.
@@ -32,6 +39,10 @@ std::optional<std::uint64_t> cpuNanos(pid_t pid);
 // Voluntary context switches so far, summed over all threads: each one is a
 // thread going to sleep, so their growth counts wake-ups.
 std::optional<std::uint64_t> voluntarySwitches(pid_t pid);
+
+// Sends `signal` to one thread of `pid`, as threadIds() names it; false
+// when that failed, and always on Apple systems, which cannot.
+bool signalThread(pid_t pid, pid_t thread, int signal);
 
 struct ProcessEntry {
   pid_t pid;
@@ -44,9 +55,10 @@ std::vector<ProcessEntry> childrenOf(pid_t pid);
 bool isAlive(pid_t pid);
 
 // Live processes whose environment holds exactly `entry` ("NAME=value")
-// and, when `executable` is not empty, whose program is that file.
+// and, when `executable` is not empty, whose program is that file. Always
+// empty on Apple systems, which show no other process's environment.
 std::vector<pid_t> processesWith(const std::string& entry, const std::string& executable = "");
 
 }  // namespace ostrel::peers
 
-#endif  // OSTREL_PEERS_PROCESS_TABLE_H_
+#endif  // OSTREL_TOOLS_COMMON_PROCESS_TABLE_H_

@@ -1,12 +1,16 @@
-#include "peers/process_table.h"
-
+// Linux: everything from /proc.
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+
+#include "tools/common/process_table.h"
 
 namespace ostrel::peers {
 namespace {
@@ -92,6 +96,22 @@ std::optional<int> descriptorCount(pid_t pid) {
   return static_cast<int>(descriptors->size());
 }
 
+std::vector<int> ownDescriptors() {
+  std::vector<int> open;
+  // The folder's own descriptor is listed too, and closed by now.
+  for (pid_t fd : numberedEntries("/proc/self/fd").value_or(std::vector<pid_t>{})) {
+    if (::fcntl(fd, F_GETFD) >= 0) open.push_back(fd);
+  }
+  return open;
+}
+
+std::string ownDescriptorTarget(int fd) {
+  char path[PATH_MAX];
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t n = ::readlink(link.c_str(), path, sizeof path - 1);
+  return n < 0 ? "closed" : std::string(path, static_cast<std::size_t>(n));
+}
+
 std::optional<std::uint64_t> residentKiB(pid_t pid) {
   return statusField(procFolder(pid) + "/status", "VmRSS");
 }
@@ -117,6 +137,10 @@ std::optional<std::uint64_t> voluntarySwitches(pid_t pid) {
   return sumOverThreads(pid, [](const std::string& task) {
     return statusField(task + "/status", "voluntary_ctxt_switches");
   });
+}
+
+bool signalThread(pid_t pid, pid_t thread, int signal) {
+  return ::syscall(SYS_tgkill, pid, thread, signal) == 0;
 }
 
 std::vector<ProcessEntry> childrenOf(pid_t pid) {

@@ -1,17 +1,15 @@
-#include "peers/child_process.h"
+#include "tools/common/child_process.h"
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "peers/child_process_spawn.h"
-#include "peers/descriptors.h"
-#include "peers/stream_io.h"
 #include "platform/descriptors.h"
+#include "platform/spawn_setup.h"
+#include "tools/common/stream_io.h"
 
 // Declared by no header on macOS.
 extern char** environ;  // NOLINT(readability-redundant-declaration)
@@ -28,50 +26,18 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 }
 
 // Starts the child with `in`, `out` and `err` as its descriptors 0, 1 and
-// 2, and nothing else but what it is to inherit; 0 or an errno. Nothing starts unless every step of
-// the set-up succeeded.
+// 2, and nothing else but what it is to inherit; 0 or an errno.
 int spawn(const Launch& launch, int in, int out, int err, pid_t& pid) {
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  int error = posix_spawn_file_actions_init(&actions);
-  if (error != 0) return error;
-  error = posix_spawnattr_init(&attributes);
-  if (error != 0) {
-    posix_spawn_file_actions_destroy(&actions);
-    return error;
-  }
-  auto step = [&error](int result) {
-    if (error == 0) error = result;
-  };
-  sigset_t all;
-  sigset_t none;
-  sigfillset(&all);
-  sigemptyset(&none);
-  short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-  step(posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO));
-  step(posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO));
-  step(posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO));
-  step(closeAboveStandardStreams(actions, flags, launch.inherited));
-  if (!launch.workingDirectory.empty()) {
-    step(posix_spawn_file_actions_addchdir_np(&actions, launch.workingDirectory.c_str()));
-  }
-  step(posix_spawnattr_setsigdefault(&attributes, &all));
-  step(posix_spawnattr_setsigmask(&attributes, &none));
-  if (launch.ownProcessGroup) {
-    step(posix_spawnattr_setpgroup(&attributes, 0));
-    flags |= POSIX_SPAWN_SETPGROUP;
-  }
-  step(posix_spawnattr_setflags(&attributes, flags));
-  if (error == 0) {
-    std::vector<std::string> argv = launch.argv;
-    std::vector<std::string> environment = launch.environment;
-    const std::vector<char*> args = pointers(argv);
-    const std::vector<char*> envp = pointers(environment);
-    error = ::posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), envp.data());
-  }
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  return error;
+  SpawnSetup setup;
+  setup.duplicateOnto(in, STDIN_FILENO);
+  setup.duplicateOnto(out, STDOUT_FILENO);
+  setup.duplicateOnto(err, STDERR_FILENO);
+  setup.inherit(launch.inherited);
+  if (!launch.workingDirectory.empty()) setup.changeDirectory(launch.workingDirectory);
+  if (launch.ownProcessGroup) setup.newProcessGroup();
+  std::vector<std::string> argv = launch.argv;
+  std::vector<std::string> environment = launch.environment;
+  return setup.spawn(pid, pointers(argv).data(), pointers(environment).data(), true);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "peers/exit_status.h"
+#include "tools/common/exit_status.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

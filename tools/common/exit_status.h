@@ -1,11 +1,10 @@
-#ifndef OSTREL_PEERS_EXIT_STATUS_H_
-#define OSTREL_PEERS_EXIT_STATUS_H_
+#ifndef OSTREL_TOOLS_COMMON_EXIT_STATUS_H_
+#define OSTREL_TOOLS_COMMON_EXIT_STATUS_H_
 
 // How a process ended, from its wait status: the exit code a shell would
 // report (its own code, or 128 plus the number of the signal that killed
-// it), words for a person, and the one check every peer makes.
+// it), and words for a person.
 
-#include <optional>
 #include <string>
 
 namespace ostrel::peers {
@@ -15,10 +14,6 @@ int shellExitCode(int waitStatus);
 // "exited with status 3", "was killed by signal 9 (Killed)".
 std::string describeWaitStatus(int waitStatus);
 
-// True when `waitStatus` (absent: the process did not end in time) says
-// the process exited with status 0.
-bool exitedWithZero(const std::optional<int>& waitStatus);
-
 }  // namespace ostrel::peers
 
-#endif  // OSTREL_PEERS_EXIT_STATUS_H_
+#endif  // OSTREL_TOOLS_COMMON_EXIT_STATUS_H_

@@ -1,4 +1,4 @@
-#include "peers/stream_io.h"
+#include "tools/common/stream_io.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <thread>
 
-#include "channel/frame.h"
 #include "channel/std_streams.h"
 
 namespace ostrel::peers {
@@ -64,14 +63,13 @@ std::optional<Bytes> readBytes(int fd, std::size_t count, milliseconds timeout) 
 
 std::optional<Bytes> readFrame(int fd, milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
-  const std::optional<Bytes> header = readBytes(fd, kFrameHeaderSize, timeout);
+  const std::optional<Bytes> header = readBytes(fd, kHeaderBytes, timeout);
   if (!header) return std::nullopt;
-  const std::uint32_t length =
-      decodeFrameLength(std::span<const std::uint8_t, kFrameHeaderSize>(*header));
+  const std::uint32_t length = lengthOf(std::span<const std::uint8_t, kHeaderBytes>(*header));
   // No peer of the host sends more; a header that says so (text from a
   // program that is not a host, say) is not a frame, and must not make us
   // allocate gigabytes.
-  if (static_cast<std::int64_t>(length) > kMaxMessageLength) return std::nullopt;
+  if (length > kLargestPayload) return std::nullopt;
   return readBytes(fd, length, left(deadline));
 }
 

@@ -1,11 +1,13 @@
-#ifndef OSTREL_PEERS_STREAM_IO_H_
-#define OSTREL_PEERS_STREAM_IO_H_
+#ifndef OSTREL_TOOLS_COMMON_STREAM_IO_H_
+#define OSTREL_TOOLS_COMMON_STREAM_IO_H_
 
 // Reading from a peer with a deadline, on blocking or non-blocking
 // descriptors alike: every wait is a poll(2) bounded by the time left, so
 // a peer that says nothing costs a time-out, never a hang. Frames are read
 // exactly (the header, then the payload) and nothing past them is
 // consumed, so these calls mix freely with others on the same descriptor.
+// Frame headers are read with lengthOf() (bytes.h), independently of the
+// host's framing code.
 // Writes go through the channel's writeAll; whoever uses these ignores
 // SIGPIPE, so that a peer that has gone shows as a failed write.
 
@@ -16,7 +18,7 @@
 #include <span>
 #include <string>
 
-#include "peers/bytes.h"
+#include "tools/common/bytes.h"
 
 namespace ostrel::peers {
 
@@ -51,4 +53,4 @@ bool writeBytes(int fd, std::span<const std::uint8_t> bytes);
 
 }  // namespace ostrel::peers
 
-#endif  // OSTREL_PEERS_STREAM_IO_H_
+#endif  // OSTREL_TOOLS_COMMON_STREAM_IO_H_

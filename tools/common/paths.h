@@ -1,5 +1,5 @@
-#ifndef OSTREL_PEERS_PATHS_H_
-#define OSTREL_PEERS_PATHS_H_
+#ifndef OSTREL_TOOLS_COMMON_PATHS_H_
+#define OSTREL_TOOLS_COMMON_PATHS_H_
 
 // Path text, without touching the file system: the folder that holds a
 // path, and the folder that holds the running program.
@@ -19,4 +19,4 @@ std::optional<std::string> ownFolder();
 
 }  // namespace ostrel::peers
 
-#endif  // OSTREL_PEERS_PATHS_H_
+#endif  // OSTREL_TOOLS_COMMON_PATHS_H_

@@ -1,4 +1,4 @@
-#include "peers/exit_status.h"
+#include "tools/common/exit_status.h"
 
 #include <sys/wait.h>
 
@@ -21,10 +21,6 @@ std::string describeWaitStatus(int waitStatus) {
     return "was killed by signal " + std::to_string(signal) + " (" + ::strsignal(signal) + ")";
   }
   return "ended in an unknown way";
-}
-
-bool exitedWithZero(const std::optional<int>& waitStatus) {
-  return waitStatus && WIFEXITED(*waitStatus) && WEXITSTATUS(*waitStatus) == 0;
 }
 
 }  // namespace ostrel::peers

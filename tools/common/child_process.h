@@ -1,5 +1,5 @@
-#ifndef OSTREL_PEERS_CHILD_PROCESS_H_
-#define OSTREL_PEERS_CHILD_PROCESS_H_
+#ifndef OSTREL_TOOLS_COMMON_CHILD_PROCESS_H_
+#define OSTREL_TOOLS_COMMON_CHILD_PROCESS_H_
 
 // A program started the way a browser starts a native-messaging host: its
 // standard input, output and error are pipes to this process, every signal
@@ -73,4 +73,4 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& overrid
 
 }  // namespace ostrel::peers
 
-#endif  // OSTREL_PEERS_CHILD_PROCESS_H_
+#endif  // OSTREL_TOOLS_COMMON_CHILD_PROCESS_H_
