@@ -88,6 +88,18 @@ TEST(HostIdleTest, AConnectedIdleHostDoesNotWakeUp) {
   ASSERT_TRUE(connection);
   connection->sendFrame("{}");  // let every thread settle once
   ASSERT_TRUE(host.readFrame());
+  // Settled: no thread has woken for 200 ms (on a loaded machine the reader
+  // may still be on its way back to its poll when the frame arrives).
+  auto settledAt = std::chrono::steady_clock::now();
+  auto last = peers::voluntarySwitches(host.pid());
+  ASSERT_TRUE(waitUntil([&] {
+    const auto now = peers::voluntarySwitches(host.pid());
+    if (now != last) {
+      last = now;
+      settledAt = std::chrono::steady_clock::now();
+    }
+    return std::chrono::steady_clock::now() - settledAt >= 200ms;
+  }));
   const auto before = peers::voluntarySwitches(host.pid());
   EXPECT_TRUE(host.staysQuiet(3000ms));
   const auto after = peers::voluntarySwitches(host.pid());

@@ -59,6 +59,12 @@ bool isAlive(pid_t pid);
 // empty on Apple systems, which show no other process's environment.
 std::vector<pid_t> processesWith(const std::string& entry, const std::string& executable = "");
 
+// The arguments of `pid`, its program's name first, and its environment
+// ("NAME=value" each). Absent when the process is gone or not this user's,
+// and always on Apple systems, which do not show them this way.
+std::optional<std::vector<std::string>> commandLineOf(pid_t pid);
+std::optional<std::vector<std::string>> environmentOf(pid_t pid);
+
 }  // namespace ostrel::peers
 
 #endif  // OSTREL_TOOLS_COMMON_PROCESS_TABLE_H_

@@ -141,4 +141,8 @@ std::vector<pid_t> processesWith(const std::string& /*entry*/, const std::string
   return {};
 }
 
+std::optional<std::vector<std::string>> commandLineOf(pid_t /*pid*/) { return std::nullopt; }
+
+std::optional<std::vector<std::string>> environmentOf(pid_t /*pid*/) { return std::nullopt; }
+
 }  // namespace ostrel::peers

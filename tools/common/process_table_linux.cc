@@ -5,6 +5,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -77,15 +78,26 @@ std::optional<std::pair<char, pid_t>> stateAndParent(pid_t pid) {
   return std::pair{state, static_cast<pid_t>(parent)};
 }
 
-bool environmentHolds(pid_t pid, const std::string& entry) {
-  const std::string environment = readAll(procFolder(pid) + "/environ");
-  for (std::size_t start = 0; start < environment.size();) {
-    std::size_t end = environment.find('\0', start);
-    if (end == std::string::npos) end = environment.size();
-    if (environment.compare(start, end - start, entry) == 0) return true;
+// The NUL-separated strings of a /proc file, as cmdline and environ hold them.
+std::optional<std::vector<std::string>> nulSeparated(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  const std::string all{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  if (file.bad()) return std::nullopt;
+  std::vector<std::string> strings;
+  for (std::size_t start = 0; start < all.size();) {
+    std::size_t end = all.find('\0', start);
+    if (end == std::string::npos) end = all.size();
+    strings.push_back(all.substr(start, end - start));
     start = end + 1;
   }
-  return false;
+  return strings;
+}
+
+bool environmentHolds(pid_t pid, const std::string& entry) {
+  const auto environment = environmentOf(pid);
+  return environment &&
+         std::find(environment->begin(), environment->end(), entry) != environment->end();
 }
 
 }  // namespace
@@ -172,6 +184,14 @@ std::vector<pid_t> processesWith(const std::string& entry, const std::string& ex
     if (isAlive(pid)) found.push_back(pid);
   }
   return found;
+}
+
+std::optional<std::vector<std::string>> commandLineOf(pid_t pid) {
+  return nulSeparated(procFolder(pid) + "/cmdline");
+}
+
+std::optional<std::vector<std::string>> environmentOf(pid_t pid) {
+  return nulSeparated(procFolder(pid) + "/environ");
 }
 
 }  // namespace ostrel::peers

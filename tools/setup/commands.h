@@ -42,6 +42,10 @@ int runUninstall(const Context& context);
 int runStatus(const Context& context);
 int runDoctor(const Context& context);
 
+// True when a per-user manifest of this tool, for any browser, still names
+// `program` (the tap's script, say).
+bool stillRegistered(const Context& context, const std::string& program);
+
 }  // namespace ostrel::setup
 
 #endif  // OSTREL_SETUP_COMMANDS_H_

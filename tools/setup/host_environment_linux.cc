@@ -1,8 +1,6 @@
 #include <unistd.h>
 
 #include <climits>
-#include <fstream>
-#include <iterator>
 
 #include "host_environment.h"
 #include "tools/common/process_table.h"
@@ -11,21 +9,6 @@ namespace ostrel::setup {
 namespace {
 
 constexpr int kDeepestWrapper = 4;  // a wrapper that starts a wrapper ...
-
-std::optional<std::vector<std::string>> environmentOf(pid_t pid) {
-  std::ifstream file("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
-  if (!file) return std::nullopt;
-  std::string all((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad()) return std::nullopt;
-  std::vector<std::string> entries;
-  for (std::size_t start = 0; start < all.size();) {
-    std::size_t end = all.find('\0', start);
-    if (end == std::string::npos) end = all.size();
-    entries.push_back(all.substr(start, end - start));
-    start = end + 1;
-  }
-  return entries;
-}
 
 std::string programOf(pid_t pid) {
   char target[PATH_MAX];
@@ -54,7 +37,7 @@ std::optional<ReceivedEnvironment> receivedEnvironment(pid_t pid) {
     received.program = programOf(*child);
     received.fromChild = true;
   }
-  std::optional<std::vector<std::string>> entries = environmentOf(received.pid);
+  std::optional<std::vector<std::string>> entries = peers::environmentOf(received.pid);
   if (!entries) return std::nullopt;
   received.entries = std::move(*entries);
   return received;

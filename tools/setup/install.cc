@@ -214,20 +214,6 @@ std::optional<std::string> registeredProgram(const Context& context, const std::
   return script;
 }
 
-// True when a manifest of this tool, for any browser, still names `program`.
-bool stillRegistered(const Context& context, const std::string& program) {
-  Options everywhere = context.options;
-  everywhere.browsers.clear();
-  everywhere.system = false;
-  for (const Target& target : inspectTargets(everywhere, context.environment).targets) {
-    FileContents existing = readWholeFile(target.manifestPath);
-    if (existing.state != FileState::kPresent) continue;
-    ManifestReading reading = readManifest(existing.text, target.family);
-    if (reading.manifest && reading.manifest->path == program) return true;
-  }
-  return false;
-}
-
 // After an install without --trace: the tap's script goes once no
 // registration names it any more.
 void removeUnusedTap(const Context& context) {
@@ -241,6 +227,20 @@ void removeUnusedTap(const Context& context) {
 }
 
 }  // namespace
+
+// True when a manifest of this tool, for any browser, still names `program`.
+bool stillRegistered(const Context& context, const std::string& program) {
+  Options everywhere = context.options;
+  everywhere.browsers.clear();
+  everywhere.system = false;
+  for (const Target& target : inspectTargets(everywhere, context.environment).targets) {
+    FileContents existing = readWholeFile(target.manifestPath);
+    if (existing.state != FileState::kPresent) continue;
+    ManifestReading reading = readManifest(existing.text, target.family);
+    if (reading.manifest && reading.manifest->path == program) return true;
+  }
+  return false;
+}
 
 int runInstall(const Context& context) {
   const Options& options = context.options;

@@ -3,28 +3,14 @@
 
 #include <climits>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <set>
 
 #include "running_browsers.h"
+#include "tools/common/process_table.h"
 
 namespace ostrel::setup {
 namespace {
-
-std::vector<std::string> commandLineOf(const std::string& pid) {
-  std::ifstream file("/proc/" + pid + "/cmdline", std::ios::binary);
-  std::string all((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  std::vector<std::string> words;
-  for (std::size_t start = 0; start < all.size();) {
-    std::size_t end = all.find('\0', start);
-    if (end == std::string::npos) end = all.size();
-    words.push_back(all.substr(start, end - start));
-    start = end + 1;
-  }
-  return words;
-}
 
 // The browser's own processes (not its renderers, which carry --type=).
 bool isChromiumBrowser(const std::vector<std::string>& words) {
@@ -56,7 +42,8 @@ std::vector<RunningBrowser> browsersWithUserDataDir() {
   while (dirent* entry = ::readdir(proc.get())) {
     std::string pid = entry->d_name;
     if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::vector<std::string> words = commandLineOf(pid);
+    std::vector<std::string> words = peers::commandLineOf(static_cast<pid_t>(std::stol(pid)))
+                                         .value_or(std::vector<std::string>{});
     if (!isChromiumBrowser(words)) continue;
     for (std::size_t i = 1; i < words.size(); ++i) {
       std::string folder;

@@ -9,8 +9,8 @@
 #include "commands.h"
 #include "files.h"
 #include "manifest.h"
-#include "tools/common/paths.h"
 #include "targets.h"
+#include "tools/common/paths.h"
 #include "trace.h"
 
 namespace ostrel::setup {
@@ -91,15 +91,7 @@ bool uninstallOne(const Context& context, const Target& target) {
 void removeUnusedTrace(const Context& context) {
   const std::string script = traceScriptPath(context.environment, context.options.name);
   if (!isTraceScript(script)) return;
-  Options everywhere = context.options;
-  everywhere.browsers.clear();
-  everywhere.system = false;
-  for (const Target& target : inspectTargets(everywhere, context.environment).targets) {
-    FileContents existing = readWholeFile(target.manifestPath);
-    if (existing.state != FileState::kPresent) continue;
-    ManifestReading reading = readManifest(existing.text, target.family);
-    if (reading.manifest && reading.manifest->path == script) return;
-  }
+  if (stillRegistered(context, script)) return;
   if (Problem problem = removeTraceScript(script)) {
     context.err << "warning: " << *problem << "\n";
   } else {

@@ -134,7 +134,10 @@ void passOn(int number) {
 }
 
 // The host gets the tap's descriptors 0 and 1 replaced by pipes, and
-// everything else as the browser gave it to the tap.
+// everything else as the browser gave it to the tap. Not SpawnSetup, which
+// starts a program that inherits nothing: in the tap's place the host must
+// inherit just what it would have inherited from the browser, its signal
+// dispositions included.
 std::optional<Host> startHost(const TapOptions& options, const std::string& socketPath,
                               std::string& error) {
   int in[2];
