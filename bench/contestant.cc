@@ -4,7 +4,7 @@
 
 namespace ostrel::bench {
 
-std::unique_ptr<peers::ChildProcess> Contestant::start(const std::string& socketPath) const {
+std::unique_ptr<common::ChildProcess> Contestant::start(const std::string& socketPath) const {
   std::vector<std::string> args = argv;
   std::vector<std::string> env;
   if (socketInEnvironment) {
@@ -12,8 +12,8 @@ std::unique_ptr<peers::ChildProcess> Contestant::start(const std::string& socket
   } else {
     args.push_back("UNIX-CONNECT:" + socketPath);
   }
-  return std::make_unique<peers::ChildProcess>(
-      peers::Launch{.argv = args, .environment = peers::environmentWith(env)});
+  return std::make_unique<common::ChildProcess>(
+      common::Launch{.argv = args, .environment = common::environmentWith(env)});
 }
 
 Contestants makeContestants(const std::string& hostPath, const std::string& floorPath,

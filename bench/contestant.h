@@ -20,7 +20,7 @@ struct Contestant {
   bool socketInEnvironment = false;  // else "UNIX-CONNECT:<path>" is the last argument
   bool sendsStatus = false;          // writes {"type":"status","app":...} first
 
-  std::unique_ptr<peers::ChildProcess> start(const std::string& socketPath) const;
+  std::unique_ptr<common::ChildProcess> start(const std::string& socketPath) const;
 };
 
 struct Contestants {

@@ -105,7 +105,7 @@ class Session {
   }
 
   bool started() const { return child_ && child_->started(); }
-  peers::ChildProcess& child() { return *child_; }
+  common::ChildProcess& child() { return *child_; }
   peers::FakeApp& app() { return app_; }
   FrameReader& reader() { return *reader_; }
 
@@ -127,7 +127,7 @@ class Session {
     child_->closeInput();
     const auto status = child_->waitExit(kExitLimit);
     std::string errors;
-    peers::readAvailable(child_->errors(), errors);
+    common::readAvailable(child_->errors(), errors);
     if (!status) {
       error = "did not exit within 5 s of its input closing";
     } else if (!WIFEXITED(*status) || WEXITSTATUS(*status) != 0) {
@@ -147,7 +147,7 @@ class Session {
  private:
   const Contestant& contestant_;
   peers::FakeApp app_;
-  std::unique_ptr<peers::ChildProcess> child_;
+  std::unique_ptr<common::ChildProcess> child_;
   std::unique_ptr<FrameReader> reader_;
   std::unique_ptr<Watchdog> watchdog_;
   bool stuck_ = false;
@@ -196,7 +196,7 @@ std::optional<StartupSample> runStartup(const Contestant& contestant, const std:
     return std::nullopt;
   }
   const auto ready = Clock::now();
-  const auto cpu = peers::cpuNanos(session.child().pid());
+  const auto cpu = common::cpuNanos(session.child().pid());
   if (connection >= 0) ::close(connection);
   if (!session.end(error)) return std::nullopt;
   return StartupSample{secondsBetween(begin, ready) * 1e3, cpu ? double(*cpu) / 1e3 : NAN};
@@ -216,13 +216,13 @@ std::optional<RoundTripSample> runRoundTrips(const Contestant& contestant,
   micros.reserve(count);
   bool ok = session.greeted(error);
   for (std::size_t i = 0; ok && i < kWarmUp; ++i) ok = roundTrip(session, pattern, i, frame);
-  const auto cpuBefore = peers::cpuNanos(session.child().pid());
+  const auto cpuBefore = common::cpuNanos(session.child().pid());
   for (std::size_t i = 0; ok && i < count; ++i) {
     const auto sent = Clock::now();
     ok = roundTrip(session, pattern, kWarmUp + i, frame);
     micros.push_back(secondsBetween(sent, Clock::now()) * 1e6);
   }
-  const auto cpuAfter = peers::cpuNanos(session.child().pid());
+  const auto cpuAfter = common::cpuNanos(session.child().pid());
   if (!ok && error.empty()) error = "a round trip came back wrong or not at all";
   const bool ended = session.end(error);
   app.join();
@@ -256,7 +256,7 @@ std::optional<ThroughputSample> runThroughput(const Contestant& contestant,
   std::string appError;
   std::optional<Clock::time_point> appDone;
   std::promise<void> appReceived;
-  const auto cpuBefore = peers::cpuNanos(session.child().pid());
+  const auto cpuBefore = common::cpuNanos(session.child().pid());
   const auto start = Clock::now();
   // The application's side, on a thread of its own. Both ways at once, it
   // writes a whole frame and then reads one, as a simple application does.
@@ -302,8 +302,8 @@ std::optional<ThroughputSample> runThroughput(const Contestant& contestant,
     complete = complete && appDone.has_value();
     done = std::max(done, appDone.value_or(start));
   }
-  const auto cpuAfter = peers::cpuNanos(session.child().pid());
-  const auto peak = peers::peakResidentKiB(session.child().pid());
+  const auto cpuAfter = common::cpuNanos(session.child().pid());
+  const auto peak = common::peakResidentKiB(session.child().pid());
   std::string endError;
   const bool ended = session.end(endError);  // the application side sees its end now
   app.join();
@@ -344,7 +344,7 @@ std::vector<std::optional<IdleSample>> runIdle(const std::vector<const Contestan
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let start-up work settle
   std::vector<std::optional<std::uint64_t>> before;
   for (auto& session : sessions) {
-    before.push_back(session->started() ? peers::voluntarySwitches(session->child().pid())
+    before.push_back(session->started() ? common::voluntarySwitches(session->child().pid())
                                         : std::nullopt);
   }
   std::this_thread::sleep_for(std::chrono::seconds(seconds));  // the idle span measured
@@ -353,10 +353,10 @@ std::vector<std::optional<IdleSample>> runIdle(const std::vector<const Contestan
     std::optional<IdleSample> sample;
     if (ready[i] && before[i]) {
       const pid_t pid = sessions[i]->child().pid();
-      const auto after = peers::voluntarySwitches(pid);
+      const auto after = common::voluntarySwitches(pid);
       if (after) {
-        sample = IdleSample{*after - *before[i], peers::residentKiB(pid).value_or(0),
-                            peers::threadIds(pid).size()};
+        sample = IdleSample{*after - *before[i], common::residentKiB(pid).value_or(0),
+                            common::threadIds(pid).size()};
       }
     }
     if (ready[i] && !sessions[i]->end(errors[i])) sample.reset();

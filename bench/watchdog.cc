@@ -4,7 +4,7 @@
 
 namespace ostrel::bench {
 
-Watchdog::Watchdog(const peers::ChildProcess& child, std::chrono::seconds limit)
+Watchdog::Watchdog(const common::ChildProcess& child, std::chrono::seconds limit)
     : thread_([this, &child, limit] {
         std::unique_lock lock(mutex_);
         if (!wake_.wait_for(lock, limit, [this] { return cancelled_; })) {

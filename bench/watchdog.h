@@ -17,7 +17,7 @@ namespace ostrel::bench {
 
 class Watchdog {
  public:
-  Watchdog(const peers::ChildProcess& child, std::chrono::seconds limit);
+  Watchdog(const common::ChildProcess& child, std::chrono::seconds limit);
   ~Watchdog() { cancel(); }
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;

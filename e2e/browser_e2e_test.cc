@@ -25,9 +25,9 @@
 #include "browsers.h"
 #include "host_wrapper.h"
 #include "peers/fake_app.h"
-#include "tools/common/process_table.h"
 #include "peers/temp_dir.h"
 #include "tools/common/bytes.h"
+#include "tools/common/process_table.h"
 #include "tools/common/stream_io.h"
 
 namespace ostrel::e2e {
@@ -35,11 +35,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using common::processesWith;
+using common::textOf;
+using common::waitUntil;
 using peers::AppConnection;
 using peers::FakeApp;
-using peers::processesWith;
-using peers::textOf;
-using peers::waitUntil;
 
 // The extension's first two messages, as both browsers serialise them:
 // non-ASCII text, escapes and numbers must reach the application exactly so.
@@ -86,7 +86,7 @@ std::uint32_t fnv1a(const std::string& bytes) {
 // True when every thread of the process sleeps, waiting for an event
 // (state S): none runs, is runnable or waits on the disk.
 bool allThreadsAsleep(pid_t pid) {
-  std::vector<pid_t> threads = peers::threadIds(pid);
+  std::vector<pid_t> threads = common::threadIds(pid);
   for (pid_t thread : threads) {
     std::ifstream file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(thread) +
                        "/stat");
@@ -229,7 +229,7 @@ void BrowserEndToEndTest::run(const Browser& kind, bool tapped) {
   auto findHosts = [&] {
     if (!tapped) return processesWith(marker, OSTREL_HOST_BINARY);
     std::vector<pid_t> found;
-    for (const peers::ProcessEntry& child : peers::childrenOf(wrapper.pid())) {
+    for (const common::ProcessEntry& child : common::childrenOf(wrapper.pid())) {
       if (child.state != 'Z') found.push_back(child.pid);
     }
     return found;
@@ -297,18 +297,18 @@ void BrowserEndToEndTest::run(const Browser& kind, bool tapped) {
   // within a second, leaving no process behind.
   Clock::time_point letGo = Clock::now();
   ASSERT_TRUE(send(connection, R"({"type":"disconnect"})"));
-  EXPECT_TRUE(peers::readsEndOfStream(connection->fd(), kReply))
+  EXPECT_TRUE(common::readsEndOfStream(connection->fd(), kReply))
       << "the host kept the connection open";
   EXPECT_EQ(wrapper.awaitExit(kReply), "0");
   EXPECT_LT(Clock::now() - letGo, kHostExit);
-  EXPECT_FALSE(peers::isAlive(hosts[0]));
+  EXPECT_FALSE(common::isAlive(hosts[0]));
   EXPECT_TRUE(processesWith(marker, OSTREL_HOST_BINARY).empty()) << "a host process was left";
   EXPECT_FALSE(browser.hasExited()) << kind.name << " itself " << browser.exitDescription();
   if (!tapped) return;
 
   // The tap ends as the host did, and its log holds every frame of the
   // scenario in each direction, in order.
-  EXPECT_TRUE(waitUntil([&] { return !peers::isAlive(taps[0]); }, kReply)) << "the tap stayed";
+  EXPECT_TRUE(waitUntil([&] { return !common::isAlive(taps[0]); }, kReply)) << "the tap stayed";
   const std::string echoed = R"({"type":"echoed","message":)" + kEcho + "}";
   const std::string blur = R"({"type":"blur","seq":2})";
   const std::string focus = R"({"type":"focus","seq":3})";

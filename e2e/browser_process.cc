@@ -37,10 +37,10 @@ bool BrowserProcess::start(const Launch& launch, std::string& error) {
   std::vector<std::string> argv = {"/bin/sh", "-c",
                                    R"(exec "$0" "$@" </dev/null >')" + launch.logPath + "' 2>&1"};
   argv.insert(argv.end(), launch.command.begin(), launch.command.end());
-  child_ = std::make_unique<peers::ChildProcess>(
-      peers::Launch{.argv = argv,
-                    .environment = peers::environmentWith(launch.environment),
-                    .ownProcessGroup = true});
+  child_ = std::make_unique<common::ChildProcess>(
+      common::Launch{.argv = argv,
+                     .environment = common::environmentWith(launch.environment),
+                     .ownProcessGroup = true});
   if (!child_->started()) {
     error = child_->startError();
     child_.reset();
@@ -55,7 +55,7 @@ bool BrowserProcess::hasExited() {
   if (!exitDescription_.empty()) return true;
   std::optional<int> status = child_->waitExit(std::chrono::milliseconds(0));
   if (!status) return false;
-  exitDescription_ = peers::describeWaitStatus(*status);
+  exitDescription_ = common::describeWaitStatus(*status);
   return true;
 }
 

@@ -45,7 +45,7 @@ class BrowserProcess {
   void stop();
 
  private:
-  std::unique_ptr<peers::ChildProcess> child_;
+  std::unique_ptr<common::ChildProcess> child_;
   pid_t group_ = -1;
   std::string exitDescription_;
 };

@@ -12,7 +12,7 @@
 
 namespace ostrel::e2e {
 
-using peers::waitUntil;
+using common::waitUntil;
 
 HostWrapper::HostWrapper(std::string folder) : folder_(std::move(folder)) {}
 

@@ -44,11 +44,11 @@ AppConnection& AppConnection::operator=(AppConnection&& other) noexcept {
 }
 
 std::optional<Bytes> AppConnection::readFrame(milliseconds timeout) const {
-  return peers::readFrame(fd_, timeout);
+  return common::readFrame(fd_, timeout);
 }
 
 bool AppConnection::send(std::span<const std::uint8_t> bytes) const {
-  return fd_ >= 0 && writeBytes(fd_, bytes);
+  return fd_ >= 0 && common::writeBytes(fd_, bytes);
 }
 
 int AppConnection::release() {
@@ -129,7 +129,7 @@ std::optional<AppConnection> FakeApp::accept(milliseconds timeout) const {
 }
 
 bool FakeApp::hasPendingConnection(milliseconds timeout) const {
-  return fd_ >= 0 && waitReadable(fd_, timeout);
+  return fd_ >= 0 && common::waitReadable(fd_, timeout);
 }
 
 void FakeApp::stop() {

@@ -21,6 +21,10 @@
 
 namespace ostrel::peers {
 
+using common::Bytes;
+using common::kDeadline;
+using common::milliseconds;
+
 // One accepted connection; owns its descriptor (blocking, close-on-exec).
 class AppConnection {
  public:
@@ -32,7 +36,7 @@ class AppConnection {
   int fd() const { return fd_; }
   std::optional<Bytes> readFrame(milliseconds timeout = kDeadline) const;
   bool send(std::span<const std::uint8_t> bytes) const;
-  bool sendFrame(std::string_view payload) const { return send(frameOf(payload)); }
+  bool sendFrame(std::string_view payload) const { return send(common::frameOf(payload)); }
   // The process at the other end, while it is connected.
   std::optional<pid_t> peerProcess() const;
   // Hands the descriptor over to the caller.

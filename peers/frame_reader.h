@@ -16,6 +16,8 @@
 
 namespace ostrel::peers {
 
+using common::FrameSplitter;
+
 class FrameReader {
  public:
   explicit FrameReader(int fd) : fd_(fd) {}

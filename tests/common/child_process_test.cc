@@ -10,13 +10,13 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tools/common/process_table.h"
 #include "peers/temp_dir.h"
 #include "support/test_support.h"
 #include "tools/common/exit_status.h"
+#include "tools/common/process_table.h"
 #include "tools/common/stream_io.h"
 
-namespace ostrel::peers {
+namespace ostrel::common {
 namespace {
 
 namespace fs = std::filesystem;
@@ -51,7 +51,7 @@ TEST(ChildProcess, StartsCleanOfWhatTheStartingProcessHasDone) {
   const int handed = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   ASSERT_GT(handed, stray);
 
-  TempDir dir;
+  peers::TempDir dir;
   ChildProcess child({.argv = {"cat"},
                       .environment = {"ONLY=this"},
                       .workingDirectory = dir.path(),
@@ -89,4 +89,4 @@ TEST(ChildProcess, SaysWhyAProgramDidNotStart) {
 }
 
 }  // namespace
-}  // namespace ostrel::peers
+}  // namespace ostrel::common

@@ -5,7 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace ostrel::peers {
+namespace ostrel::common {
 namespace {
 
 // The wait status of a real child that ran `body`.
@@ -36,4 +36,4 @@ TEST(ExitStatus, ReportsDeathBySignalAsShellsDo) {
 }
 
 }  // namespace
-}  // namespace ostrel::peers
+}  // namespace ostrel::common

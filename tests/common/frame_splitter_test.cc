@@ -12,7 +12,7 @@
 #include "tools/common/bytes.h"
 #include "tools/common/stream_io.h"
 
-namespace ostrel::peers {
+namespace ostrel::common {
 namespace {
 
 Bytes concat(std::initializer_list<Bytes> parts) {
@@ -87,7 +87,7 @@ TEST(FrameReader, ReadsAPipesFramesAndNoticesAnEndInsideOne) {
     EXPECT_TRUE(writeBytes(ends[1], {stream.data(), stream.size() - 3}));
     ::close(ends[1]);
   });
-  FrameReader reader(ends[0]);
+  peers::FrameReader reader(ends[0]);
   const auto first = reader.next();
   ASSERT_TRUE(first);
   EXPECT_EQ(asText(*first), "first");
@@ -101,4 +101,4 @@ TEST(FrameReader, ReadsAPipesFramesAndNoticesAnEndInsideOne) {
 }
 
 }  // namespace
-}  // namespace ostrel::peers
+}  // namespace ostrel::common

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fault_support.h"
+#include "platform/descriptors.h"
 
 namespace ostrel::tests {
 namespace {
@@ -97,7 +98,8 @@ int pendingBytes(int fd) {
 struct SocketInputHost {
   explicit SocketInputHost(const std::string& socketPath) {
     int ends[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) return;
+    if (!setCloseOnExec(ends[0]) || !setCloseOnExec(ends[1])) return;
     browser = ends[0];
     const std::string hostEnd = std::to_string(ends[1]);
     host.emplace(

@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "tools/common/process_table.h"
 #include "support/test_support.h"
+#include "tools/common/process_table.h"
 
 namespace ostrel::tests {
 
@@ -32,12 +32,12 @@ constexpr bool kSanitizedBuild =
     false;
 #endif
 
-using peers::childrenOf;
-using peers::descriptorCount;
-using peers::ProcessEntry;
-using peers::residentKiB;
-using peers::signalThread;
-using peers::threadIds;
+using common::childrenOf;
+using common::descriptorCount;
+using common::ProcessEntry;
+using common::residentKiB;
+using common::signalThread;
+using common::threadIds;
 
 inline Bytes frameOfBytes(const Bytes& payload) { return frameOf(payload); }
 

@@ -8,8 +8,8 @@
 #include <random>
 #include <thread>
 
-#include "tools/common/process_table.h"
 #include "support/test_support.h"
+#include "tools/common/process_table.h"
 
 namespace ostrel::tests {
 namespace {
@@ -178,7 +178,7 @@ std::vector<std::string> readLines(const std::string& path) {
 // Children of `pid` that have ended but were not reaped.
 int zombieChildren(pid_t pid) {
   int zombies = 0;
-  for (const peers::ProcessEntry& child : peers::childrenOf(pid)) zombies += child.state == 'Z';
+  for (const common::ProcessEntry& child : common::childrenOf(pid)) zombies += child.state == 'Z';
   return zombies;
 }
 

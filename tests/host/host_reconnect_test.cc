@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include "tools/common/process_table.h"
 #include "support/test_support.h"
+#include "tools/common/process_table.h"
 
 namespace ostrel::tests {
 namespace {
@@ -91,18 +91,18 @@ TEST(HostIdleTest, AConnectedIdleHostDoesNotWakeUp) {
   // Settled: no thread has woken for 200 ms (on a loaded machine the reader
   // may still be on its way back to its poll when the frame arrives).
   auto settledAt = std::chrono::steady_clock::now();
-  auto last = peers::voluntarySwitches(host.pid());
+  auto last = common::voluntarySwitches(host.pid());
   ASSERT_TRUE(waitUntil([&] {
-    const auto now = peers::voluntarySwitches(host.pid());
+    const auto now = common::voluntarySwitches(host.pid());
     if (now != last) {
       last = now;
       settledAt = std::chrono::steady_clock::now();
     }
     return std::chrono::steady_clock::now() - settledAt >= 200ms;
   }));
-  const auto before = peers::voluntarySwitches(host.pid());
+  const auto before = common::voluntarySwitches(host.pid());
   EXPECT_TRUE(host.staysQuiet(3000ms));
-  const auto after = peers::voluntarySwitches(host.pid());
+  const auto after = common::voluntarySwitches(host.pid());
   ASSERT_TRUE(before && after);
   EXPECT_LE(*after - *before, 2u) << "wake-ups while connected and idle";
   host.closeInput();

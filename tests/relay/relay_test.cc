@@ -233,7 +233,8 @@ TEST_F(RelayReaderTest, ABurstOfManySmallFramesIsRelayedInOrder) {
 // test sees how the frames were grouped into writes.
 TEST(RelayOutputTest, TheFramesThatOneReadCompletesLeaveInOneWrite) {
   int browser[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, browser), 0);
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, browser), 0);
+  ASSERT_TRUE(setCloseOnExec(browser[0]) && setCloseOnExec(browser[1]));
   tests::TempDir dir;
   FakeApp app(dir.file("app.sock"));
   auto relay =

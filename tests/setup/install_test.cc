@@ -45,7 +45,7 @@ TEST_F(InstallTest, WritesTheManifestOnceAndIsIdempotent) {
   EXPECT_TRUE(reading.problems.empty());
   EXPECT_EQ(reading.manifest->path, host);  // the host beside the tool by default
   EXPECT_EQ(reading.manifest->allowed, std::vector<std::string>{kOrigin});
-  EXPECT_EQ(folderEntries(peers::parentFolder(chromiumManifest())),
+  EXPECT_EQ(folderEntries(common::parentFolder(chromiumManifest())),
             std::vector<std::string>{"com.ostrel.native_host.json"});  // no temporary left
   struct stat first {};
   ASSERT_EQ(::stat(chromiumManifest().c_str(), &first), 0);

@@ -5,13 +5,15 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "tools/common/child_process.h"
-#include "tools/common/stream_io.h"
 #include "test_home.h"
+#include "tools/common/child_process.h"
+#include "tools/common/process_table.h"
+#include "tools/common/stream_io.h"
 
 namespace ostrel::setup {
 namespace {
@@ -97,20 +99,22 @@ TEST_F(InstalledExtensionsTest, FirefoxProfilesAndAnAddOnOfAnotherId) {
 // The browsers that will look: an installed one without a registration
 // while another has one, and a running one with a profile folder of its own.
 TEST_F(InstalledExtensionsTest, NamesTheBrowserThatWillLook) {
+  if (!common::commandLineOf(::getpid())) {
+    GTEST_SKIP() << "finds running browsers through /proc, which only Linux has";
+  }
   answeringHost();
   std::filesystem::create_directories(home + "/.config/chromium");
   ASSERT_EQ(run("install --browser chrome --origin chrome-extension://" + kId + "/"), 0) << errors;
   const std::string profile = home + "/own profile";
   // A browser's command line, as its main process shows it.
-  peers::ChildProcess browser(peers::Launch{
+  common::ChildProcess browser(common::Launch{
       .argv = {"/bin/bash", "-c",
                "exec -a chromium /bin/sh -c 'sleep 30; :' sh '--user-data-dir=" + profile + "'"},
-      .environment = peers::environmentWith({})});
+      .environment = common::environmentWith({})});
   ASSERT_TRUE(browser.started());
-  ASSERT_TRUE(peers::waitUntil([&] {
-    std::ifstream file("/proc/" + std::to_string(browser.pid()) + "/cmdline");
-    std::string line;
-    return std::getline(file, line) && line.starts_with("chromium");
+  ASSERT_TRUE(common::waitUntil([&] {
+    const auto words = common::commandLineOf(browser.pid());
+    return words && !words->empty() && words->front() == "chromium";
   }));
 
   EXPECT_EQ(run("doctor"), kExitFailure);

@@ -74,7 +74,7 @@ int TestHome::run(const std::string& words) {
 std::string TestHome::writeFile(const std::string& relative, const std::string& text, int mode) {
   std::string path = joinPath(home, relative);
   std::vector<std::string> created;
-  EXPECT_FALSE(makeDirectories(peers::parentFolder(path), 0755, created));
+  EXPECT_FALSE(makeDirectories(common::parentFolder(path), 0755, created));
   EXPECT_FALSE(writeFileAtomically(path, text));
   ::chmod(path.c_str(), static_cast<mode_t>(mode));
   return path;

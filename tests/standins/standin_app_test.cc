@@ -12,9 +12,9 @@
 #include <cstring>
 
 #include "channel/std_streams.h"
-#include "tools/common/frame_splitter.h"
 #include "platform/descriptors.h"
 #include "tool_process.h"
+#include "tools/common/frame_splitter.h"
 
 namespace ostrel::standins {
 namespace {
@@ -40,7 +40,7 @@ void sendFrame(int fd, std::span<const std::uint8_t> payload) {
 
 // The next `count` frames from `fd`, waiting at most the test deadline.
 std::vector<std::vector<std::uint8_t>> receiveFrames(int fd, std::size_t count) {
-  peers::FrameSplitter splitter;
+  common::FrameSplitter splitter;
   std::vector<std::vector<std::uint8_t>> frames;
   const auto deadline = std::chrono::steady_clock::now() + tests::kDeadline;
   while (frames.size() < count && std::chrono::steady_clock::now() < deadline) {

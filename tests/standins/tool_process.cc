@@ -11,10 +11,10 @@
 namespace ostrel::standins::tests {
 
 ToolProcess::ToolProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env)
-    : child_({.argv = argv, .environment = peers::environmentWith(env)}) {}
+    : child_({.argv = argv, .environment = common::environmentWith(env)}) {}
 
 void ToolProcess::write(const std::string& text) {
-  peers::writeBytes(child_.input(), peers::asBytes(text));
+  common::writeBytes(child_.input(), common::asBytes(text));
 }
 
 bool ToolProcess::pump(std::chrono::steady_clock::time_point deadline) {
@@ -23,8 +23,8 @@ bool ToolProcess::pump(std::chrono::steady_clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       deadline - std::chrono::steady_clock::now());
   if (left.count() <= 0 || ::poll(fds, 2, static_cast<int>(left.count())) <= 0) return false;
-  if (fds[0].revents != 0 && !peers::readAvailable(child_.output(), out_)) child_.closeOutput();
-  if (fds[1].revents != 0 && !peers::readAvailable(child_.errors(), err_)) child_.closeErrors();
+  if (fds[0].revents != 0 && !common::readAvailable(child_.output(), out_)) child_.closeOutput();
+  if (fds[1].revents != 0 && !common::readAvailable(child_.errors(), err_)) child_.closeErrors();
   return true;
 }
 

@@ -41,7 +41,7 @@ class ToolProcess {
  private:
   bool pump(std::chrono::steady_clock::time_point deadline);
 
-  peers::ChildProcess child_;
+  common::ChildProcess child_;
   std::string out_;
   std::string err_;
 };

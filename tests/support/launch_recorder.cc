@@ -15,7 +15,7 @@ namespace {
 // The open descriptors above 2.
 std::string inheritedDescriptors() {
   std::string list;
-  for (const int fd : ostrel::peers::ownDescriptors()) {
+  for (const int fd : ostrel::common::ownDescriptors()) {
     if (fd > 2) list += (list.empty() ? "" : ",") + std::to_string(fd);
   }
   return list.empty() ? "none" : list;
@@ -36,8 +36,8 @@ int main(int argc, char** argv) {
   sigprocmask(SIG_SETMASK, nullptr, &mask);
   bool anyBlocked = false;
   for (int sig = 1; sig < 32; ++sig) anyBlocked |= sigismember(&mask, sig) == 1;
-  line += " stdin=" + ostrel::peers::ownDescriptorTarget(0) +
-          " stdout=" + ostrel::peers::ownDescriptorTarget(1) +
+  line += " stdin=" + ostrel::common::ownDescriptorTarget(0) +
+          " stdout=" + ostrel::common::ownDescriptorTarget(1) +
           " sigpipe=" + (current.sa_handler == SIG_DFL ? "default" : "other") +
           " mask=" + (anyBlocked ? "blocked" : "empty") + " inherited=" + inherited + "\n";
   FILE* out = std::fopen(record, "a");

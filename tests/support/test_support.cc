@@ -33,15 +33,15 @@ std::vector<std::string> hostEnvironment(const std::map<std::string, std::string
   return environment;
 }
 
-peers::Launch hostLaunch(const std::string& executable,
-                         const std::map<std::string, std::string>& environment,
-                         const std::vector<std::string>& arguments,
-                         const std::vector<int>& inherited) {
+common::Launch hostLaunch(const std::string& executable,
+                          const std::map<std::string, std::string>& environment,
+                          const std::vector<std::string>& arguments,
+                          const std::vector<int>& inherited) {
   std::vector<std::string> argv{executable};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   return {.argv = argv,
           .environment = hostEnvironment(environment),
-          .workingDirectory = peers::parentFolder(executable),
+          .workingDirectory = common::parentFolder(executable),
           .inherited = inherited};
 }
 
@@ -54,7 +54,7 @@ HostProcess::HostProcess(const std::string& executable,
     : child_(hostLaunch(executable, environment, arguments, inherited)) {}
 
 std::optional<Bytes> HostProcess::readFrame(milliseconds timeout) const {
-  return peers::readFrame(child_.output(), timeout);
+  return common::readFrame(child_.output(), timeout);
 }
 
 bool HostProcess::staysQuiet(milliseconds quiet) const {
@@ -62,7 +62,7 @@ bool HostProcess::staysQuiet(milliseconds quiet) const {
 }
 
 std::string HostProcess::errorOutput() {
-  peers::readAvailable(child_.errors(), errorText_);
+  common::readAvailable(child_.errors(), errorText_);
   return errorText_;
 }
 

@@ -22,21 +22,21 @@
 
 namespace ostrel::tests {
 
+using common::Bytes;
+using common::bytesOf;
+using common::frameOf;
+using common::kDeadline;
+using common::milliseconds;
+using common::readBytes;
+using common::readFrame;
+using common::readsEndOfStream;
+using common::textOf;
+using common::waitReadable;
+using common::waitUntil;
+using common::writeBytes;
 using peers::AppConnection;
-using peers::Bytes;
-using peers::bytesOf;
 using peers::FakeApp;
-using peers::frameOf;
-using peers::kDeadline;
-using peers::milliseconds;
-using peers::readBytes;
-using peers::readFrame;
-using peers::readsEndOfStream;
 using peers::TempDir;
-using peers::textOf;
-using peers::waitReadable;
-using peers::waitUntil;
-using peers::writeBytes;
 
 // An environment value that leaves the variable out.
 inline constexpr const char* kUnset = "\x01unset";
@@ -74,7 +74,7 @@ class HostProcess {
   std::string errorOutput();
 
  private:
-  peers::ChildProcess child_;
+  common::ChildProcess child_;
   std::string errorText_;
 };
 

@@ -1,6 +1,6 @@
 #include "tools/common/bytes.h"
 
-namespace ostrel::peers {
+namespace ostrel::common {
 
 std::span<const std::uint8_t> asBytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -36,4 +36,4 @@ std::uint32_t lengthOf(std::span<const std::uint8_t, kHeaderBytes> header) {
          std::uint32_t{header[3]} << 24;
 }
 
-}  // namespace ostrel::peers
+}  // namespace ostrel::common

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace ostrel::peers {
+namespace ostrel::common {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -38,6 +38,6 @@ Bytes frameOf(std::span<const std::uint8_t> payload);
 // The payload length that a frame header announces.
 std::uint32_t lengthOf(std::span<const std::uint8_t, kHeaderBytes> header);
 
-}  // namespace ostrel::peers
+}  // namespace ostrel::common
 
 #endif  // OSTREL_TOOLS_COMMON_BYTES_H_

@@ -14,7 +14,7 @@
 // Declared by no header on macOS.
 extern char** environ;  // NOLINT(readability-redundant-declaration)
 
-namespace ostrel::peers {
+namespace ostrel::common {
 namespace {
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
@@ -119,4 +119,4 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& overrid
   return merged;
 }
 
-}  // namespace ostrel::peers
+}  // namespace ostrel::common

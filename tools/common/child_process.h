@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace ostrel::peers {
+namespace ostrel::common {
 
 struct Launch {
   std::vector<std::string> argv{};         // argv[0]: a path, or a name looked up in PATH
@@ -71,6 +71,6 @@ class ChildProcess {
 // the entries of the same name.
 std::vector<std::string> environmentWith(const std::vector<std::string>& overrides);
 
-}  // namespace ostrel::peers
+}  // namespace ostrel::common
 
 #endif  // OSTREL_TOOLS_COMMON_CHILD_PROCESS_H_

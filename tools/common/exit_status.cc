@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-namespace ostrel::peers {
+namespace ostrel::common {
 
 int shellExitCode(int waitStatus) {
   if (WIFEXITED(waitStatus)) return WEXITSTATUS(waitStatus);
@@ -23,4 +23,4 @@ std::string describeWaitStatus(int waitStatus) {
   return "ended in an unknown way";
 }
 
-}  // namespace ostrel::peers
+}  // namespace ostrel::common

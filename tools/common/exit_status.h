@@ -7,13 +7,13 @@
 
 #include <string>
 
-namespace ostrel::peers {
+namespace ostrel::common {
 
 int shellExitCode(int waitStatus);
 
 // "exited with status 3", "was killed by signal 9 (Killed)".
 std::string describeWaitStatus(int waitStatus);
 
-}  // namespace ostrel::peers
+}  // namespace ostrel::common
 
 #endif  // OSTREL_TOOLS_COMMON_EXIT_STATUS_H_

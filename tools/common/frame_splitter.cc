@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace ostrel::peers {
+namespace ostrel::common {
 
 std::span<std::uint8_t> FrameSplitter::room(std::size_t size) {
   if (begin_ > 0) {
@@ -46,4 +46,4 @@ std::optional<std::span<const std::uint8_t>> FrameSplitter::next() {
   return payload;
 }
 
-}  // namespace ostrel::peers
+}  // namespace ostrel::common

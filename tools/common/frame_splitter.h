@@ -18,7 +18,7 @@
 
 #include "tools/common/bytes.h"
 
-namespace ostrel::peers {
+namespace ostrel::common {
 
 class FrameSplitter {
  public:
@@ -62,6 +62,6 @@ class FrameSplitter {
   std::size_t invalid_ = 0;
 };
 
-}  // namespace ostrel::peers
+}  // namespace ostrel::common
 
 #endif  // OSTREL_TOOLS_COMMON_FRAME_SPLITTER_H_

@@ -2,7 +2,7 @@
 
 #include "platform/executable_path.h"
 
-namespace ostrel::peers {
+namespace ostrel::common {
 
 std::string parentFolder(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
@@ -17,4 +17,4 @@ std::optional<std::string> ownFolder() {
   return parentFolder(*executable);
 }
 
-}  // namespace ostrel::peers
+}  // namespace ostrel::common

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace ostrel::peers {
+namespace ostrel::common {
 
 // "/a/b/c" gives "/a/b", "/a" gives "/", and a path without a slash ".".
 std::string parentFolder(const std::string& path);
@@ -17,6 +17,6 @@ std::string parentFolder(const std::string& path);
 // tell.
 std::optional<std::string> ownFolder();
 
-}  // namespace ostrel::peers
+}  // namespace ostrel::common
 
 #endif  // OSTREL_TOOLS_COMMON_PATHS_H_

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace ostrel::peers {
+namespace ostrel::common {
 
 // Open descriptors of `pid`.
 std::optional<int> descriptorCount(pid_t pid);
@@ -65,6 +65,6 @@ std::vector<pid_t> processesWith(const std::string& entry, const std::string& ex
 std::optional<std::vector<std::string>> commandLineOf(pid_t pid);
 std::optional<std::vector<std::string>> environmentOf(pid_t pid);
 
-}  // namespace ostrel::peers
+}  // namespace ostrel::common
 
 #endif  // OSTREL_TOOLS_COMMON_PROCESS_TABLE_H_

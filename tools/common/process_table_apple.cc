@@ -12,7 +12,7 @@
 
 #include "tools/common/process_table.h"
 
-namespace ostrel::peers {
+namespace ostrel::common {
 namespace {
 
 std::optional<proc_taskinfo> taskInfo(pid_t pid) {
@@ -145,4 +145,4 @@ std::optional<std::vector<std::string>> commandLineOf(pid_t /*pid*/) { return st
 
 std::optional<std::vector<std::string>> environmentOf(pid_t /*pid*/) { return std::nullopt; }
 
-}  // namespace ostrel::peers
+}  // namespace ostrel::common

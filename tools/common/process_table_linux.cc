@@ -13,7 +13,7 @@
 
 #include "tools/common/process_table.h"
 
-namespace ostrel::peers {
+namespace ostrel::common {
 namespace {
 
 namespace fs = std::filesystem;
@@ -194,4 +194,4 @@ std::optional<std::vector<std::string>> environmentOf(pid_t pid) {
   return nulSeparated(procFolder(pid) + "/environ");
 }
 
-}  // namespace ostrel::peers
+}  // namespace ostrel::common

@@ -8,7 +8,7 @@
 
 #include "channel/std_streams.h"
 
-namespace ostrel::peers {
+namespace ostrel::common {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -92,4 +92,4 @@ bool readAvailable(int fd, std::string& into) {
 
 bool writeBytes(int fd, std::span<const std::uint8_t> bytes) { return writeAll(fd, bytes); }
 
-}  // namespace ostrel::peers
+}  // namespace ostrel::common

@@ -20,7 +20,7 @@
 
 #include "tools/common/bytes.h"
 
-namespace ostrel::peers {
+namespace ostrel::common {
 
 using std::chrono::milliseconds;
 
@@ -51,6 +51,6 @@ bool readAvailable(int fd, std::string& into);
 
 bool writeBytes(int fd, std::span<const std::uint8_t> bytes);
 
-}  // namespace ostrel::peers
+}  // namespace ostrel::common
 
 #endif  // OSTREL_TOOLS_COMMON_STREAM_IO_H_

@@ -25,7 +25,7 @@ std::vector<std::string> split(std::string_view text, char separator) {
 // The folder holding the browser's per-user manifest folder: its own
 // configuration folder (~/.config/chromium, ~/.mozilla, ...).
 std::string configurationFolder(const Browser& browser, const Environment& environment) {
-  return peers::parentFolder(manifestFolder(browser, Scope::kUser, environment).value_or("/"));
+  return common::parentFolder(manifestFolder(browser, Scope::kUser, environment).value_or("/"));
 }
 
 std::vector<std::string> programCandidates(const Browser& browser, const Environment& environment) {

@@ -14,8 +14,8 @@
 #include <tuple>
 
 #include "browser_presence.h"
-#include "build_facts.h"
 #include "build_config.h"  // generated: OSTREL_VERSION
+#include "build_facts.h"
 #include "commands.h"
 #include "files.h"
 #include "host/settings.h"
@@ -24,11 +24,11 @@
 #include "manifest.h"
 #include "open_app_plan.h"
 #include "package_manifest.h"
-#include "tools/common/paths.h"
 #include "running_browsers.h"
 #include "sandboxes.h"
 #include "socket_check.h"
 #include "targets.h"
+#include "tools/common/paths.h"
 #include "trace.h"
 #include "validation.h"
 
@@ -96,7 +96,7 @@ std::string installCommand(const Context& context, const Target& target,
   if (target.browser != nullptr) {
     command += " --browser " + std::string(target.browser->key);
   } else {
-    command += " --user-data-dir " + quotedWord(peers::parentFolder(target.folder));
+    command += " --user-data-dir " + quotedWord(common::parentFolder(target.folder));
   }
   if (target.scope == Scope::kSystem) command = "sudo " + command + " --system";
   const char* option = target.family == Family::kChromium ? " --origin " : " --extension-id ";
@@ -460,7 +460,7 @@ void compareProfiles(const Context& context, const ProfileSet& set,
     report.problem(
         "no extension the registration allows is installed in any profile found "
         "below " +
-        peers::parentFolder(set.profiles.front().folder));
+        common::parentFolder(set.profiles.front().folder));
     if (family == Family::kFirefox) {
       std::vector<std::string> ids;
       for (const Profile& profile : set.profiles) {
@@ -484,7 +484,7 @@ void reportInstalledExtensions(const Context& context, const TargetList& list,
     if (target.browser != nullptr && !seen.insert(target.browser).second) continue;
     const std::string root = target.browser != nullptr
                                  ? profilesRoot(*target.browser, context.environment)
-                                 : peers::parentFolder(target.folder);
+                                 : common::parentFolder(target.folder);
     std::vector<Profile> profiles = findProfiles(target.family, root);
     if (!profiles.empty()) sets.push_back({target, std::move(profiles)});
   }

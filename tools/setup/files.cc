@@ -69,7 +69,7 @@ FileContents readWholeFile(const std::string& path) {
 
 Problem makeDirectories(const std::string& path, mode_t mode, std::vector<std::string>& created) {
   if (path.empty() || isDirectory(path)) return std::nullopt;
-  std::string parent = peers::parentFolder(path);
+  std::string parent = common::parentFolder(path);
   if (parent != path) {
     if (Problem problem = makeDirectories(parent, mode, created)) return problem;
   }
@@ -92,7 +92,7 @@ std::optional<std::string> followLinks(const std::string& path) {
     ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
     if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return current;
     std::string next(target.data(), static_cast<std::size_t>(length));
-    current = next.starts_with('/') ? next : joinPath(peers::parentFolder(current), next);
+    current = next.starts_with('/') ? next : joinPath(common::parentFolder(current), next);
   }
   return std::nullopt;
 }
@@ -101,7 +101,7 @@ Problem writeFileAtomically(const std::string& linkOrPath, std::string_view cont
   std::optional<std::string> resolved = followLinks(linkOrPath);
   if (!resolved) return failure("write", linkOrPath, ELOOP);
   const std::string& path = *resolved;
-  std::string folder = peers::parentFolder(path);
+  std::string folder = common::parentFolder(path);
   std::string name = path.substr(path.rfind('/') + 1);
   std::string pattern = joinPath(folder, "." + name + ".XXXXXX");
   std::vector<char> temporary(pattern.begin(), pattern.end());

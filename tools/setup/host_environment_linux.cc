@@ -19,7 +19,7 @@ std::string programOf(pid_t pid) {
 
 std::optional<pid_t> newestChild(pid_t pid) {
   std::optional<pid_t> newest;
-  for (const peers::ProcessEntry& child : peers::childrenOf(pid)) {
+  for (const common::ProcessEntry& child : common::childrenOf(pid)) {
     if (child.state != 'Z' && (!newest || child.pid > *newest)) newest = child.pid;
   }
   return newest;
@@ -37,7 +37,7 @@ std::optional<ReceivedEnvironment> receivedEnvironment(pid_t pid) {
     received.program = programOf(*child);
     received.fromChild = true;
   }
-  std::optional<std::vector<std::string>> entries = peers::environmentOf(received.pid);
+  std::optional<std::vector<std::string>> entries = common::environmentOf(received.pid);
   if (!entries) return std::nullopt;
   received.entries = std::move(*entries);
   return received;

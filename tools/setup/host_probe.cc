@@ -101,31 +101,31 @@ std::string startFailure(const std::string& path, const std::string& error) {
 // anything is allocated for it: the program may be anything at all.
 void readFirstFrame(int output, milliseconds deadline, ProbeResult& result) {
   Clock::time_point until = Clock::now() + deadline;
-  std::optional<peers::Bytes> header = peers::readBytes(output, kFrameHeaderSize, deadline);
+  std::optional<common::Bytes> header = common::readBytes(output, kFrameHeaderSize, deadline);
   if (!header) return;  // kNoStatus
   std::uint32_t length =
       decodeFrameLength(std::span<const std::uint8_t, kFrameHeaderSize>(*header));
   if (length > kMaxMessageLength) {
     result.outcome = ProbeOutcome::kUnexpected;
     // Most likely text: show what came with those four bytes.
-    std::string text = peers::textOf(*header);
-    if (peers::waitReadable(output, milliseconds(100))) peers::readAvailable(output, text);
+    std::string text = common::textOf(*header);
+    if (common::waitReadable(output, milliseconds(100))) common::readAvailable(output, text);
     if (text.size() > 200) text.resize(200);
     result.detail = "text where a frame should be: \"" + shownText(text) +
                     "\" (read as a frame header, it announces " + std::to_string(length) +
                     " bytes, over the 1 MiB limit)";
     return;
   }
-  if (std::optional<peers::Bytes> payload = peers::readBytes(output, length, left(until))) {
-    classify(peers::textOf(*payload), result);
+  if (std::optional<common::Bytes> payload = common::readBytes(output, length, left(until))) {
+    classify(common::textOf(*payload), result);
   }
 }
 
 // Collects what the program writes to standard error until that stream
 // ends (the program has ended) or `until` passes.
 void collectErrors(int errors, Clock::time_point until, std::string& into) {
-  while (peers::waitReadable(errors, left(until))) {
-    if (!peers::readAvailable(errors, into)) break;
+  while (common::waitReadable(errors, left(until))) {
+    if (!common::readAvailable(errors, into)) break;
   }
   if (into.size() > kMaxStandardError) into.resize(kMaxStandardError);
 }
@@ -141,9 +141,9 @@ std::vector<std::string> browserArguments(Family family, const std::string& mani
 ProbeResult probeHost(const std::string& path, const std::vector<std::string>& arguments,
                       std::chrono::milliseconds deadline) {
   ProbeResult result;
-  peers::Launch launch{.argv = {path}, .environment = peers::environmentWith({})};
+  common::Launch launch{.argv = {path}, .environment = common::environmentWith({})};
   launch.argv.insert(launch.argv.end(), arguments.begin(), arguments.end());
-  peers::ChildProcess host(launch);
+  common::ChildProcess host(launch);
   if (!host.started()) {
     result.outcome = ProbeOutcome::kDidNotStart;
     result.detail = startFailure(path, host.startError());
@@ -159,12 +159,12 @@ ProbeResult probeHost(const std::string& path, const std::vector<std::string>& a
   std::optional<int> status = host.waitExit(left(exitBy));
   if (!status) {
     host.signal(SIGKILL);
-    host.waitExit(peers::kDeadline);
+    host.waitExit(common::kDeadline);
     result.exitDescription = "did not exit after its input closed, and was stopped";
     return result;
   }
   if (WIFEXITED(*status)) result.exitStatus = WEXITSTATUS(*status);
-  result.exitDescription = peers::describeWaitStatus(*status);
+  result.exitDescription = common::describeWaitStatus(*status);
   return result;
 }
 

@@ -158,7 +158,7 @@ std::string profilesRoot(const Browser& browser, const Environment& environment)
                ? joinPath(environment.home, ".mozilla/firefox")
                : joinPath(environment.home, "Library/Application Support/Firefox");
   }
-  return peers::parentFolder(manifestFolder(browser, Scope::kUser, environment).value_or(""));
+  return common::parentFolder(manifestFolder(browser, Scope::kUser, environment).value_or(""));
 }
 
 std::vector<Profile> findProfiles(Family family, const std::string& root) {

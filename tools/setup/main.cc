@@ -33,7 +33,7 @@ using ostrel::setup::runUninstall;
 using ostrel::setup::usageText;
 
 std::string besideTool(const char* program) {
-  std::optional<std::string> folder = ostrel::peers::ownFolder();
+  std::optional<std::string> folder = ostrel::common::ownFolder();
   if (!folder) return program;
   return joinPath(*folder, program);
 }

@@ -42,7 +42,7 @@ std::vector<RunningBrowser> browsersWithUserDataDir() {
   while (dirent* entry = ::readdir(proc.get())) {
     std::string pid = entry->d_name;
     if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::vector<std::string> words = peers::commandLineOf(static_cast<pid_t>(std::stol(pid)))
+    std::vector<std::string> words = common::commandLineOf(static_cast<pid_t>(std::stol(pid)))
                                          .value_or(std::vector<std::string>{});
     if (!isChromiumBrowser(words)) continue;
     for (std::size_t i = 1; i < words.size(); ++i) {

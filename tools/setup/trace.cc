@@ -78,7 +78,7 @@ Problem writeTraceScript(const std::string& scriptPath, const std::string& tap,
   if (fd < 0) return "cannot open the trace log " + log + ": " + std::strerror(errno);
   ::close(fd);
   std::vector<std::string> created;
-  if (Problem problem = makeDirectories(peers::parentFolder(scriptPath), 0700, created)) {
+  if (Problem problem = makeDirectories(common::parentFolder(scriptPath), 0700, created)) {
     return problem;
   }
   if (Problem problem = writeFileAtomically(scriptPath, traceScript(tap, log, hostPath))) {
@@ -92,7 +92,7 @@ Problem writeTraceScript(const std::string& scriptPath, const std::string& tap,
 
 Problem removeTraceScript(const std::string& scriptPath) {
   if (Problem problem = removeFile(scriptPath)) return problem;
-  const std::string folder = peers::parentFolder(scriptPath);
+  const std::string folder = common::parentFolder(scriptPath);
   if (::rmdir(folder.c_str()) != 0 && errno != ENOTEMPTY && errno != EEXIST) {
     return "cannot remove the folder " + folder + ": " + std::strerror(errno);
   }

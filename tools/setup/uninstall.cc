@@ -32,7 +32,7 @@ void removeEmptyFolders(const Context& context, const Target& target) {
       return;
     }
     context.out << "removed the empty folder " << folder << "\n";
-    folder = peers::parentFolder(folder);
+    folder = common::parentFolder(folder);
   }
 }
 

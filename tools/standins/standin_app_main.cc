@@ -19,22 +19,22 @@
 #include "out_queue.h"
 #include "payload_text.h"
 #include "peers/fake_app.h"
-#include "tools/common/frame_splitter.h"
 #include "platform/descriptors.h"
 #include "signal_pipe.h"
 #include "tools/common/bytes.h"
+#include "tools/common/frame_splitter.h"
 
 namespace ostrel::standins {
 namespace {
 
-using peers::asBytes;
+using common::asBytes;
 
 std::string sizeText(std::size_t bytes) { return std::to_string(bytes) + " B"; }
 
 struct Connection {
   int id = 0;
   int fd = -1;
-  peers::FrameSplitter splitter;
+  common::FrameSplitter splitter;
   OutQueue out;
   bool closing = false;  // close once `out` has drained
 };

@@ -23,12 +23,12 @@
 #include "line_splitter.h"
 #include "out_queue.h"
 #include "payload_text.h"
-#include "tools/common/frame_splitter.h"
 #include "platform/descriptors.h"
 #include "signal_pipe.h"
 #include "tools/common/bytes.h"
 #include "tools/common/child_process.h"
 #include "tools/common/exit_status.h"
+#include "tools/common/frame_splitter.h"
 #include "tools/common/paths.h"
 
 namespace ostrel::standins {
@@ -43,8 +43,8 @@ constexpr std::chrono::seconds kDrainAfterExit{1};
 constexpr std::string_view kConnected = R"({"type":"status","app":"connected"})";
 constexpr std::string_view kUnavailable = R"({"type":"status","app":"unavailable"})";
 
-using peers::asBytes;
-using peers::asText;
+using common::asBytes;
+using common::asText;
 
 std::string sizeText(std::size_t bytes) { return std::to_string(bytes) + " B"; }
 
@@ -63,10 +63,10 @@ class StandinBrowser {
     }
     // The host gets its own process group, so that Ctrl-C in the terminal
     // reaches only this tool, which then ends the host as a browser would.
-    host_ = std::make_unique<peers::ChildProcess>(
-        peers::Launch{.argv = {hostPath, options_.origin},
-                      .environment = peers::environmentWith(environment),
-                      .ownProcessGroup = true});
+    host_ = std::make_unique<common::ChildProcess>(
+        common::Launch{.argv = {hostPath, options_.origin},
+                       .environment = common::environmentWith(environment),
+                       .ownProcessGroup = true});
     if (!host_->started()) {
       printError(host_->startError());
       return 127;
@@ -286,7 +286,7 @@ class StandinBrowser {
   }
 
   int report() {
-    printEvent("browser: the host " + peers::describeWaitStatus(waitStatus_));
+    printEvent("browser: the host " + common::describeWaitStatus(waitStatus_));
     bool faults = false;
     if (errorBytes_ > 0) {
       printError("the host wrote " + std::to_string(errorBytes_) +
@@ -303,7 +303,7 @@ class StandinBrowser {
       noStatusInTime_ = true;
     }
     if (noStatusInTime_) faults = true;
-    const int code = peers::shellExitCode(waitStatus_);
+    const int code = common::shellExitCode(waitStatus_);
     return options_.strict && faults && code == 0 ? 1 : code;
   }
 
@@ -311,9 +311,9 @@ class StandinBrowser {
 
   BrowserOptions options_;
   SignalPipe signals_;
-  std::unique_ptr<peers::ChildProcess> host_;
+  std::unique_ptr<common::ChildProcess> host_;
   OutQueue out_;
-  peers::FrameSplitter splitter_;
+  common::FrameSplitter splitter_;
   LineSplitter lines_;
   LineSplitter errorLines_;
   std::size_t errorBytes_ = 0;
@@ -330,7 +330,7 @@ class StandinBrowser {
 };
 
 std::optional<std::string> defaultHost(std::string& error) {
-  const auto folder = peers::ownFolder();
+  const auto folder = common::ownFolder();
   if (!folder) {
     error = "cannot find this tool's own folder; give --host PATH";
     return std::nullopt;

@@ -26,7 +26,8 @@ bool writeAllBytes(int fd, std::span<const std::uint8_t> bytes) {
 }
 
 // Logs the frames that are whole now.
-void logFrames(peers::FrameSplitter& splitter, Direction direction, TapLog& log, bool& brokenSaid) {
+void logFrames(common::FrameSplitter& splitter, Direction direction, TapLog& log,
+               bool& brokenSaid) {
   while (std::optional<std::span<const std::uint8_t>> payload = splitter.next()) {
     log.frame(direction, *payload);
   }
@@ -52,7 +53,7 @@ bool awaitInput(int from, int stop) {
 }  // namespace
 
 PumpResult pump(int from, int to, Direction direction, TapLog& log, int stop) {
-  peers::FrameSplitter splitter;
+  common::FrameSplitter splitter;
   PumpResult result;
   bool brokenSaid = false;
   bool stopping = false;
