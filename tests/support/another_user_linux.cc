@@ -46,6 +46,7 @@ std::optional<std::string> firstSubordinateId(const char* file) {
 // it exited with status 0.
 bool succeeds(const std::vector<std::string>& argv) {
   std::vector<char*> pointers;
+  pointers.reserve(argv.size() + 1);
   for (const std::string& word : argv) pointers.push_back(const_cast<char*>(word.c_str()));
   pointers.push_back(nullptr);
   posix_spawn_file_actions_t actions;

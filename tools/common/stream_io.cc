@@ -111,11 +111,10 @@ bool writeBytes(int fd, std::span<const std::uint8_t> bytes, milliseconds timeou
     const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
     if (n > 0) {
       written += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
       continue;
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitForRoom(fd, deadline)) {
-      continue;
-    } else {
+    }
+    const bool full = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    if (!(n < 0 && errno == EINTR) && !(full && waitForRoom(fd, deadline))) {
       break;  // an error, or no room before the deadline
     }
   }
