@@ -1,16 +1,32 @@
 #include "peers/temp_dir.h"
 
+#include <limits.h>
 #include <stdlib.h>
 #include <unistd.h>  // mkdtemp, on Apple systems
 
 #include <filesystem>
 
 namespace ostrel::peers {
+namespace {
+
+// The temporary folder by the path the system resolves it to, found once:
+// on macOS /tmp is a link to /private/tmp, and the paths that a program
+// resolves (its own, a bundle's, a socket's peer) must compare equal to
+// those a test builds. Short, so that socket paths inside stay far below
+// the 104-byte limit.
+const std::string& temporaryFolder() {
+  static const std::string folder = [] {
+    char resolved[PATH_MAX];
+    return ::realpath("/tmp", resolved) != nullptr ? std::string(resolved) : std::string("/tmp");
+  }();
+  return folder;
+}
+
+}  // namespace
 
 TempDir::TempDir() {
-  // Short, so that socket paths inside stay far below the 104-byte limit.
-  char pattern[] = "/tmp/ostrel-XXXXXX";
-  if (::mkdtemp(pattern) != nullptr) path_ = pattern;
+  std::string pattern = temporaryFolder() + "/ostrel-XXXXXX";
+  if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
 }
 
 TempDir::~TempDir() {

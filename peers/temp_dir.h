@@ -2,7 +2,8 @@
 #define OSTREL_PEERS_TEMP_DIR_H_
 
 // A fresh private folder in the temporary folder, removed with everything
-// in it when the object goes. path() is empty when none could be made.
+// in it when the object goes. path() is empty when none could be made, and
+// holds no symbolic link (on macOS it lies in /private/tmp, not /tmp).
 
 #include <string>
 

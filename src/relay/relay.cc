@@ -1,6 +1,5 @@
 #include "relay/relay.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -9,14 +8,12 @@
 #include <cstring>
 
 #include "platform/descriptors.h"
-#include "platform/hang_up.h"
 #include "platform/would_block.h"
+#include "platform/writable_wait.h"
 #include "relay/status_message.h"
 
 namespace ostrel {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // The longest path that fits sun_path with its terminating zero byte on
 // every system the host runs on.
@@ -34,32 +31,6 @@ constexpr std::size_t kLeftoverLimit = std::size_t{4} * 1048576;
 // once the browser has closed the host's input: the host is about to end,
 // and browsers end a host that lingers after a few seconds.
 constexpr std::chrono::milliseconds kInputClosedGrace{1000};
-
-// Waits until `socket` can take more bytes, or has failed (the next write
-// then says how). While waiting it watches `input` for a hang-up, where the
-// system allows, and from the moment `inputClosedAt` holds it waits only
-// until the grace after it has passed. False when that time ran out or poll
-// failed.
-bool pollWritable(int socket, int input, std::optional<Clock::time_point>& inputClosedAt) {
-  const std::optional<short> hangUp = inputHangUpEvents();
-  if (!hangUp) input = -1;
-  for (;;) {
-    pollfd watched[2] = {{socket, POLLOUT, 0}, {inputClosedAt ? -1 : input, hangUp.value_or(0), 0}};
-    int timeout = -1;
-    if (inputClosedAt) {
-      const auto left = *inputClosedAt + kInputClosedGrace - Clock::now();
-      timeout = left <= Clock::duration::zero()
-                    ? 0
-                    : static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
-    }
-    const int ready = ::poll(watched, 2, timeout);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) return false;
-    if (watched[0].revents != 0) return true;
-    if (ready == 0 && timeout >= 0) return false;
-    if (watched[1].revents != 0) inputClosedAt = Clock::now();  // the browser's end hung up
-  }
-}
 
 }  // namespace
 
@@ -102,7 +73,9 @@ bool Relay::openConnection() {
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.data(), path.size());
   // The socket is non-blocking: a listener whose queue is full refuses at
-  // once (EAGAIN) instead of holding the relay, and the timer tries again.
+  // once (EAGAIN on Linux, where a blocking connect would wait for room;
+  // ECONNREFUSED on Apple systems, blocking or not) instead of holding the
+  // relay, and the timer tries again.
   // Only a server run by the host's own user is trusted with the
   // extension's messages, and with speaking to it.
   if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
@@ -124,7 +97,7 @@ bool Relay::openConnection() {
 
 void Relay::closeConnection() {
   if (writerWaiting && fd >= 0) {
-    // Wakes the writer waiting in poll, whatever the application does.
+    // Wakes the waiting writer, whatever the application does.
     ::shutdown(fd, SHUT_RDWR);
   }
   if (reader) {
@@ -191,13 +164,13 @@ bool Relay::writeToApp(std::span<const std::uint8_t> frame) {
 bool Relay::waitUntilWritable() {
   const int watched = duplicateDescriptor(fd);
   if (watched < 0) return false;
-  std::optional<Clock::time_point> closedAt = inputClosedAt;
+  InputWatch input{.fd = options_.inputFd, .grace = kInputClosedGrace, .closedAt = inputClosedAt};
   writerWaiting = true;
   lock.unlock();
-  const bool writable = pollWritable(watched, options_.inputFd, closedAt);
+  const bool writable = waitWritable(watched, input);
   lock.lock();
   writerWaiting = false;
-  if (closedAt && !inputClosedAt) inputClosedAt = closedAt;
+  if (input.closedAt && !inputClosedAt) inputClosedAt = input.closedAt;
   ::close(watched);
   return writable;
 }

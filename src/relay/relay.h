@@ -17,7 +17,7 @@
 //
 // Writes to the application never hold `lock` while they wait: the socket is
 // non-blocking, and while its buffer is full the writer lets go of `lock`
-// and waits in poll(2), so the reader goes on relaying what the application
+// and waits for room, so the reader goes on relaying what the application
 // sends meanwhile (an application may write a whole frame before it reads).
 // One write is under way at a time; forward() and attemptReconnect() wait
 // for it before they start. The first whole frame that arrives on a

@@ -5,7 +5,6 @@
 // write waits. The host neither hangs nor says "connected" late.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -88,11 +87,6 @@ TEST(AppWritesFirstOnDemand, WhileTheMessageThatMadeTheConnectionIsWritten) {
   EXPECT_TRUE(endsCleanly(host));
 }
 
-int pendingBytes(int fd) {
-  int pending = 0;
-  return ::ioctl(fd, FIONREAD, &pending) == 0 ? pending : -1;
-}
-
 // The host with one end of a socket pair as its standard input, as some
 // launchers start it; `browser` is the other end.
 struct SocketInputHost {
@@ -129,7 +123,7 @@ TEST(SocketAsInput, HalfClosingItEndsTheHostWhileAWriteToTheApplicationWaits) {
 
   // An application that never reads: the host's write of this frame waits.
   ASSERT_TRUE(writeBytes(started.browser, frameOfBytes(patternPayload(5, 1048576))));
-  ASSERT_TRUE(waitUntil([&] { return pendingBytes(connection->fd()) > 64 * 1024; }));
+  ASSERT_TRUE(waitUntil([&] { return pendingBytes(connection->fd()) >= kQueuedBytes; }));
   ASSERT_EQ(::shutdown(started.browser, SHUT_WR), 0);
   EXPECT_TRUE(exitedWithZero(host.waitExit(5s))) << "the host ends once its input has";
   EXPECT_EQ(host.errorOutput(), "");

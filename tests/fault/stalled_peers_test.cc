@@ -30,7 +30,7 @@ TEST_F(StalledPeers, ApplicationThatStopsReadingLosesNothingOnceItReadsAgain) {
   });
   // The application's receive queue fills while it does not read; meanwhile
   // it sends a frame of its own, which the stalled host cannot relay yet.
-  EXPECT_TRUE(waitUntil([&] { return pendingBytes(connection->fd()) >= 64 * 1024; }));
+  EXPECT_TRUE(waitUntil([&] { return pendingBytes(connection->fd()) >= kQueuedBytes; }));
   EXPECT_TRUE(connection->sendFrame("from the application"));
 
   for (std::uint32_t i = 0; i < kFrames && !HasFailure(); ++i) {
@@ -51,7 +51,7 @@ TEST_F(StalledPeers, BrowserThatStopsReadingLosesNothingOnceItReadsAgain) {
   });
   // Standard output fills while the browser does not read; a browser
   // message waits meanwhile, since the relay's lock is held by the write.
-  EXPECT_TRUE(waitUntil([&] { return pendingBytes(host.output()) >= 60 * 1024; }));
+  EXPECT_TRUE(waitUntil([&] { return pendingBytes(host.output()) >= kQueuedBytes; }));
   EXPECT_TRUE(host.sendFrame(R"({"type":"from the browser"})"));
 
   for (std::uint32_t i = 0; i < kFrames && !HasFailure(); ++i) {

@@ -1,6 +1,8 @@
 // The built host as a browser runs it: a child process with pipes on its
 // standard streams, and a fake application on a real socket.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -248,11 +250,27 @@ TEST_F(HostBinaryTest, OpenAppOutsideABundleRunsTheApplicationCommandWhenOneIsBu
 }
 
 TEST_F(HostBinaryTest, OpenAppOutsideABundleDoesNothing) {
-  HostProcess& host = startConnected();
-  host.sendFrame(R"({"type":"open_app"})");
-  host.sendFrame(R"({"type":"next"})");
-  EXPECT_EQ(textOf(connection_.readFrame()), R"({"type":"next"})");
-  expectCleanExit();
+  // The recording host lies in no bundle and has no application command,
+  // so "open_app" has nothing to start. Its record is a FIFO that nobody
+  // reads: a recorder started all the same would block opening it, and
+  // still be the host's child once the next message has gone through.
+  const std::string record = dir_.file("launches.fifo");
+  ASSERT_EQ(::mkfifo(record.c_str(), 0600), 0);
+  app_ = std::make_unique<FakeApp>(socket_);
+  HostProcess host(OSTREL_RECORDING_HOST,
+                   {{"OSTREL_SOCKET_PATH", socket_}, {"OSTREL_TEST_LAUNCH_RECORD", record}});
+  ASSERT_EQ(textOf(host.readFrame()), kConnected);
+  std::optional<AppConnection> connection = app_->accept();
+  ASSERT_TRUE(connection);
+  ASSERT_TRUE(host.sendFrame(R"({"type":"open_app"})"));
+  ASSERT_TRUE(host.sendFrame(R"({"type":"next"})"));
+  EXPECT_EQ(textOf(connection->readFrame()), R"({"type":"next"})") << "open_app is not forwarded";
+  EXPECT_TRUE(common::childrenOf(host.pid()).empty()) << "something was launched";
+  // Lets a recorder that was started all the same end.
+  const int reader = ::open(record.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  EXPECT_GE(reader, 0);
+  expectCleanExitOf(host);
+  if (reader >= 0) ::close(reader);
 }
 
 TEST_F(HostBinaryTest, EveryDescriptorTheHostOpensIsCloseOnExec) {

@@ -112,7 +112,7 @@ TEST_F(ToolTest, ExitStatusesAndStreams) {
                  "chrome-extension://abcdefghijklmnopabcdefghijklmnop/ --host-path /bin/cat"),
             kExitUsage);
   EXPECT_NE(errors.find("\"/bin/cat\" does not name ostrel-native-host: started as a browser "
-                        "starts a host, it wrote no status message within a second"),
+                        "starts a host, it wrote no status message within 5 seconds"),
             std::string::npos)
       << errors;
   EXPECT_EQ(tool("status"), kExitFailure);

@@ -89,6 +89,12 @@ bool exitedWithZero(const std::optional<int>& waitStatus);
 // The bytes waiting to be read on `fd` (FIONREAD), or -1.
 int pendingBytes(int fd);
 
+// As many bytes as a test waits to see queued at a peer that does not
+// read, to know that the host is writing to it and will soon wait for room:
+// less than any system's buffers hold (a macOS Unix-domain socket takes
+// 8 KiB, counted against the sender; a macOS pipe 16 KiB at first).
+inline constexpr int kQueuedBytes = 4096;
+
 // The path of the built host executable (set by the build).
 std::string hostExecutable();
 

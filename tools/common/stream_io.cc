@@ -1,12 +1,11 @@
 #include "tools/common/stream_io.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <thread>
-
-#include "channel/std_streams.h"
 
 namespace ostrel::common {
 namespace {
@@ -23,6 +22,17 @@ ssize_t readSome(int fd, void* buffer, std::size_t size) {
   for (;;) {
     const ssize_t n = ::read(fd, buffer, size);
     if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+// True when `fd` has room (or has failed: the next write says how) before
+// `deadline`.
+bool waitForRoom(int fd, Clock::time_point deadline) {
+  for (;;) {
+    pollfd entry{fd, POLLOUT, 0};
+    const int ready = ::poll(&entry, 1, static_cast<int>(left(deadline).count()));
+    if (ready >= 0) return ready > 0;
+    if (errno != EINTR) return false;
   }
 }
 
@@ -90,6 +100,26 @@ bool readAvailable(int fd, std::string& into) {
   return true;
 }
 
-bool writeBytes(int fd, std::span<const std::uint8_t> bytes) { return writeAll(fd, bytes); }
+bool writeBytes(int fd, std::span<const std::uint8_t> bytes, milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  const bool blocking = (flags & O_NONBLOCK) == 0;
+  if (blocking && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n > 0) {
+      written += static_cast<std::size_t>(n);
+      continue;
+    }
+    const bool full = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    if (!(n < 0 && errno == EINTR) && !(full && waitForRoom(fd, deadline))) {
+      break;  // an error, or no room before the deadline
+    }
+  }
+  if (blocking) (void)::fcntl(fd, F_SETFL, flags);  // as it was; the bytes are out either way
+  return written == bytes.size();
+}
 
 }  // namespace ostrel::common

@@ -8,8 +8,9 @@
 // consumed, so these calls mix freely with others on the same descriptor.
 // Frame headers are read with lengthOf() (bytes.h), independently of the
 // host's framing code.
-// Writes go through the channel's writeAll; whoever uses these ignores
-// SIGPIPE, so that a peer that has gone shows as a failed write.
+// Writes have a deadline too, so a peer that stops reading costs a failed
+// write, never a hang; whoever uses them ignores SIGPIPE, so that a peer
+// that has gone shows as a failed write.
 
 #include <chrono>
 #include <cstddef>
@@ -49,7 +50,10 @@ bool readsEndOfStream(int fd, milliseconds timeout = kDeadline);
 // False once the stream has ended or failed.
 bool readAvailable(int fd, std::string& into);
 
-bool writeBytes(int fd, std::span<const std::uint8_t> bytes);
+// All of `bytes`, or false on error or when the reader has not taken them
+// within `timeout`. A blocking descriptor is made non-blocking for the
+// call's duration, so no write can block past the deadline.
+bool writeBytes(int fd, std::span<const std::uint8_t> bytes, milliseconds timeout = kDeadline);
 
 }  // namespace ostrel::common
 

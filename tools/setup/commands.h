@@ -31,8 +31,9 @@ struct Context {
   std::ostream& err;
   // How long doctor waits for the host's first status message.
   std::chrono::milliseconds probeDeadline{5000};
-  // How long install gives a program to answer like the host.
-  std::chrono::milliseconds hostCheckDeadline{1000};
+  // How long install gives a program to answer like the host: as long as
+  // doctor, since macOS scans a program on its first launch before it runs.
+  std::chrono::milliseconds hostCheckDeadline{5000};
   // What the host does on "open_app"; as built, except in tests.
   AppLaunch launch = builtAppLaunch();
 };

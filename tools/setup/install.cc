@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "files.h"
 #include "host_identity.h"
+#include "host_location.h"
 #include "host_probe.h"
 #include "installed_extensions.h"
 #include "manifest.h"
@@ -48,6 +49,7 @@ std::vector<std::string> valueProblems(const Options& options, const std::string
   for (const std::string& origin : options.origins) add(checkChromiumOrigin(origin));
   for (const std::string& id : options.extensionIds) add(checkFirefoxExtensionId(id));
   add(checkHostPath(hostPath));
+  add(checkLastingHostLocation(hostPath, currentPlatform()));
   return problems;
 }
 
