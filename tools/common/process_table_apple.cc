@@ -141,6 +141,27 @@ std::vector<pid_t> processesWith(const std::string& /*entry*/, const std::string
   return {};
 }
 
+std::vector<pid_t> processesOf(uid_t user) {
+  std::vector<pid_t> pids(1024);
+  int bytes = 0;
+  for (;;) {
+    bytes = ::proc_listpids(PROC_RUID_ONLY, static_cast<std::uint32_t>(user), pids.data(),
+                            static_cast<int>(pids.size() * sizeof(pid_t)));
+    if (bytes < 0) return {};
+    if (static_cast<std::size_t>(bytes) < pids.size() * sizeof(pid_t)) break;
+    pids.resize(pids.size() * 2);
+  }
+  pids.resize(static_cast<std::size_t>(bytes) / sizeof(pid_t));
+  std::erase_if(pids, [](pid_t pid) { return pid <= 0; });
+  return pids;
+}
+
+std::string programOf(pid_t pid) {
+  char path[PROC_PIDPATHINFO_MAXSIZE];
+  const int length = ::proc_pidpath(pid, path, sizeof path);
+  return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
+}
+
 std::optional<std::vector<std::string>> commandLineOf(pid_t /*pid*/) { return std::nullopt; }
 
 std::optional<std::vector<std::string>> environmentOf(pid_t /*pid*/) { return std::nullopt; }

@@ -130,6 +130,12 @@ SocketCheck checkSocket(const std::string& path) {
     check.explanation =
         "a socket file is there but nobody accepts connections on it: the application quit "
         "without removing it (a stale socket), or it is not accepting";
+#if defined(__APPLE__)
+    // Here a listener whose queue of waiting connections is full refuses too.
+    check.explanation +=
+        "; or it is only busy, with its queue of waiting connections full: "
+        "if it runs, run doctor again";
+#endif
   } else {
     check.explanation = "connecting fails: " + std::string(std::strerror(error));
   }

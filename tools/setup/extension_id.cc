@@ -97,7 +97,7 @@ ExtensionIdReading extensionIdOfPath(const std::string& path) {
   }
   FileContents contents = readWholeFile(file);
   if (contents.state == FileState::kMissing) return failure(file + " does not exist");
-  if (contents.state == FileState::kUnreadable) {
+  if (isUnusable(contents.state)) {
     return failure("cannot read " + file + ": " + contents.reason);
   }
   const std::string& text = contents.text;

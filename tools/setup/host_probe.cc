@@ -139,9 +139,11 @@ std::vector<std::string> browserArguments(Family family, const std::string& mani
 }
 
 ProbeResult probeHost(const std::string& path, const std::vector<std::string>& arguments,
-                      std::chrono::milliseconds deadline) {
+                      std::chrono::milliseconds deadline,
+                      const std::optional<std::vector<std::string>>& environment) {
   ProbeResult result;
-  common::Launch launch{.argv = {path}, .environment = common::environmentWith({})};
+  common::Launch launch{.argv = {path},
+                        .environment = environment.value_or(common::environmentWith({}))};
   launch.argv.insert(launch.argv.end(), arguments.begin(), arguments.end());
   common::ChildProcess host(launch);
   if (!host.started()) {
