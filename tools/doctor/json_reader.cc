@@ -112,10 +112,10 @@ class Reader {
       JsonValue member;
       if (!value(member, depth + 1)) return false;
       if (auto known = index.find(name); known != index.end()) {
-        out.members[known->second].second = std::move(member);
+        out.members[known->second].value = std::move(member);
       } else {
         index.emplace(name, out.members.size());
-        out.members.emplace_back(std::move(name), std::move(member));
+        out.members.push_back({std::move(name), std::move(member)});
       }
       skipSpace();
       if (at('}')) {

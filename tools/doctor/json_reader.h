@@ -12,10 +12,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace ostrel::doctor {
+
+struct JsonMember;
 
 struct JsonValue {
   enum class Type { kNull, kBool, kNumber, kString, kArray, kObject };
@@ -24,11 +25,16 @@ struct JsonValue {
   std::string text;  // a string's value, or a number as written
   std::vector<JsonValue> items;
   // Each name once, in the order first seen, with the value last given.
-  std::vector<std::pair<std::string, JsonValue>> members;
+  std::vector<JsonMember> members;
 
   // The member `name` of an object; nullptr when absent or not an object.
   const JsonValue* find(std::string_view name) const;
   bool isString() const { return type == Type::kString; }
+};
+
+struct JsonMember {
+  std::string name;
+  JsonValue value;
 };
 
 struct JsonOptions {

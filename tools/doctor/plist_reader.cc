@@ -94,7 +94,7 @@ class PlistParser {
         if (!textUntil("key", key)) return false;
         JsonValue member;
         if (!element(member, depth + 1)) return false;
-        out.members.emplace_back(std::move(key), std::move(member));
+        out.members.push_back({std::move(key), std::move(member)});
       }
     }
     if (tag == "array") {
