@@ -7,6 +7,7 @@
 //
 // Input: the first byte chooses the reader, the rest is the file.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +18,6 @@
 #include <string_view>
 #include <vector>
 
-#include "files.h"
 #include "findings.h"
 #include "fuzz_check.h"
 #include "installed_extensions.h"
@@ -31,17 +31,21 @@ namespace {
 using ostrel::setup::Family;
 
 // A private folder for the profile readers, made once, removed at exit.
+// Kept on the heap, so that it outlives the exit handler that removes it.
 const std::string& scratch() {
-  static const std::string folder = [] {
+  static const std::string* const folder = [] {
     std::string pattern = "/tmp/ostrel-fuzz-XXXXXX";
     FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
-    std::atexit([] {
-      std::error_code ignored;
-      std::filesystem::remove_all(scratch(), ignored);
-    });
-    return pattern;
+    return new std::string(pattern);
   }();
-  return folder;
+  static const bool removed = [] {
+    return std::atexit([] {
+             std::error_code ignored;
+             std::filesystem::remove_all(*folder, ignored);
+           }) == 0;
+  }();
+  FUZZ_CHECK(removed);
+  return *folder;
 }
 
 void write(const std::string& relative, std::string_view text) {
@@ -50,7 +54,11 @@ void write(const std::string& relative, std::string_view text) {
   for (std::size_t at = scratch().size() + 1; at <= folder.size(); ++at) {
     if (at == folder.size() || folder[at] == '/') ::mkdir(folder.substr(0, at).c_str(), 0700);
   }
-  FUZZ_CHECK(!ostrel::setup::writeFileAtomically(path, text));
+  // A plain write: the readers never see it half done, and no sync is needed.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  FUZZ_CHECK(fd >= 0);
+  FUZZ_CHECK(::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()));
+  FUZZ_CHECK(::close(fd) == 0);
 }
 
 void checkPrintable(const std::string& text) {
@@ -85,8 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     case 4: {
       write("chromium/Default/Preferences", text);
-      for (const auto& profile : ostrel::setup::findProfiles(Family::kChromium,
-                                                             scratch() + "/chromium")) {
+      for (const auto& profile :
+           ostrel::setup::findProfiles(Family::kChromium, scratch() + "/chromium")) {
         for (const auto& extension : profile.extensions) checkPrintable(extension.name);
       }
       break;

@@ -716,12 +716,12 @@ void reportSandboxes(const Environment& environment, Report& report) {
                              entry.packaging + " (" + entry.location + ")";
     if (browser.family == Family::kFirefox) {
       report.warning(what +
-                     ": it reads no manifest from the usual folders; it reaches hosts "
-                     "only through the desktop portal's native messaging, once the user has "
-                     "granted it the permission, and, in recent releases behind a preference, "
-                     "through the native-messaging proxy service where the distribution ships "
-                     "it (which reads manifests only from the Chromium, Chrome and Mozilla "
-                     "folders); not verified here");
+                     ": confined, it reads no manifest and starts no host itself; it "
+                     "reaches hosts only through the WebExtensions portal of "
+                     "xdg-desktop-portal, where that is installed, with the preference "
+                     "widget.use-xdg-desktop-portal.native-messaging set to 1 (or 2: detect), "
+                     "and the portal asks the user once whether the add-on may start the host; "
+                     "not verified here");
     } else if (entry.packaging == "Snap") {
       report.warning(what +
                      ": a Chromium-family Snap starts no native-messaging host at all; "
