@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <set>
 #include <tuple>
 
@@ -147,8 +148,9 @@ std::optional<FoundManifest> examine(const Context& context, const Target& targe
   } else if (std::string fix = manifest ? manifestFix(context, target, *manifest) : "";
              !fix.empty()) {
     report.fix(fix);
-    if (!own)
+    if (!own) {
       report.advise("it was not written by this tool, so install replaces it only with --force");
+    }
   } else {
     report.advise(own ? "register the host again with install and the extension's id"
                       : "it was not written by this tool: mend it by hand, or replace it with "
@@ -354,7 +356,7 @@ SocketSetting settingOf(const StartingEnvironment& start) {
 // where the system does not tell, from the one it was started with.
 SocketSetting reportSocketSetting(const ProbeResult& result, const StartingEnvironment& start,
                                   Report& report) {
-  const SocketSetting given = settingOf(start);
+  SocketSetting given = settingOf(start);
   if (!result.environment) {
     report.note("it looks for the application's socket at " +
                 (given.path.empty() ? "(no path)" : given.path) + ", " + given.source +
@@ -579,8 +581,8 @@ void reportInstalledExtensions(const Context& context, const TargetList& list,
                                   : std::vector<std::string>{common::parentFolder(target.folder)};
     std::vector<Profile> profiles;
     for (const std::string& root : roots) {
-      for (Profile& profile : findProfiles(target.family, root))
-        profiles.push_back(std::move(profile));
+      std::vector<Profile> found = findProfiles(target.family, root);
+      std::move(found.begin(), found.end(), std::back_inserter(profiles));
     }
     if (!profiles.empty()) sets.push_back({target, std::move(profiles)});
   }
@@ -693,15 +695,13 @@ void reportUncoveredBrowsers(const Context& context, const TargetList& list,
 // --talk-name=org.freedesktop.Flatpak override, read from the per-user
 // and system-wide override files.
 bool mayTalkToFlatpak(const Environment& environment, std::string_view id) {
-  for (const std::string& folder : {joinPath(environment.home, ".local/share/flatpak/overrides"),
-                                    environment.systemRoot + "/var/lib/flatpak/overrides"}) {
+  const std::string folders[] = {joinPath(environment.home, ".local/share/flatpak/overrides"),
+                                 environment.systemRoot + "/var/lib/flatpak/overrides"};
+  return std::any_of(std::begin(folders), std::end(folders), [&](const std::string& folder) {
     FileContents overrides = readWholeFile(joinPath(folder, id), 1 << 20);
-    if (overrides.state == FileState::kPresent &&
-        overrides.text.find("org.freedesktop.Flatpak=talk") != std::string::npos) {
-      return true;
-    }
-  }
-  return false;
+    return overrides.state == FileState::kPresent &&
+           overrides.text.find("org.freedesktop.Flatpak=talk") != std::string::npos;
+  });
 }
 
 void reportSandboxes(const Environment& environment, Report& report) {
@@ -940,10 +940,11 @@ Asked askedQuestion(const Options& options) {
                                    : "--extension-id is for Firefox; " +
                                          std::string(browser->displayName) + " takes --origin"};
   }
-  if (options.system)
+  if (options.system) {
     return {std::nullopt,
             "--system does not go with a question about one "
             "extension: the browser's choice is asked"};
+  }
   doctor::Question question{.browser = browser, .id = {}, .userDataDir = options.userDataDir};
   if (chromium) {
     question.id = idOf(Family::kChromium, options.origins.front());

@@ -113,9 +113,9 @@ void Findings::printJson(std::ostream& out) const {
     if (finding.kind == Kind::kHeading) continue;
     std::string words = finding.words;
     if (!finding.advice.empty()) words += "; " + finding.advice;
-    out << (first ? "\n" : ",\n") << "{\"kind\":\"" << label(finding.kind)
-        << "\",\"browser\":" << orNull(finding.browser) << ",\"file\":" << orNull(finding.file)
-        << ",\"words\":" << jsonString(words) << ",\"fix\":" << orNull(finding.fix) << "}";
+    out << (first ? "\n" : ",\n") << R"({"kind":")" << label(finding.kind) << R"(","browser":)"
+        << orNull(finding.browser) << R"(,"file":)" << orNull(finding.file) << R"(,"words":)"
+        << jsonString(words) << R"(,"fix":)" << orNull(finding.fix) << "}";
     first = false;
   }
   out << "\n]}\n";

@@ -64,7 +64,7 @@ std::optional<OriginPattern> parsePattern(std::string_view entry, std::string& w
   std::string_view rest = entry.substr(separator + 3);
   const std::size_t slash = rest.find('/');
   if (slash == std::string_view::npos) {
-    why = "it has no path (it must end in \"/\" or \"/*\")";
+    why = R"(it has no path (it must end in "/" or "/*"))";
     return std::nullopt;
   }
   std::string host(rest.substr(0, slash));
@@ -81,7 +81,7 @@ std::optional<OriginPattern> parsePattern(std::string_view entry, std::string& w
     return std::nullopt;
   }
   if (const std::size_t colon = host.find(':'); colon != std::string::npos) {
-    const std::string_view port = std::string_view(host).substr(colon + 1);
+    const std::string_view port = std::string_view{host}.substr(colon + 1);
     if (port.empty() || !std::all_of(port.begin(), port.end(), isDigit)) {
       why = "its port is not a number";
       return std::nullopt;
@@ -257,12 +257,10 @@ std::string chromiumIdIn(std::string_view allowed) {
 }
 
 bool allowsExtension(const Manifest& manifest, std::string_view id) {
-  for (const std::string& allowed : manifest.allowed) {
-    if (manifest.family == Family::kFirefox ? allowed == id : chromiumIdIn(allowed) == id) {
-      return true;
-    }
-  }
-  return false;
+  return std::any_of(
+      manifest.allowed.begin(), manifest.allowed.end(), [&](const std::string& allowed) {
+        return manifest.family == Family::kFirefox ? allowed == id : chromiumIdIn(allowed) == id;
+      });
 }
 
 }  // namespace ostrel::doctor

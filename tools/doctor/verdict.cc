@@ -283,11 +283,10 @@ Verdict judgeFirefox(const Context& context, const Question& question,
         refusal = no(path + " is refused by Firefox: " + judgement.faults.front(), path,
                      rewriteCommand(context, question, scope, judgement.manifest));
       } else if (!allowsExtension(*judgement.manifest, question.id)) {
-        refusal = no(path + " does not list the add-on id " + question.id +
-                         " in allowed_extensions (it lists " +
-                         setup::shellWords(judgement.manifest->allowed) +
-                         "); Firefox says \"No such native application " + name + "\"",
-                     path, rewriteCommand(context, question, scope, judgement.manifest));
+        std::string why = path + " does not list the add-on id " + question.id;
+        why += " in allowed_extensions (it lists " + setup::shellWords(judgement.manifest->allowed);
+        why += "); Firefox says \"No such native application " + name + "\"";
+        refusal = no(why, path, rewriteCommand(context, question, scope, judgement.manifest));
       } else {
         if (auto fault = hostFileFault(path, judgement.manifest->path)) return *fault;
         Verdict verdict;

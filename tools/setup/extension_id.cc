@@ -41,8 +41,7 @@ ExtensionIdReading fromBase64Key(std::string_view text, const std::string& where
 
 // A Firefox add-on's own id, where its manifest names one.
 std::optional<std::string> geckoIdIn(simdjson::dom::element root) {
-  for (const char* pointer :
-       {"/browser_specific_settings/gecko/id", "/applications/gecko/id"}) {
+  for (const char* pointer : {"/browser_specific_settings/gecko/id", "/applications/gecko/id"}) {
     std::string_view id;
     if (root.at_pointer(pointer).get_string().get(id) == simdjson::SUCCESS && !id.empty()) {
       return std::string(id);
@@ -127,7 +126,7 @@ ExtensionIdReading extensionIdOfPath(const std::string& path) {
     std::size_t body = begin + kPemBegin.size();
     std::size_t end = text.find(kPemEnd, body);
     if (end == std::string::npos) return failure(file + " has no \"" + std::string(kPemEnd) + "\"");
-    return fromBase64Key(std::string_view(text).substr(body, end - body), file);
+    return fromBase64Key(std::string_view{text}.substr(body, end - body), file);
   }
   if (text.find("PRIVATE KEY-----") != std::string::npos) {
     return failure(file +

@@ -31,11 +31,11 @@ std::optional<ReceivedEnvironment> receivedEnvironment(pid_t pid) {
   // A process caught in the middle of an exec shows an empty environment
   // for a moment: the nearest ancestor whose environment reads whole
   // stands in for it, and where none does the system has not told.
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-    std::optional<std::vector<std::string>> entries = common::environmentOf(it->pid);
+  for (std::size_t i = chain.size(); i-- > 0;) {
+    std::optional<std::vector<std::string>> entries = common::environmentOf(chain[i].pid);
     if (!entries || entries->empty()) continue;
-    it->entries = std::move(*entries);
-    return *it;
+    chain[i].entries = std::move(*entries);
+    return chain[i];
   }
   return std::nullopt;
 }

@@ -248,13 +248,11 @@ std::vector<Profile> findProfiles(Family family, const std::string& root) {
 
 bool looksLikeUserDataFolder(const std::string& folder) {
   if (readWholeFile(joinPath(folder, "Local State"), 0).state != FileState::kMissing) return true;
-  for (const std::string& name : subfolders(folder)) {
-    if (readWholeFile(joinPath(joinPath(folder, name), "Preferences"), 0).state !=
-        FileState::kMissing) {
-      return true;
-    }
-  }
-  return false;
+  const std::vector<std::string> names = subfolders(folder);
+  return std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+    return readWholeFile(joinPath(joinPath(folder, name), "Preferences"), 0).state !=
+           FileState::kMissing;
+  });
 }
 
 std::size_t editDistance(const std::string& a, const std::string& b) {
