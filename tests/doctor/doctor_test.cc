@@ -102,7 +102,7 @@ TEST_F(DoctorTest, NamesEachFaultOfABrokenSetup) {
         "    " + root + "/usr/lib/mozilla/native-messaging-hosts\n",
         "XDG_CONFIG_HOME is not set, so the Chromium family's folders are below " + home +
             "/.config",
-        std::string("fix: register the host with: ostrel-native-host-setup install")}) {
+        std::string("what to do: register the host with: ostrel-native-host-setup install")}) {
     EXPECT_NE(output.find(line), std::string::npos) << line << " missing in\n" << output;
   }
 

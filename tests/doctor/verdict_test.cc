@@ -6,15 +6,20 @@
 #include <simdjson.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <functional>
 
 #include "files.h"
 #include "manifest_rules.h"
+#include "peers/fake_app.h"
 #include "test_home.h"
 #include "tool_process.h"
+#include "tools/common/child_process.h"
 #include "tools/common/paths.h"
+#include "tools/common/process_table.h"
 #include "tools/common/stream_io.h"
 
 namespace ostrel::setup {
@@ -223,6 +228,37 @@ TEST_F(VerdictTest, EveryFixMendsItsCaseWhenRunAsPrinted) {
     std::tie(status, said) = tool({"doctor", "--browser", "chromium", "--origin", kOrigin});
     EXPECT_EQ(status, kExitSuccess) << c.what << ": after " << fix << "\n" << said;
   }
+}
+
+// A browser running now with its own environment and profile folder: the
+// host is judged as that browser starts it, not as this shell would.
+TEST_F(VerdictTest, TheRunningBrowsersEnvironmentCounts) {
+  if (!common::commandLineOf(::getpid())) GTEST_SKIP() << "running browsers are read from /proc";
+  const std::string profile = home + "/profile";
+  const std::string socket = home + "/browser.sock";
+  ASSERT_EQ(run("install --user-data-dir " + profile +
+                " --host-path " OSTREL_HOST_BINARY " --origin " + kOrigin),
+            0)
+      << errors;
+  peers::FakeApp application(socket);
+  ASSERT_TRUE(application.listening()) << application.error();
+  common::ChildProcess browser(common::Launch{
+      .argv = {"/bin/bash", "-c",
+               "exec -a chromium /bin/sh -c 'sleep 30; :' sh --user-data-dir=" + profile},
+      .environment = common::environmentWith({"OSTREL_SOCKET_PATH=" + socket})});
+  ASSERT_TRUE(browser.started());
+  ASSERT_TRUE(common::waitUntil([&] {
+    const auto words = common::commandLineOf(browser.pid());
+    return words && !words->empty() && words->front() == "chromium";
+  }));
+  EXPECT_TRUE(ask().starts_with("yes: ")) << output;
+  EXPECT_NE(output.find("answered for the running chromium (pid " + std::to_string(browser.pid()) +
+                        "), started with --user-data-dir=" + profile),
+            std::string::npos)
+      << output;
+  EXPECT_NE(output.find("the host reached the application at " + socket), std::string::npos)
+      << output;
+  browser.signal(SIGKILL);
 }
 
 TEST(ReadWholeFileTest, ReadsOnlyRegularFilesUpToTheBound) {

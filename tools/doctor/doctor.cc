@@ -184,6 +184,11 @@ void reportNothingFound(const Context& context, const TargetList& list, Report& 
   report.heading("Manifests:");
   report.problem("no manifest named " + manifestFileName(context.options.name) +
                  " was found in any of these folders:");
+  // Not a command: the extension's id is not known here.
+  report.advise(
+      "register the host with: ostrel-native-host-setup install --browser NAME --origin "
+      "chrome-extension://<id>/ (Chromium family) or --extension-id ID (Firefox); doctor "
+      "--browser NAME --origin ... then prints the exact command");
   for (const Target& target : list.targets) report.heading("    " + target.folder);
   const Environment& environment = context.environment;
   if (environment.platform == Platform::kLinux && !context.options.userDataDir &&
@@ -200,9 +205,6 @@ void reportNothingFound(const Context& context, const TargetList& list, Report& 
                   " used");
     }
   }
-  report.fix(
-      "register the host with: ostrel-native-host-setup install --browser NAME --origin "
-      "chrome-extension://<id>/ (Chromium family) or --extension-id ID (Firefox)");
 }
 
 // The host binary behind a registration and how it was built: the
@@ -957,10 +959,36 @@ Asked askedQuestion(const Options& options) {
   return {question, {}};
 }
 
-int answerQuestion(const Context& context, const doctor::Question& question) {
+// The profile folder that counts for the question: the one given, or,
+// where the browser runs now only with a --user-data-dir of its own, that
+// one, which is where it reads manifests from.
+std::optional<std::string> countingUserDataDir(const doctor::Question& question,
+                                               const std::vector<doctor::RunningBrowser>& running,
+                                               std::string& note) {
+  if (question.userDataDir || question.browser->family != Family::kChromium) {
+    return question.userDataDir;
+  }
+  std::set<std::string> folders;
+  const doctor::RunningBrowser* shown = nullptr;
+  for (const doctor::RunningBrowser& browser : running) {
+    if (browser.browser != question.browser) continue;
+    folders.insert(browser.userDataDir);
+    shown = &browser;
+  }
+  if (folders.size() != 1 || folders.begin()->empty()) return std::nullopt;
+  note = "answered for the running " + shown->program + " (pid " + std::to_string(shown->pid) +
+         "), started with --user-data-dir=" + shown->userDataDir +
+         ": it reads manifests only from that folder";
+  return shown->userDataDir;
+}
+
+int answerQuestion(const Context& context, doctor::Question question) {
   const Browser& browser = *question.browser;
   const std::vector<doctor::RunningBrowser> running = browsersOfThisHome(context);
+  std::string runningNote;
+  question.userDataDir = countingUserDataDir(question, running, runningNote);
   doctor::Verdict verdict = doctor::judge(context, question, running);
+  if (!runningNote.empty()) verdict.notes.insert(verdict.notes.begin(), runningNote);
   Report report;
   report.about(std::string(browser.key), verdict.file);
   const std::string who =
