@@ -159,6 +159,47 @@ TEST_F(VerdictTest, TheExtensionMustHoldThePermissionAndBeEnabled) {
   EXPECT_EQ(output.find("ok: allowed and installed"), std::string::npos) << output;
 }
 
+// Of a per-user and a system-wide manifest, Chromium takes the per-user one
+// even when it is broken; Firefox passes over it to the next.
+TEST_F(VerdictTest, WhichManifestWinsPerBrowser) {
+  answeringHost();
+  for (const char* browser : {"chromium", "firefox"}) {
+    const std::string option =
+        std::string(browser) == "firefox" ? " --extension-id a@b.org" : " --origin " + kOrigin;
+    ASSERT_EQ(run(std::string("install --system --browser ") + browser + option), 0) << errors;
+    ASSERT_EQ(run(std::string("install --browser ") + browser + option), 0) << errors;
+  }
+  writeFile(".config/chromium/NativeMessagingHosts/com.ostrel.native_host.json", "{");
+  writeFile(".mozilla/native-messaging-hosts/com.ostrel.native_host.json", "{");
+  EXPECT_TRUE(ask().starts_with("no: the per-user manifest " + home +
+                                "/.config/chromium/NativeMessagingHosts/com.ostrel.native_host."
+                                "json, which Chromium uses, is refused: the file is not valid "
+                                "JSON"))
+      << output;
+  EXPECT_TRUE(ask("firefox", "a@b.org").starts_with("yes: ")) << output;
+  EXPECT_NE(output.find("note: Firefox passes over " + home + "/.mozilla"), std::string::npos)
+      << output;
+  run("doctor");
+  EXPECT_NE(output.find("Chromium has a per-user and a system-wide manifest: it uses the per-user "
+                        "one"),
+            std::string::npos)
+      << output;
+}
+
+// On macOS the policies are managed preferences.
+TEST_F(VerdictTest, MacManagedPreferences) {
+  environment.platform = Platform::kMacOS;
+  answeringHost();
+  ASSERT_EQ(run("install --browser chrome --origin " + kOrigin), 0) << errors;
+  writeFile("root/Library/Managed Preferences/com.google.Chrome.plist",
+            "<plist version=\"1.0\"><dict><key>NativeMessagingBlocklist</key><array>"
+            "<string>com.ostrel.native_host</string></array></dict></plist>");
+  EXPECT_TRUE(ask("chrome").starts_with("no: the policy NativeMessagingBlocklist in " + root +
+                                        "/Library/Managed Preferences/com.google.Chrome.plist "
+                                        "blocks the host com.ostrel.native_host"))
+      << output;
+}
+
 TEST_F(VerdictTest, OptionsThatMakeNoSenseAreRefused) {
   for (const char* words : {"doctor --browser firefox --origin abcdefghijklmnopabcdefghijklmnop",
                             "doctor --browser chromium --extension-id a@b.org",
