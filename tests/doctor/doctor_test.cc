@@ -116,7 +116,7 @@ TEST_F(DoctorTest, NamesEachFaultOfABrokenSetup) {
   EXPECT_EQ(run("doctor"), kExitFailure);
   for (const char* complaint :
        {"differs from the file name", "not \"stdio\"", "does not exist",
-        "not valid JSON: expected a member name in double quotes at line 1, "
+        "not valid JSON at 1:2: expected a member name in double quotes at line 1, "
         "column 2",
         "Chromium is installed as a Flatpak", "Firefox is installed as a Snap",
         "4 problems found, and 2 warnings"}) {

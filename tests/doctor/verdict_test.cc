@@ -58,7 +58,7 @@ TEST(ManifestRulesTest, AsTheBrowsersReadThem) {
       {head + R"("path":"/h","allowed_extensions":["a@b.org"]})", Family::kChromium,
        "it is a Firefox-format manifest"},
       {"{\n  \"name\": \"x\",\n  oops\n}", Family::kChromium,
-       "not valid JSON: expected a member name in double quotes at line 3, column 3"},
+       "not valid JSON at 3:3: expected a member name in double quotes at line 3, column 3"},
       {R"({"name":"com.ostrel.native_host","description":"","type":"stdio","path":"/h",)"
        R"("allowed_origins":[]})",
        Family::kChromium, "the member \"description\" is empty"},

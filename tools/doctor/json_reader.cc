@@ -22,7 +22,7 @@ class Reader {
       expected_ = "the end of the text";
       return failure();
     }
-    return JsonReading{.value = std::move(root), .error = {}};
+    return JsonReading{.value = std::move(root), .error = {}, .line = 0, .column = 0};
   }
 
  private:
@@ -35,9 +35,12 @@ class Reader {
         lineStart = i + 1;
       }
     }
+    const int column = static_cast<int>(position_ - lineStart + 1);
     return JsonReading{.value = std::nullopt,
                        .error = "expected " + expected_ + " at line " + std::to_string(line) +
-                                ", column " + std::to_string(position_ - lineStart + 1)};
+                                ", column " + std::to_string(column),
+                       .line = line,
+                       .column = column};
   }
 
   bool fail(const char* expected) {

@@ -44,8 +44,10 @@ struct JsonOptions {
 
 struct JsonReading {
   std::optional<JsonValue> value;
-  // When value is empty: "expected ... at line L, column C".
+  // When value is empty: "expected ... at line L, column C", and where.
   std::string error;
+  int line = 0;
+  int column = 0;
 };
 
 JsonReading readJson(std::string_view text, JsonOptions options = {});

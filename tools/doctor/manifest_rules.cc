@@ -198,7 +198,8 @@ ManifestJudgement judgeManifest(std::string_view text, Family family, std::strin
   JsonReading reading =
       readJson(text, {.allowTrailingCommas = false, .requireUtf8 = family == Family::kChromium});
   if (!reading.value) {
-    faults.push_back("the file is not valid JSON: " + reading.error);
+    faults.push_back("the file is not valid JSON at " + std::to_string(reading.line) + ":" +
+                     std::to_string(reading.column) + ": " + reading.error);
     return judgement;
   }
   const JsonValue& root = *reading.value;
