@@ -69,6 +69,13 @@ TEST_F(ExtensionIdTool, TheEndToEndExtensionGetsTheIdChromiumGivesIt) {
   }
 }
 
+TEST_F(ExtensionIdTool, AFirefoxAddOnGetsItsGeckoId) {
+  EXPECT_EQ(tool(OSTREL_E2E_EXTENSION "/../firefox"), 0) << errors;
+  EXPECT_EQ(output,
+            "firefox id: end-to-end@ostrel.test (register it with --extension-id "
+            "end-to-end@ostrel.test)\n");
+}
+
 TEST_F(ExtensionIdTool, AgreesWithOpensslForPemAndDerKeys) {
   const std::string key = home + "/key.pem";
   ASSERT_EQ(

@@ -18,12 +18,17 @@ TEST(ValidationTest, HostNames) {
 }
 
 TEST(ValidationTest, ChromiumOrigins) {
-  EXPECT_FALSE(checkChromiumOrigin("chrome-extension://abcdefghijklmnopabcdefghijklmnop/"));
+  // Chromium matches an id in either case, and "/*" as it matches "/".
+  for (const char* good : {"chrome-extension://abcdefghijklmnopabcdefghijklmnop/",
+                           "chrome-extension://ABCDEFGHIJKLMNOPABCDEFGHIJKLMNOP/",
+                           "chrome-extension://abcdefghijklmnopabcdefghijklmnop/*"}) {
+    EXPECT_FALSE(checkChromiumOrigin(good)) << good;
+  }
   for (const char* bad : {
            "chrome-extension://abcdefghijklmnopabcdefghijklmnop",    // no trailing slash
            "chrome-extension://abcdefghijklmnopabcdefghijklmnop//",  // two
            "chrome-extension://abcdefghijklmnopabcdefghijklmnoq/",   // q is past p
-           "chrome-extension://ABCDEFGHIJKLMNOPABCDEFGHIJKLMNOP/",   // upper case
+           "chrome-extension://abcdefghijklmnopabcdefghijklmnop/x",  // matches no origin
            "chrome-extension://abcdefghijklmnopabcdefghijklmno/",    // 31 letters
            "chrome-extension://abcdefghijklmnopabcdefghijklmnopa/",  // 33 letters
            "https://abcdefghijklmnopabcdefghijklmnop/",
@@ -39,7 +44,9 @@ TEST(ValidationTest, FirefoxExtensionIds) {
        {"ostrel@example.org", "{12345678-abcd-ABCD-1234-1234567890ab}", "a.b-c_d@e.f"}) {
     EXPECT_FALSE(checkFirefoxExtensionId(good)) << good;
   }
-  std::string tooLong = std::string(75, 'a') + "@b.org";
+  // Firefox takes an id of 99 characters; the add-on tools stop at 255.
+  EXPECT_FALSE(checkFirefoxExtensionId(std::string(93, 'a') + "@b.org"));
+  std::string tooLong = std::string(250, 'a') + "@b.org";
   for (const std::string& bad :
        {std::string(""), std::string("ostrel"), std::string("a@"), std::string("a@b@c"),
         std::string("a b@c"), std::string("{12345678-abcd-abcd-1234-1234567890a}"),

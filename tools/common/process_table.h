@@ -59,6 +59,15 @@ bool isAlive(pid_t pid);
 // empty on Apple systems, which show no other process's environment.
 std::vector<pid_t> processesWith(const std::string& entry, const std::string& executable = "");
 
+// The processes of `user`, by the owner of their /proc entry (Linux) or
+// their real user (Apple systems): the only ones whose files a tool that
+// may run as root should let itself be led to.
+std::vector<pid_t> processesOf(uid_t user);
+
+// The program `pid` runs (links resolved); empty when the system does not
+// tell.
+std::string programOf(pid_t pid);
+
 // The arguments of `pid`, its program's name first, and its environment
 // ("NAME=value" each). Absent when the process is gone or not this user's,
 // and always on Apple systems, which do not show them this way.

@@ -112,22 +112,32 @@ std::optional<std::uint64_t> voluntarySwitches(pid_t pid) {
 
 bool signalThread(pid_t /*pid*/, pid_t /*thread*/, int /*signal*/) { return false; }
 
-std::vector<ProcessEntry> childrenOf(pid_t pid) {
+namespace {
+
+// The processes proc_listpids lists for `type` and `what` (a parent, a
+// user), growing the buffer until they all fit.
+std::vector<pid_t> listedProcesses(std::uint32_t type, std::uint32_t what) {
   std::vector<pid_t> pids(256);
   int bytes = 0;
   for (;;) {
-    bytes = ::proc_listpids(PROC_PPID_ONLY, static_cast<std::uint32_t>(pid), pids.data(),
-                            static_cast<int>(pids.size() * sizeof(pid_t)));
+    bytes = ::proc_listpids(type, what, pids.data(), static_cast<int>(pids.size() * sizeof(pid_t)));
     if (bytes < 0) return {};
     if (static_cast<std::size_t>(bytes) < pids.size() * sizeof(pid_t)) break;
     pids.resize(pids.size() * 2);
   }
+  pids.resize(static_cast<std::size_t>(bytes) / sizeof(pid_t));
+  std::erase_if(pids, [](pid_t pid) { return pid <= 0; });
+  return pids;
+}
+
+}  // namespace
+
+std::vector<ProcessEntry> childrenOf(pid_t pid) {
   std::vector<ProcessEntry> children;
-  for (std::size_t i = 0; i < static_cast<std::size_t>(bytes) / sizeof(pid_t); ++i) {
-    if (pids[i] <= 0) continue;
+  for (pid_t child : listedProcesses(PROC_PPID_ONLY, static_cast<std::uint32_t>(pid))) {
     // A zombie has no BSD information left to give.
-    const auto info = bsdInfo(pids[i]);
-    children.push_back({pids[i], !info || info->pbi_status == SZOMB ? 'Z' : 'R'});
+    const auto info = bsdInfo(child);
+    children.push_back({child, !info || info->pbi_status == SZOMB ? 'Z' : 'R'});
   }
   return children;
 }
@@ -139,6 +149,16 @@ bool isAlive(pid_t pid) {
 
 std::vector<pid_t> processesWith(const std::string& /*entry*/, const std::string& /*executable*/) {
   return {};
+}
+
+std::vector<pid_t> processesOf(uid_t user) {
+  return listedProcesses(PROC_RUID_ONLY, static_cast<std::uint32_t>(user));
+}
+
+std::string programOf(pid_t pid) {
+  char path[PROC_PIDPATHINFO_MAXSIZE];
+  const int length = ::proc_pidpath(pid, path, sizeof path);
+  return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
 }
 
 std::optional<std::vector<std::string>> commandLineOf(pid_t /*pid*/) { return std::nullopt; }

@@ -1,54 +1,90 @@
 // Linux: everything from /proc.
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cerrno>
+#include <charconv>
+#include <limits>
+#include <memory>
 #include <sstream>
+#include <string_view>
 
 #include "tools/common/process_table.h"
 
 namespace ostrel::common {
 namespace {
 
-namespace fs = std::filesystem;
-
 std::string procFolder(pid_t pid) { return "/proc/" + std::to_string(pid); }
 
-std::string readAll(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+// /proc files are small, but a process may end while one is read: every
+// failure is an empty answer, never an exception. Bounded, as a command
+// line or an environment can be large but never needs more.
+constexpr std::size_t kMaxProcFileBytes = std::size_t{4} << 20;
+
+std::optional<std::string> readProcFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  std::string all;
+  char buffer[16384];
+  bool failed = false;
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) failed = true;
+    if (n <= 0) break;
+    all.append(buffer, static_cast<std::size_t>(std::min<ssize_t>(
+                           n, static_cast<ssize_t>(kMaxProcFileBytes - all.size()))));
+    if (all.size() >= kMaxProcFileBytes) break;
+  }
+  ::close(fd);
+  if (failed) return std::nullopt;
+  return all;
 }
 
-bool isNumber(const std::string& text) {
-  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+std::string readAll(const std::string& path) { return readProcFile(path).value_or(""); }
+
+std::optional<std::uint64_t> parseNumber(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  std::uint64_t value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end == text.data()) return std::nullopt;
+  return value;
 }
 
 // The numeric entries of a folder: process ids in /proc, thread ids in a
 // task folder, descriptor numbers in an fd folder. Nothing when the folder
 // cannot be read.
 std::optional<std::vector<pid_t>> numberedEntries(const std::string& folder) {
-  std::error_code error;
-  fs::directory_iterator entries(folder, error);
-  if (error) return std::nullopt;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+  if (!dir) return std::nullopt;
   std::vector<pid_t> numbers;
-  for (const auto& entry : entries) {
-    const std::string name = entry.path().filename().string();
-    if (isNumber(name)) numbers.push_back(static_cast<pid_t>(std::stol(name)));
+  while (const dirent* entry = ::readdir(dir.get())) {
+    std::optional<std::uint64_t> number = parseNumber(entry->d_name);
+    const std::string_view name(entry->d_name);
+    if (number && name.find_first_not_of("0123456789") == std::string_view::npos &&
+        *number <= static_cast<std::uint64_t>(std::numeric_limits<pid_t>::max())) {
+      numbers.push_back(static_cast<pid_t>(*number));
+    }
   }
   return numbers;
 }
 
 // The number after "name:" in a status file.
 std::optional<std::uint64_t> statusField(const std::string& file, const std::string& name) {
-  std::ifstream in(file);
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind(name + ":", 0) == 0) return std::stoull(line.substr(name.size() + 1));
+  const std::string text = readAll(file);
+  const std::string key = name + ":";
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line(text.data() + start, end - start);
+    if (line.starts_with(key)) return parseNumber(line.substr(key.size()));
+    start = end + 1;
   }
   return std::nullopt;
 }
@@ -80,10 +116,9 @@ std::optional<std::pair<char, pid_t>> stateAndParent(pid_t pid) {
 
 // The NUL-separated strings of a /proc file, as cmdline and environ hold them.
 std::optional<std::vector<std::string>> nulSeparated(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  const std::string all{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  if (file.bad()) return std::nullopt;
+  std::optional<std::string> read = readProcFile(path);
+  if (!read) return std::nullopt;
+  const std::string& all = *read;
   std::vector<std::string> strings;
   for (std::size_t start = 0; start < all.size();) {
     std::size_t end = all.find('\0', start);
@@ -138,10 +173,7 @@ std::vector<pid_t> threadIds(pid_t pid) {
 
 std::optional<std::uint64_t> cpuNanos(pid_t pid) {
   return sumOverThreads(pid, [](const std::string& task) -> std::optional<std::uint64_t> {
-    std::ifstream in(task + "/schedstat");
-    std::uint64_t nanos = 0;
-    if (in >> nanos) return nanos;
-    return std::nullopt;
+    return parseNumber(readAll(task + "/schedstat"));
   });
 }
 
@@ -178,10 +210,23 @@ std::vector<pid_t> processesWith(const std::string& entry, const std::string& ex
   std::vector<pid_t> found;
   for (pid_t pid : numberedEntries("/proc").value_or(std::vector<pid_t>{})) {
     if (!environmentHolds(pid, entry)) continue;
-    std::error_code error;
-    const fs::path program = fs::read_symlink(procFolder(pid) + "/exe", error);
-    if (!wanted.empty() && (error || program.string() != wanted)) continue;
+    if (!wanted.empty() && programOf(pid) != wanted) continue;
     if (isAlive(pid)) found.push_back(pid);
+  }
+  return found;
+}
+
+std::string programOf(pid_t pid) {
+  char target[PATH_MAX];
+  const ssize_t length = ::readlink((procFolder(pid) + "/exe").c_str(), target, sizeof target - 1);
+  return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
+}
+
+std::vector<pid_t> processesOf(uid_t user) {
+  std::vector<pid_t> found;
+  for (pid_t pid : numberedEntries("/proc").value_or(std::vector<pid_t>{})) {
+    struct stat info {};
+    if (::stat(procFolder(pid).c_str(), &info) == 0 && info.st_uid == user) found.push_back(pid);
   }
   return found;
 }

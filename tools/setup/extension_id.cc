@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "files.h"
+#include "open_app_plan.h"
 #include "sha256.h"
 
 namespace ostrel::setup {
@@ -28,12 +29,25 @@ int base64Value(char c) {
 
 bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
-ExtensionIdReading failure(std::string error) { return {.id = std::nullopt, .error = error}; }
+ExtensionIdReading failure(std::string error) {
+  return {.id = std::nullopt, .error = std::move(error), .geckoId = std::nullopt};
+}
 
 ExtensionIdReading fromBase64Key(std::string_view text, const std::string& where) {
   std::optional<std::string> der = decodeBase64(text);
   if (!der || der->empty()) return failure("the key in " + where + " is not base64");
-  return {.id = extensionIdOfKey(*der), .error = {}};
+  return {.id = extensionIdOfKey(*der), .error = {}, .geckoId = std::nullopt};
+}
+
+// A Firefox add-on's own id, where its manifest names one.
+std::optional<std::string> geckoIdIn(simdjson::dom::element root) {
+  for (const char* pointer : {"/browser_specific_settings/gecko/id", "/applications/gecko/id"}) {
+    std::string_view id;
+    if (root.at_pointer(pointer).get_string().get(id) == simdjson::SUCCESS && !id.empty()) {
+      return std::string(id);
+    }
+  }
+  return std::nullopt;
 }
 
 ExtensionIdReading fromManifest(const std::string& text, const std::string& path) {
@@ -43,13 +57,19 @@ ExtensionIdReading fromManifest(const std::string& text, const std::string& path
   if (parser.parse(padded).get(root) != simdjson::SUCCESS || !root.is_object()) {
     return failure(path + " is not a JSON object");
   }
+  std::optional<std::string> gecko = geckoIdIn(root);
   simdjson::dom::element key;
-  if (root.at_key("key").get(key) != simdjson::SUCCESS) return failure(path + std::string(kNoKey));
+  if (root.at_key("key").get(key) != simdjson::SUCCESS) {
+    if (gecko) return {.id = std::nullopt, .error = {}, .geckoId = gecko};
+    return failure(path + std::string(kNoKey));
+  }
   std::string_view value;
   if (key.get_string().get(value) != simdjson::SUCCESS) {
     return failure("the \"key\" in " + path + " is not a string");
   }
-  return fromBase64Key(value, path);
+  ExtensionIdReading reading = fromBase64Key(value, path);
+  reading.geckoId = gecko;
+  return reading;
 }
 
 }  // namespace
@@ -97,7 +117,7 @@ ExtensionIdReading extensionIdOfPath(const std::string& path) {
   }
   FileContents contents = readWholeFile(file);
   if (contents.state == FileState::kMissing) return failure(file + " does not exist");
-  if (contents.state == FileState::kUnreadable) {
+  if (isUnusable(contents.state)) {
     return failure("cannot read " + file + ": " + contents.reason);
   }
   const std::string& text = contents.text;
@@ -106,7 +126,7 @@ ExtensionIdReading extensionIdOfPath(const std::string& path) {
     std::size_t body = begin + kPemBegin.size();
     std::size_t end = text.find(kPemEnd, body);
     if (end == std::string::npos) return failure(file + " has no \"" + std::string(kPemEnd) + "\"");
-    return fromBase64Key(std::string_view(text).substr(body, end - body), file);
+    return fromBase64Key(std::string_view{text}.substr(body, end - body), file);
   }
   if (text.find("PRIVATE KEY-----") != std::string::npos) {
     return failure(file +
@@ -116,18 +136,24 @@ ExtensionIdReading extensionIdOfPath(const std::string& path) {
   if (first != std::string::npos && text[first] == '{') return fromManifest(text, file);
   // A DER SubjectPublicKeyInfo starts with a SEQUENCE tag.
   if (!text.empty() && static_cast<unsigned char>(text[0]) == 0x30) {
-    return {.id = extensionIdOfKey(text), .error = {}};
+    return {.id = extensionIdOfKey(text), .error = {}, .geckoId = std::nullopt};
   }
   return failure(file + " is neither a manifest.json nor a public key (PEM or DER)");
 }
 
 int runExtensionId(const std::string& path, std::ostream& out, std::ostream& err) {
   ExtensionIdReading reading = extensionIdOfPath(path);
-  if (!reading.id) {
+  if (!reading.id && !reading.geckoId) {
     err << "error: " << reading.error << "\n";
     return kExitFailure;
   }
-  out << "id: " << *reading.id << "\norigin: chrome-extension://" << *reading.id << "/\n";
+  if (reading.id) {
+    out << "id: " << *reading.id << "\norigin: chrome-extension://" << *reading.id << "/\n";
+  }
+  if (reading.geckoId) {
+    out << "firefox id: " << *reading.geckoId << " (register it with --extension-id "
+        << shellWords({*reading.geckoId}) << ")\n";
+  }
   return kExitSuccess;
 }
 

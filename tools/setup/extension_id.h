@@ -23,14 +23,17 @@ std::optional<std::string> decodeBase64(std::string_view text);
 
 struct ExtensionIdReading {
   std::optional<std::string> id;
-  std::string error;  // one sentence, set when id is empty
+  std::string error;  // one sentence, set when neither id is there
+  // A Firefox add-on's id, from browser_specific_settings.gecko.id (or
+  // the older applications.gecko.id) of its manifest.json.
+  std::optional<std::string> geckoId;
 };
 
 // `path` is an extension's folder, its manifest.json, or a public key file.
 ExtensionIdReading extensionIdOfPath(const std::string& path);
 
-// The extension-id command: prints the id and the origin, or the error.
-// Returns the exit status.
+// The extension-id command: prints the id and the origin, a Firefox
+// add-on's id, or the error. Returns the exit status.
 int runExtensionId(const std::string& path, std::ostream& out, std::ostream& err);
 
 }  // namespace ostrel::setup

@@ -39,9 +39,9 @@ void syncFolder(const std::string& folder) {
 
 }  // namespace
 
-FileContents readWholeFile(const std::string& path) {
+FileContents readWholeFile(const std::string& path, std::size_t bound) {
   FileContents contents;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     int error = errno;
     contents.state =
@@ -49,21 +49,37 @@ FileContents readWholeFile(const std::string& path) {
     contents.reason = std::strerror(error);
     return contents;
   }
-  char buffer[4096];
-  for (;;) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    contents.state = FileState::kUnreadable;
+    contents.reason = std::strerror(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    contents.state = FileState::kNotRegular;
+    contents.reason = "not a regular file";
+  } else {
+    contents.state = FileState::kPresent;
+  }
+  char buffer[65536];
+  while (contents.state == FileState::kPresent) {
     ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       contents.state = FileState::kUnreadable;
       contents.reason = std::strerror(errno);
-      ::close(fd);
-      return contents;
+    } else if (n == 0) {
+      break;
+    } else if (contents.text.size() + static_cast<std::size_t>(n) > bound) {
+      contents.state = FileState::kTooLarge;
+      contents.reason = "larger than " +
+                        (bound % (std::size_t{1} << 20) == 0 ? std::to_string(bound >> 20) + " MiB"
+                                                             : std::to_string(bound) + " bytes") +
+                        ", the most this tool reads of such a file";
+    } else {
+      contents.text.append(buffer, static_cast<std::size_t>(n));
     }
-    if (n == 0) break;
-    contents.text.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);
-  contents.state = FileState::kPresent;
+  if (contents.state != FileState::kPresent) contents.text.clear();
   return contents;
 }
 

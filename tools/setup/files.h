@@ -16,15 +16,36 @@
 
 namespace ostrel::setup {
 
-enum class FileState { kMissing, kPresent, kUnreadable };
+enum class FileState {
+  kMissing,
+  kPresent,
+  kUnreadable,  // it is there, but opening or reading it failed
+  kNotRegular,  // a folder, a FIFO, a device, a socket: never read
+  kTooLarge,    // over the bound: read no further
+};
 
 struct FileContents {
   FileState state = FileState::kMissing;
   std::string text;    // the whole file when present
-  std::string reason;  // why it could not be read
+  std::string reason;  // why it could not be read, in words, for every other state
 };
 
-FileContents readWholeFile(const std::string& path);
+// The most readWholeFile reads by default: more than any manifest,
+// profile or policy file a browser writes, and little enough that a file
+// planted to exhaust memory cannot.
+inline constexpr std::size_t kMaxFileBytes = std::size_t{16} << 20;
+
+// Reads the regular file at `path` (links followed) up to `bound` bytes.
+// It is opened without blocking and without becoming a controlling
+// terminal, and checked on the opened descriptor to be a regular file
+// before a byte is read, so a FIFO, a device or a terminal named there
+// never blocks or feeds the reader.
+FileContents readWholeFile(const std::string& path, std::size_t bound = kMaxFileBytes);
+
+// True for every state in which the file is there but its text is not.
+inline bool isUnusable(FileState state) {
+  return state != FileState::kMissing && state != FileState::kPresent;
+}
 
 // Creates `path` and any missing parents with exactly `mode` (whatever the
 // umask), and appends each folder it created to `created`, outermost first.

@@ -1,7 +1,3 @@
-#include <unistd.h>
-
-#include <climits>
-
 #include "host_environment.h"
 #include "tools/common/process_table.h"
 
@@ -9,13 +5,6 @@ namespace ostrel::setup {
 namespace {
 
 constexpr int kDeepestWrapper = 4;  // a wrapper that starts a wrapper ...
-
-std::string programOf(pid_t pid) {
-  char target[PATH_MAX];
-  ssize_t length =
-      ::readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), target, sizeof target - 1);
-  return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
-}
 
 std::optional<pid_t> newestChild(pid_t pid) {
   std::optional<pid_t> newest;
@@ -28,19 +17,27 @@ std::optional<pid_t> newestChild(pid_t pid) {
 }  // namespace
 
 std::optional<ReceivedEnvironment> receivedEnvironment(pid_t pid) {
-  ReceivedEnvironment received{.entries = {}, .pid = pid, .program = programOf(pid)};
+  ReceivedEnvironment received{.entries = {}, .pid = pid, .program = common::programOf(pid)};
+  std::vector<ReceivedEnvironment> chain{received};
   for (int depth = 0; depth < kDeepestWrapper; ++depth) {
     if (received.program.ends_with("/ostrel-native-host-tap")) break;
     std::optional<pid_t> child = newestChild(received.pid);
     if (!child) break;
     received.pid = *child;
-    received.program = programOf(*child);
+    received.program = common::programOf(*child);
     received.fromChild = true;
+    chain.push_back(received);
   }
-  std::optional<std::vector<std::string>> entries = common::environmentOf(received.pid);
-  if (!entries) return std::nullopt;
-  received.entries = std::move(*entries);
-  return received;
+  // A process caught in the middle of an exec shows an empty environment
+  // for a moment: the nearest ancestor whose environment reads whole
+  // stands in for it, and where none does the system has not told.
+  for (std::size_t i = chain.size(); i-- > 0;) {
+    std::optional<std::vector<std::string>> entries = common::environmentOf(chain[i].pid);
+    if (!entries || entries->empty()) continue;
+    chain[i].entries = std::move(*entries);
+    return chain[i];
+  }
+  return std::nullopt;
 }
 
 }  // namespace ostrel::setup

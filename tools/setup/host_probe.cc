@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <simdjson.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,11 +69,15 @@ std::string shownText(const std::string& bytes) {
 // Why a program did not start, in the words that help: a script with CRLF
 // line endings names an interpreter "/bin/sh\r" that does not exist.
 std::string startFailure(const std::string& path, const std::string& error) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Its first bytes only, and from a regular file only: never blocks.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return error;
+  struct stat info {};
   char head[256];
-  ssize_t got;
-  while ((got = ::read(fd, head, sizeof head)) < 0 && errno == EINTR) {
+  ssize_t got = -1;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    while ((got = ::read(fd, head, sizeof head)) < 0 && errno == EINTR) {
+    }
   }
   ::close(fd);
   std::string first(head, got > 0 ? static_cast<std::size_t>(got) : 0);
@@ -139,9 +144,11 @@ std::vector<std::string> browserArguments(Family family, const std::string& mani
 }
 
 ProbeResult probeHost(const std::string& path, const std::vector<std::string>& arguments,
-                      std::chrono::milliseconds deadline) {
+                      std::chrono::milliseconds deadline,
+                      const std::optional<std::vector<std::string>>& environment) {
   ProbeResult result;
-  common::Launch launch{.argv = {path}, .environment = common::environmentWith({})};
+  common::Launch launch{.argv = {path},
+                        .environment = environment.value_or(common::environmentWith({}))};
   launch.argv.insert(launch.argv.end(), arguments.begin(), arguments.end());
   common::ChildProcess host(launch);
   if (!host.started()) {

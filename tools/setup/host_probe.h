@@ -44,9 +44,12 @@ struct ProbeResult {
   std::optional<ReceivedEnvironment> environment;
 };
 
-// `deadline` bounds each wait: for the first frame, and for the exit.
+// `deadline` bounds each wait: for the first frame, and for the exit. The
+// host gets `environment` ("NAME=value" each) when given, as a browser
+// passes its own, and this process's otherwise.
 ProbeResult probeHost(const std::string& path, const std::vector<std::string>& arguments,
-                      std::chrono::milliseconds deadline);
+                      std::chrono::milliseconds deadline,
+                      const std::optional<std::vector<std::string>>& environment = std::nullopt);
 
 }  // namespace ostrel::setup
 

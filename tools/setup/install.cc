@@ -137,7 +137,7 @@ bool plan(const Context& context, const Target& target, const Manifest& manifest
           std::vector<Step>& steps) {
   std::string text = renderManifest(manifest);
   FileContents existing = readWholeFile(target.manifestPath);
-  if (existing.state == FileState::kUnreadable) {
+  if (isUnusable(existing.state)) {
     context.err << "error: cannot read " << target.manifestPath << ": " << existing.reason
                 << permissionHint(target) << "\n";
     return false;

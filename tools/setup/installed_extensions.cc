@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 #include <set>
+#include <unordered_set>
 
 #include "files.h"
 #include "tools/common/paths.h"
@@ -32,15 +33,20 @@ std::vector<std::string> subfolders(const std::string& folder) {
   return names;
 }
 
+std::optional<simdjson::dom::element> parseText(simdjson::dom::parser& parser,
+                                                const std::string& text) {
+  simdjson::dom::element root;
+  if (parser.parse(simdjson::padded_string(text)).get(root) != simdjson::SUCCESS) {
+    return std::nullopt;
+  }
+  return root;
+}
+
 std::optional<simdjson::dom::element> parseFile(simdjson::dom::parser& parser,
                                                 const std::string& path) {
   FileContents contents = readWholeFile(path);
   if (contents.state != FileState::kPresent) return std::nullopt;
-  simdjson::dom::element root;
-  if (parser.parse(simdjson::padded_string(contents.text)).get(root) != simdjson::SUCCESS) {
-    return std::nullopt;
-  }
-  return root;
+  return parseText(parser, contents.text);
 }
 
 std::string stringAt(simdjson::dom::element element, std::string_view pointer) {
@@ -49,8 +55,40 @@ std::string stringAt(simdjson::dom::element element, std::string_view pointer) {
   return std::string(value);
 }
 
-// The ids under extensions.settings of one preferences file.
-void addChromiumExtensions(const std::string& path, std::vector<InstalledExtension>& into) {
+// Whether the list at `pointer` holds `wanted`; nothing when there is no
+// such list.
+std::optional<bool> listHolds(simdjson::dom::element element, std::string_view pointer,
+                              std::string_view wanted) {
+  simdjson::dom::array list;
+  if (element.at_pointer(pointer).get_array().get(list) != simdjson::SUCCESS) return std::nullopt;
+  for (simdjson::dom::element item : list) {
+    std::string_view value;
+    if (item.get_string().get(value) == simdjson::SUCCESS && value == wanted) return true;
+  }
+  return false;
+}
+
+constexpr std::string_view kNativeMessaging = "nativeMessaging";
+
+// Chromium records why an extension is off in "disable_reasons" (a number
+// of bits, or a list of them in newer releases) and, in older ones, a
+// "state" of 0.
+bool chromiumDisabled(simdjson::dom::element settings) {
+  std::int64_t reasons = 0;
+  if (settings["disable_reasons"].get_int64().get(reasons) == simdjson::SUCCESS && reasons != 0) {
+    return true;
+  }
+  simdjson::dom::array list;
+  if (settings["disable_reasons"].get_array().get(list) == simdjson::SUCCESS && list.size() > 0) {
+    return true;
+  }
+  std::int64_t state = 1;
+  return settings["state"].get_int64().get(state) == simdjson::SUCCESS && state == 0;
+}
+
+// The ids under extensions.settings of one preferences file, each once.
+void addChromiumExtensions(const std::string& path, std::vector<InstalledExtension>& into,
+                           std::unordered_set<std::string>& known) {
   simdjson::dom::parser parser;
   std::optional<simdjson::dom::element> root = parseFile(parser, path);
   simdjson::dom::object settings;
@@ -60,31 +98,47 @@ void addChromiumExtensions(const std::string& path, std::vector<InstalledExtensi
   }
   for (auto [key, value] : settings) {
     std::string id(key);
-    if (std::any_of(into.begin(), into.end(),
-                    [&](const InstalledExtension& known) { return known.id == id; })) {
-      continue;
-    }
+    if (!known.insert(id).second) continue;
     std::int64_t location = 0;
     if (value["location"].get_int64().get(location) != simdjson::SUCCESS) location = 0;
     // Chromium's location 4: loaded unpacked, from a folder.
-    into.push_back(
-        {.id = id, .name = stringAt(value, "/manifest/name"), .unpacked = location == 4});
+    InstalledExtension extension{.id = id,
+                                 .name = stringAt(value, "/manifest/name"),
+                                 .unpacked = location == 4,
+                                 .disabled = chromiumDisabled(value),
+                                 .nativeMessaging = std::nullopt,
+                                 .file = path};
+    extension.nativeMessaging = listHolds(value, "/active_permissions/api", kNativeMessaging);
+    if (!extension.nativeMessaging) {
+      extension.nativeMessaging = listHolds(value, "/manifest/permissions", kNativeMessaging);
+    }
+    if (!extension.nativeMessaging && extension.unpacked) {
+      if (auto permissions = manifestPermissions(stringAt(value, "/path"))) {
+        extension.nativeMessaging = std::find(permissions->begin(), permissions->end(),
+                                              kNativeMessaging) != permissions->end();
+      }
+    }
+    into.push_back(std::move(extension));
   }
 }
 
-Profile chromiumProfile(const std::string& folder) {
+// A profile folder holds "Preferences"; it is read once, here.
+std::optional<Profile> chromiumProfile(const std::string& folder) {
+  if (readWholeFile(joinPath(folder, "Preferences"), 0).state == FileState::kMissing) {
+    return std::nullopt;
+  }
   Profile profile{.folder = folder, .extensions = {}};
-  addChromiumExtensions(joinPath(folder, "Secure Preferences"), profile.extensions);
-  addChromiumExtensions(joinPath(folder, "Preferences"), profile.extensions);
+  std::unordered_set<std::string> known;
+  addChromiumExtensions(joinPath(folder, "Secure Preferences"), profile.extensions, known);
+  addChromiumExtensions(joinPath(folder, "Preferences"), profile.extensions, known);
   return profile;
 }
 
 std::vector<Profile> chromiumProfiles(const std::string& root) {
   std::vector<Profile> profiles;
   for (const std::string& name : subfolders(root)) {
-    const std::string folder = joinPath(root, name);
-    if (readWholeFile(joinPath(folder, "Preferences")).state == FileState::kPresent) {
-      profiles.push_back(chromiumProfile(folder));
+    if (std::optional<Profile> profile = chromiumProfile(joinPath(root, name))) {
+      profiles.push_back(std::move(*profile));
     }
   }
   return profiles;
@@ -93,8 +147,8 @@ std::vector<Profile> chromiumProfiles(const std::string& root) {
 Profile firefoxProfile(const std::string& folder) {
   Profile profile{.folder = folder, .extensions = {}};
   simdjson::dom::parser parser;
-  std::optional<simdjson::dom::element> root =
-      parseFile(parser, joinPath(folder, "extensions.json"));
+  const std::string path = joinPath(folder, "extensions.json");
+  std::optional<simdjson::dom::element> root = parseFile(parser, path);
   simdjson::dom::array addons;
   if (!root || root->at_key("addons").get_array().get(addons) != simdjson::SUCCESS) return profile;
   for (simdjson::dom::element addon : addons) {
@@ -103,9 +157,16 @@ Profile firefoxProfile(const std::string& folder) {
         isBuiltIn(stringAt(addon, "/location"))) {
       continue;
     }
-    bool temporary = stringAt(addon, "/location") == "temporary";
-    profile.extensions.push_back(
-        {.id = id, .name = stringAt(addon, "/defaultLocale/name"), .unpacked = temporary});
+    bool active = true;
+    if (addon["active"].get_bool().get(active) != simdjson::SUCCESS) active = true;
+    std::optional<bool> permission =
+        listHolds(addon, "/userPermissions/permissions", kNativeMessaging);
+    profile.extensions.push_back({.id = id,
+                                  .name = stringAt(addon, "/defaultLocale/name"),
+                                  .unpacked = stringAt(addon, "/location") == "temporary",
+                                  .disabled = !active,
+                                  .nativeMessaging = permission,
+                                  .file = path});
   }
   return profile;
 }
@@ -152,13 +213,33 @@ std::vector<Profile> firefoxProfiles(const std::string& root) {
 
 }  // namespace
 
-std::string profilesRoot(const Browser& browser, const Environment& environment) {
+std::vector<std::string> profilesRoots(const Browser& browser, const Environment& environment) {
   if (browser.family == Family::kFirefox) {
-    return environment.platform == Platform::kLinux
-               ? joinPath(environment.home, ".mozilla/firefox")
-               : joinPath(environment.home, "Library/Application Support/Firefox");
+    if (environment.platform != Platform::kLinux) {
+      return {joinPath(environment.home, "Library/Application Support/Firefox")};
+    }
+    return {joinPath(environment.home, ".mozilla/firefox"),
+            joinPath(environment.configHome, "mozilla/firefox")};
   }
-  return common::parentFolder(manifestFolder(browser, Scope::kUser, environment).value_or(""));
+  return {common::parentFolder(manifestFolder(browser, Scope::kUser, environment).value_or(""))};
+}
+
+std::optional<std::vector<std::string>> manifestPermissions(const std::string& extensionFolder) {
+  if (extensionFolder.empty()) return std::nullopt;
+  FileContents contents = readWholeFile(joinPath(extensionFolder, "manifest.json"));
+  if (contents.state != FileState::kPresent) return std::nullopt;
+  simdjson::dom::parser parser;
+  std::optional<simdjson::dom::element> root = parseText(parser, contents.text);
+  simdjson::dom::array list;
+  if (!root || root->at_key("permissions").get_array().get(list) != simdjson::SUCCESS) {
+    return std::vector<std::string>{};
+  }
+  std::vector<std::string> permissions;
+  for (simdjson::dom::element item : list) {
+    std::string_view value;
+    if (item.get_string().get(value) == simdjson::SUCCESS) permissions.emplace_back(value);
+  }
+  return permissions;
 }
 
 std::vector<Profile> findProfiles(Family family, const std::string& root) {
@@ -166,8 +247,12 @@ std::vector<Profile> findProfiles(Family family, const std::string& root) {
 }
 
 bool looksLikeUserDataFolder(const std::string& folder) {
-  return readWholeFile(joinPath(folder, "Local State")).state == FileState::kPresent ||
-         !chromiumProfiles(folder).empty();
+  if (readWholeFile(joinPath(folder, "Local State"), 0).state != FileState::kMissing) return true;
+  const std::vector<std::string> names = subfolders(folder);
+  return std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+    return readWholeFile(joinPath(joinPath(folder, name), "Preferences"), 0).state !=
+           FileState::kMissing;
+  });
 }
 
 std::size_t editDistance(const std::string& a, const std::string& b) {

@@ -3,9 +3,11 @@
 
 // The extensions installed in a browser's profiles, read from the
 // browser's own files: for the Chromium family each profile folder's
-// "Preferences" and "Secure Preferences" (unpacked extensions included),
-// for Firefox "profiles.ini" and each profile's "extensions.json". Reads
-// only, and never a file of a profile that is not there; a file it cannot
+// "Preferences" and "Secure Preferences" (unpacked extensions included,
+// their own manifest.json read for their permissions), for Firefox
+// "profiles.ini" and each profile's "extensions.json", in every layout
+// Firefox uses. Reads only, each file once and at most readWholeFile's
+// bound, and never a file of a profile that is not there; a file it cannot
 // parse is passed over.
 
 #include <optional>
@@ -20,6 +22,13 @@ struct InstalledExtension {
   std::string id;    // Chromium: 32 letters a-p; Firefox: the add-on id
   std::string name;  // empty when the files do not say
   bool unpacked = false;
+  // Switched off by the user or the browser: it cannot connect.
+  bool disabled = false;
+  // Whether it holds the "nativeMessaging" permission; nothing when the
+  // files do not say.
+  std::optional<bool> nativeMessaging;
+  // The file it was read from.
+  std::string file;
 };
 
 struct Profile {
@@ -27,10 +36,16 @@ struct Profile {
   std::vector<InstalledExtension> extensions;
 };
 
-// The folder that holds the browser's profiles: the Chromium family's
+// The folders that hold the browser's profiles: the Chromium family's
 // configuration folder (the parent of its per-user manifest folder), or
-// Firefox's ~/.mozilla/firefox.
-std::string profilesRoot(const Browser& browser, const Environment& environment);
+// Firefox's: ~/.mozilla/firefox and, for profiles made by newer releases,
+// $XDG_CONFIG_HOME/mozilla/firefox on Linux;
+// ~/Library/Application Support/Firefox on macOS.
+std::vector<std::string> profilesRoots(const Browser& browser, const Environment& environment);
+
+// The permissions ("permissions") an unpacked extension's manifest.json
+// asks for; nothing when it cannot be read.
+std::optional<std::vector<std::string>> manifestPermissions(const std::string& extensionFolder);
 
 // Every profile below `root` of a browser of `family`; for the Chromium
 // family `root` may itself be a --user-data-dir folder.

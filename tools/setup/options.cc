@@ -38,11 +38,12 @@ enum Code : int {
   kName,
   kForce,
   kTrace,
+  kJson,
   kHelp,
   kVersion,
 };
 
-constexpr std::array<option, 12> kLongOptions{{
+constexpr std::array<option, 13> kLongOptions{{
     {"browser", required_argument, nullptr, kBrowser},
     {"origin", required_argument, nullptr, kOrigin},
     {"extension-id", required_argument, nullptr, kExtensionId},
@@ -52,6 +53,7 @@ constexpr std::array<option, 12> kLongOptions{{
     {"name", required_argument, nullptr, kName},
     {"force", no_argument, nullptr, kForce},
     {"trace", required_argument, nullptr, kTrace},
+    {"json", no_argument, nullptr, kJson},
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -64,8 +66,9 @@ struct InstallOnly {
   std::string_view why;
 };
 constexpr InstallOnly kInstallOnly[] = {
-    {kOrigin, "only install writes the origins a manifest allows"},
-    {kExtensionId, "only install writes the extension ids a manifest allows"},
+    {kOrigin, "only install writes the origins a manifest allows, and doctor asks about one"},
+    {kExtensionId,
+     "only install writes the extension ids a manifest allows, and doctor asks about one"},
     {kHostPath,
      "only install writes the host's path; the other commands read it from each "
      "manifest"},
@@ -147,10 +150,14 @@ bool applyValue(Options& options, int code, std::string_view value, std::string&
       }
       break;
     case kOrigin:
-      // A bare extension id stands for that extension's origin.
-      if (value.size() == 32 &&
-          std::all_of(value.begin(), value.end(), [](char c) { return c >= 'a' && c <= 'p'; })) {
-        addOnce(options.origins, "chrome-extension://" + std::string(value) + "/");
+      // A bare extension id stands for that extension's origin; Chromium
+      // reads an id in either case.
+      if (value.size() == 32 && std::all_of(value.begin(), value.end(), [](char c) {
+            return (c >= 'a' && c <= 'p') || (c >= 'A' && c <= 'P');
+          })) {
+        std::string id(value);
+        for (char& c : id) c = static_cast<char>(c | 0x20);
+        addOnce(options.origins, "chrome-extension://" + id + "/");
       } else {
         addOnce(options.origins, std::string(value));
       }
@@ -176,8 +183,15 @@ bool applyValue(Options& options, int code, std::string_view value, std::string&
 
 // Refuses options that `options.command` has no use for.
 std::string inapplicable(const Options& options, const std::vector<int>& given) {
+  if (options.json && options.command != Command::kDoctor) {
+    return "the option --json applies to doctor only";
+  }
   if (options.command == Command::kInstall) return {};
   for (const InstallOnly& entry : kInstallOnly) {
+    if (options.command == Command::kDoctor &&
+        (entry.code == kOrigin || entry.code == kExtensionId)) {
+      continue;
+    }
     if (std::find(given.begin(), given.end(), entry.code) != given.end()) {
       return "the option " + longName(entry.code) + " does not apply to " +
              std::string(commandWord(options.command)) + ": " + std::string(entry.why);
@@ -238,6 +252,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> arguments) 
       options.system = true;
     } else if (code == kForce) {
       options.force = true;
+    } else if (code == kJson) {
+      options.json = true;
     } else if (!applyValue(options, code, optarg, parsed.error)) {
       return parsed;
     }

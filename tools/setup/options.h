@@ -34,6 +34,8 @@ struct Options {
   std::string keyPath;
   // --trace FILE: register the tap, logging to FILE, in the host's place.
   std::optional<std::string> trace;
+  // doctor --json: the findings as one JSON document.
+  bool json = false;
 };
 
 struct ParsedCommandLine {

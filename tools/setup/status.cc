@@ -29,7 +29,7 @@ Finding describe(const Context& context, const Target& target) {
     out << "not registered\n";
     return {};
   }
-  if (existing.state == FileState::kUnreadable) {
+  if (isUnusable(existing.state)) {
     out << "broken: cannot read " << target.manifestPath << ": " << existing.reason << "\n";
     return {.present = true, .broken = true};
   }

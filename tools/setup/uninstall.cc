@@ -67,7 +67,7 @@ bool uninstallOne(const Context& context, const Target& target) {
     context.out << "not registered: " << target.manifestPath << " (" << target.label << ")\n";
     return true;
   }
-  if (existing.state == FileState::kUnreadable) {
+  if (isUnusable(existing.state)) {
     context.err << "error: cannot read " << target.manifestPath << ": " << existing.reason << "\n";
     return false;
   }

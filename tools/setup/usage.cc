@@ -12,12 +12,15 @@ Commands:
   install     write the host's manifest for the browsers named
   uninstall   remove manifests this tool wrote (others are left alone)
   status      show which browsers have a manifest of the host
-  doctor      check every manifest, start the host as a browser would,
-              and report what is wrong
+  doctor      read every manifest, policy and profile as the browsers read
+              them, start the host as a browser would, and report what is
+              wrong; with --browser and one --origin (or --extension-id),
+              answer whether that extension will reach the application
   extension-id PATH
               print the Chromium extension id and origin of an unpacked
               extension (PATH its folder or manifest.json, which must hold
-              a "key") or of a public key file (PEM or DER)
+              a "key") or of a public key file (PEM or DER), and a Firefox
+              add-on's id (browser_specific_settings.gecko.id)
 
 Options:
   --browser NAME        chrome, chromium, edge, brave, vivaldi, firefox or all;
@@ -25,8 +28,10 @@ Options:
                         all); install takes "all" to mean those that look
                         installed, and names the ones it skips
   --origin ORIGIN       chrome-extension://<32 letters a-p>/ allowed to connect
-                        (Chromium family); may be repeated
-  --extension-id ID     Firefox add-on id allowed to connect; may be repeated
+                        (Chromium family); may be repeated; doctor takes one
+                        and answers for that extension
+  --extension-id ID     Firefox add-on id allowed to connect; may be repeated;
+                        doctor takes one and answers for that add-on
   --system              use the system-wide folders instead of per-user ones
   --user-data-dir DIR   a Chromium-family profile folder started with
                         --user-data-dir=DIR; its manifests live in
@@ -39,11 +44,12 @@ Options:
   --trace FILE          register ostrel-native-host-tap in the host's place,
                         logging every frame to FILE (a file or a terminal);
                         install again without --trace to take it out
+  --json                doctor: print the findings as one JSON document
   --help                show this text
   --version             show the version
 
---origin, --extension-id, --host-path, --force and --trace apply to install
-only.
+--host-path, --force and --trace apply to install only; --origin and
+--extension-id to install and doctor; --json to doctor.
 
 Examples:
   ostrel-native-host-setup install --browser chromium \
@@ -55,12 +61,16 @@ Examples:
       --origin chrome-extension://abcdefghijklmnopabcdefghijklmnop/ \
       --trace "$HOME/ostrel-trace.log"
   ostrel-native-host-setup doctor
+  ostrel-native-host-setup doctor --browser chromium \
+      --origin chrome-extension://abcdefghijklmnopabcdefghijklmnop/
+  ostrel-native-host-setup doctor --json
   ostrel-native-host-setup extension-id path/to/extension
 
 Exit status:
-  0 on success, 1 when something failed or doctor found a problem (status:
-  when nothing is registered or a registration is broken), 2 when the
-  command line is wrong.
+  0 on success, 1 when something failed or doctor found a problem (warnings
+  alone leave it 0; doctor with one extension: 0 for "yes:", 1 for "no:";
+  status: when nothing is registered or a registration is broken), 2 when
+  the command line is wrong.
 )";
 }
 

@@ -10,7 +10,8 @@ namespace {
 
 constexpr std::string_view kOriginPrefix = "chrome-extension://";
 constexpr std::size_t kExtensionIdLength = 32;
-constexpr std::size_t kMaxFirefoxIdLength = 80;
+// addons.mozilla.org's limit; Firefox itself sets none shorter.
+constexpr std::size_t kMaxFirefoxIdLength = 255;
 
 std::string quoted(std::string_view value) { return "\"" + std::string(value) + "\""; }
 
@@ -75,12 +76,15 @@ Problem checkChromiumOrigin(std::string_view origin) {
     return "the origin " + quoted(origin) + expected + suggestion(origin);
   }
   std::string_view rest = origin.substr(kOriginPrefix.size());
+  // Chromium matches "/" and "/*" alike against the extension's origin.
+  if (rest.ends_with("/*")) rest.remove_suffix(1);
   if (rest.size() != kExtensionIdLength + 1 || rest.back() != '/') {
     return "the origin " + quoted(origin) + expected + " (with the trailing slash)" +
            suggestion(origin);
   }
   for (char c : rest.substr(0, kExtensionIdLength)) {
-    if (c < 'a' || c > 'p') {
+    const char lower = static_cast<char>(c | 0x20);
+    if (lower < 'a' || lower > 'p' || (c >= '0' && c <= '9')) {
       return "the origin " + quoted(origin) + expected + "; extension ids use only a to p";
     }
   }
@@ -89,7 +93,8 @@ Problem checkChromiumOrigin(std::string_view origin) {
 
 Problem checkFirefoxExtensionId(std::string_view id) {
   if (id.size() > kMaxFirefoxIdLength) {
-    return "the Firefox extension id " + quoted(id) + " is longer than 80 characters";
+    return "the Firefox extension id " + quoted(id) + " is longer than " +
+           std::to_string(kMaxFirefoxIdLength) + " characters";
   }
   if (isBracedGuid(id) || isEmailLike(id)) return std::nullopt;
   return "the Firefox extension id " + quoted(id) +

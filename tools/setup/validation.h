@@ -17,11 +17,12 @@ using Problem = std::optional<std::string>;
 // trailing or doubled dot: "com.ostrel.native_host".
 Problem checkHostName(std::string_view name);
 
-// Exactly "chrome-extension://" followed by 32 letters a to p and "/".
+// "chrome-extension://" followed by 32 letters a to p (either case, as
+// Chromium reads them) and "/" or "/*".
 Problem checkChromiumOrigin(std::string_view origin);
 
 // A Firefox add-on id: a GUID in braces or an e-mail-like "name@domain",
-// at most 80 characters.
+// at most 255 characters.
 Problem checkFirefoxExtensionId(std::string_view id);
 
 // An absolute path naming an existing regular file that this user may

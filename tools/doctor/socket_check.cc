@@ -44,10 +44,10 @@ SocketSetting hostSocketSetting() {
   return socketSettingFrom(std::getenv(kSocketPathVariable), std::getenv("HOME"));
 }
 
-SocketSetting socketSettingFrom(const char* value, const char* homeVariable) {
+SocketSetting socketSettingFrom(const char* socketVariable, const char* home) {
   SocketSetting setting;
-  setting.path = socketPathFrom(value, homeVariable);
-  if (value != nullptr) {
+  setting.path = socketPathFrom(socketVariable, home);
+  if (socketVariable != nullptr) {
     setting.source = std::string("from ") + kSocketPathVariable;
     if (setting.path.empty()) {
       setting.unusable = std::string(kSocketPathVariable) +
@@ -56,7 +56,7 @@ SocketSetting socketSettingFrom(const char* value, const char* homeVariable) {
       return setting;
     }
     if (!setting.path.starts_with('/')) {
-      setting.unusable = relativeProblem(setting.path, homeVariable);
+      setting.unusable = relativeProblem(setting.path, home);
       return setting;
     }
   } else {
@@ -130,6 +130,12 @@ SocketCheck checkSocket(const std::string& path) {
     check.explanation =
         "a socket file is there but nobody accepts connections on it: the application quit "
         "without removing it (a stale socket), or it is not accepting";
+#if defined(__APPLE__)
+    // Here a listener whose queue of waiting connections is full refuses too.
+    check.explanation +=
+        "; or it is only busy, with its queue of waiting connections full: "
+        "if it runs, run doctor again";
+#endif
   } else {
     check.explanation = "connecting fails: " + std::string(std::strerror(error));
   }

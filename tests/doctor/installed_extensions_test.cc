@@ -44,9 +44,11 @@ TEST_F(InstalledExtensionsTest, NamesAnOriginOneLetterOffWithTheCommandThatMends
       says("which is 1 letter off the installed " + kOneOff + " (\"Mine\"), loaded unpacked,"))
       << output;
   EXPECT_TRUE(
-      says("fix: if that is the extension meant to connect: ostrel-native-host-setup "
-           "install --browser chromium --origin chrome-extension://" +
-           kOneOff + "/\n"))
+      says("fix: ostrel-native-host-setup install --browser chromium --origin "
+           "chrome-extension://" +
+           kOneOff +
+           "/\n  what to do: run it if the installed one is the extension "
+           "meant to connect"))
       << output;
   EXPECT_TRUE(says("no extension the registration allows is installed")) << output;
   EXPECT_EQ(read(home + "/.config/chromium/Default/Preferences"), before) << "nothing is written";
@@ -73,16 +75,17 @@ TEST_F(InstalledExtensionsTest, NamesAnExtensionInABrowserNoRegistrationCovers) 
       << output;
 }
 
+// Profiles in the layout newer Firefox releases make for a new user.
 TEST_F(InstalledExtensionsTest, FirefoxProfilesAndAnAddOnOfAnotherId) {
   answeringHost();
-  writeFile(".mozilla/firefox/profiles.ini",
+  writeFile(".config/mozilla/firefox/profiles.ini",
             "[General]\r\nStartWithLastProfile=1\r\n\r\n[Profile0]\r\nName=default\r\n"
             "IsRelative=1\r\nPath=abc.default\r\n");
-  writeFile(".mozilla/firefox/abc.default/extensions.json",
+  writeFile(".config/mozilla/firefox/abc.default/extensions.json",
             R"({"addons":[{"id":"ostre1@example.org","type":"extension","location":"app-profile",)"
             R"("defaultLocale":{"name":"Ostrel"}},)"
             R"({"id":"formautofill@mozilla.org","type":"extension","location":"app-builtin"}]})");
-  std::vector<Profile> profiles = findProfiles(Family::kFirefox, home + "/.mozilla/firefox");
+  std::vector<Profile> profiles = findProfiles(Family::kFirefox, home + "/.config/mozilla/firefox");
   ASSERT_EQ(profiles.size(), 1U);
   ASSERT_EQ(profiles[0].extensions.size(), 1U) << "built-in add-ons are left out";
 
@@ -93,7 +96,10 @@ TEST_F(InstalledExtensionsTest, FirefoxProfilesAndAnAddOnOfAnotherId) {
            "installed ostre1@example.org (\"Ostrel\")"))
       << output;
   EXPECT_TRUE(says("install --browser firefox --extension-id ostre1@example.org")) << output;
-  EXPECT_TRUE(says("the add-ons installed there are ostre1@example.org")) << output;
+  EXPECT_TRUE(says("installed there: the add-on ostre1@example.org (\"Ostrel\") in the profile " +
+                   home + "/.config/mozilla/firefox/abc.default"))
+      << output;
+  EXPECT_FALSE(says("formautofill")) << output;
 }
 
 // The browsers that will look: an installed one without a registration

@@ -1,0 +1,125 @@
+// The doctor's readers, fed what a file or another process may hold:
+// manifests read by either browser's rules, policy files (JSON with the
+// trailing commas Chromium allows, and XML property lists), a profile's
+// Preferences, Firefox's profiles.ini and extensions.json, and a /proc
+// command line. None may crash, hang or grow without bound, and text shown
+// from any of them carries no terminal control character.
+//
+// Input: the first byte chooses the reader, the rest is the file.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "findings.h"
+#include "fuzz_check.h"
+#include "installed_extensions.h"
+#include "json_reader.h"
+#include "manifest_rules.h"
+#include "plist_reader.h"
+#include "running_browsers.h"
+
+namespace {
+
+using ostrel::setup::Family;
+
+// A private folder for the profile readers, made once, removed at exit.
+// Kept on the heap, so that it outlives the exit handler that removes it.
+const std::string& scratch() {
+  static const std::string* const folder = [] {
+    std::string pattern = "/tmp/ostrel-fuzz-XXXXXX";
+    FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
+    return new std::string(pattern);
+  }();
+  static const bool removed = [] {
+    return std::atexit([] {
+             std::error_code ignored;
+             std::filesystem::remove_all(*folder, ignored);
+           }) == 0;
+  }();
+  FUZZ_CHECK(removed);
+  return *folder;
+}
+
+void write(const std::string& relative, std::string_view text) {
+  const std::string path = scratch() + "/" + relative;
+  const std::string folder = path.substr(0, path.rfind('/'));
+  for (std::size_t at = scratch().size() + 1; at <= folder.size(); ++at) {
+    if (at == folder.size() || folder[at] == '/') ::mkdir(folder.substr(0, at).c_str(), 0700);
+  }
+  // A plain write: the readers never see it half done, and no sync is needed.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  FUZZ_CHECK(fd >= 0);
+  FUZZ_CHECK(::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()));
+  FUZZ_CHECK(::close(fd) == 0);
+}
+
+void checkPrintable(const std::string& text) {
+  const std::string shown = ostrel::doctor::printable(text);
+  for (unsigned char c : shown) FUZZ_CHECK(c >= 0x20 && c != 0x7F);
+  FUZZ_CHECK(ostrel::doctor::jsonString(text).size() >= 2);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
+  switch (data[0] % 7) {
+    case 0:
+    case 1: {
+      const Family family = data[0] % 7 == 0 ? Family::kChromium : Family::kFirefox;
+      ostrel::doctor::ManifestJudgement judgement =
+          ostrel::doctor::judgeManifest(text, family, "com.ostrel.native_host");
+      FUZZ_CHECK(judgement.manifest || !judgement.faults.empty());
+      for (const std::string& fault : judgement.faults) checkPrintable(fault);
+      if (judgement.manifest) {
+        ostrel::doctor::allowsExtension(*judgement.manifest, "abcdefghijklmnopabcdefghijklmnop");
+      }
+      break;
+    }
+    case 2:
+      ostrel::doctor::readJson(text, {.allowTrailingCommas = true, .requireUtf8 = true});
+      break;
+    case 3:
+      ostrel::doctor::readPlist(text);
+      break;
+    case 4: {
+      write("chromium/Default/Preferences", text);
+      for (const auto& profile :
+           ostrel::setup::findProfiles(Family::kChromium, scratch() + "/chromium")) {
+        for (const auto& extension : profile.extensions) checkPrintable(extension.name);
+      }
+      break;
+    }
+    case 5: {
+      // profiles.ini and extensions.json from one input, split at the first NUL.
+      const std::size_t split = text.find('\0');
+      write("firefox/profiles.ini", text.substr(0, split));
+      write("firefox/p/extensions.json",
+            split == std::string_view::npos ? std::string_view() : text.substr(split + 1));
+      ostrel::setup::findProfiles(Family::kFirefox, scratch() + "/firefox");
+      break;
+    }
+    default: {
+      std::vector<std::string> words;
+      std::size_t start = 0;
+      while (start <= text.size()) {
+        std::size_t end = text.find('\0', start);
+        if (end == std::string_view::npos) end = text.size();
+        words.emplace_back(text.substr(start, end - start));
+        start = end + 1;
+      }
+      ostrel::doctor::browserIn(words);
+      break;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,109 @@
+#include "running_browsers.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <set>
+#include <string_view>
+
+#include "files.h"
+#include "tools/common/process_table.h"
+
+namespace ostrel::doctor {
+namespace {
+
+using setup::Family;
+
+struct ProgramName {
+  std::string_view fragment;  // in the program's file name
+  std::string_view key;       // the browser it names
+};
+
+// Checked in order: "chrome" is in "chromium", "edge" in "msedge".
+constexpr ProgramName kPrograms[] = {
+    {"brave", "brave"},       {"vivaldi", "vivaldi"}, {"edge", "edge"},
+    {"chromium", "chromium"}, {"chrome", "chrome"},   {"firefox", "firefox"},
+};
+
+std::string absoluteIn(pid_t pid, const std::string& path) {
+  if (path.empty() || path.starts_with('/')) return path;
+#ifdef __linux__
+  char folder[PATH_MAX];
+  const ssize_t length =
+      ::readlink(("/proc/" + std::to_string(pid) + "/cwd").c_str(), folder, sizeof folder - 1);
+  if (length > 0) return std::string(folder, static_cast<std::size_t>(length)) + "/" + path;
+#else
+  (void)pid;
+#endif
+  return path;
+}
+
+// The value of `--name=value` or `--name value` at words[i], or nothing.
+std::optional<std::string> optionValue(const std::vector<std::string>& words, std::size_t& i,
+                                       std::string_view name) {
+  const std::string& word = words[i];
+  if (word.size() > name.size() && word.starts_with(name) && word[name.size()] == '=') {
+    return word.substr(name.size() + 1);
+  }
+  if (word == name && i + 1 < words.size()) return words[++i];
+  return std::nullopt;
+}
+
+void splitInto(const std::string& list, std::vector<std::string>& into) {
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    std::size_t end = list.find(',', start);
+    if (end == std::string::npos) end = list.size();
+    if (end > start) into.push_back(list.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
+}  // namespace
+
+std::optional<RunningBrowser> browserIn(const std::vector<std::string>& words) {
+  if (words.empty()) return std::nullopt;
+  const std::string name = words[0].substr(words[0].rfind('/') + 1);
+  if (name.find("crashpad") != std::string::npos) return std::nullopt;
+  RunningBrowser found;
+  for (const ProgramName& program : kPrograms) {
+    if (name.find(program.fragment) != std::string::npos) {
+      found.browser = setup::findBrowser(program.key);
+      break;
+    }
+  }
+  if (found.browser == nullptr) return std::nullopt;
+  found.family = found.browser->family;
+  found.program = words[0];
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    // Helper processes: Chromium's renderers and the like, Firefox's content processes.
+    if (words[i].starts_with("--type=") || words[i] == "-contentproc") return std::nullopt;
+    if (found.family != Family::kChromium) continue;
+    if (auto dir = optionValue(words, i, "--user-data-dir")) {
+      found.userDataDir = *dir;
+    } else if (auto list = optionValue(words, i, "--load-extension")) {
+      splitInto(*list, found.loadedExtensions);
+    }
+  }
+  return found;
+}
+
+std::vector<RunningBrowser> runningBrowsers() {
+  std::vector<RunningBrowser> found;
+  std::set<std::pair<std::string, std::string>> seen;  // browser and profile folder
+  for (pid_t pid : common::processesOf(::geteuid())) {
+    std::optional<std::vector<std::string>> words = common::commandLineOf(pid);
+    if (!words) continue;
+    std::optional<RunningBrowser> browser = browserIn(*words);
+    if (!browser) continue;
+    browser->pid = pid;
+    browser->userDataDir = absoluteIn(pid, browser->userDataDir);
+    for (std::string& folder : browser->loadedExtensions) folder = absoluteIn(pid, folder);
+    if (!seen.emplace(std::string(browser->browser->key), browser->userDataDir).second) continue;
+    browser->environment = common::environmentOf(pid);
+    found.push_back(std::move(*browser));
+  }
+  return found;
+}
+
+}  // namespace ostrel::doctor

@@ -1,0 +1,41 @@
+#ifndef OSTREL_DOCTOR_RUNNING_BROWSERS_H_
+#define OSTREL_DOCTOR_RUNNING_BROWSERS_H_
+
+// The browsers this user runs now, found from their main processes: which
+// browser, its own profile folder (--user-data-dir, from which a
+// Chromium-family browser reads host manifests), the extension folders it
+// was told to load (--load-extension), and the environment it passes to
+// the hosts it starts. Only the invoking user's own processes count: the
+// doctor is never led into another user's files. Reads only; empty where
+// the system does not show other processes' command lines.
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "browsers.h"
+
+namespace ostrel::doctor {
+
+struct RunningBrowser {
+  pid_t pid = -1;
+  std::string program;                      // argv[0]
+  const setup::Browser* browser = nullptr;  // by the program's name; nullptr when unsure
+  setup::Family family = setup::Family::kChromium;
+  std::string userDataDir;  // as given, made absolute against its folder; empty: the default
+  std::vector<std::string> loadedExtensions;  // --load-extension folders, absolute
+  // "NAME=value" each; nothing when it could not be read.
+  std::optional<std::vector<std::string>> environment;
+};
+
+std::vector<RunningBrowser> runningBrowsers();
+
+// Which browser a main process's command line shows, or nothing for any
+// other process (a browser's helper processes included).
+std::optional<RunningBrowser> browserIn(const std::vector<std::string>& words);
+
+}  // namespace ostrel::doctor
+
+#endif  // OSTREL_DOCTOR_RUNNING_BROWSERS_H_

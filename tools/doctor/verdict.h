@@ -1,0 +1,63 @@
+#ifndef OSTREL_DOCTOR_VERDICT_H_
+#define OSTREL_DOCTOR_VERDICT_H_
+
+// Whether a browser will start the host for one extension, decided as the
+// browser decides it, step by step: its policies, the manifest it picks
+// (Chromium: the per-user one when there is one and policy allows it,
+// else the system-wide one; Firefox: the first that loads and lists the
+// add-on), that manifest by the browser's own rules, the host file, and
+// the extension itself (installed, enabled, holding the nativeMessaging
+// permission). Does not start the host: the caller probes it.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "installed_extensions.h"
+#include "manifest.h"
+#include "running_browsers.h"
+
+namespace ostrel::doctor {
+
+struct Verdict {
+  bool yes = false;
+  std::string reason;                 // when not: the first reason, in words naming the cause
+  std::string file;                   // the file the reason is about
+  std::string fix;                    // a command that mends it, or empty
+  std::vector<std::string> warnings;  // what does not stop it, but may surprise
+  std::vector<std::string> notes;     // what was assumed
+  // When yes: the manifest the browser uses, and its host.
+  std::string manifestPath;
+  std::optional<setup::Manifest> manifest;
+};
+
+struct Question {
+  const setup::Browser* browser = nullptr;
+  std::string id;  // Chromium: the 32-letter id, lower-cased; Firefox: the add-on id
+  std::optional<std::string> userDataDir;
+};
+
+// `running` are the browsers running now (their profiles and loaded
+// extensions are looked at too); `profiles` the profiles found for the
+// browser.
+Verdict judge(const setup::Context& context, const Question& question,
+              const std::vector<RunningBrowser>& running);
+
+// The command that registers `allowed` for the question's browser (or
+// profile folder) in `scope`, naming the host when it is not the default.
+std::string installCommand(const setup::Context& context, const setup::Browser* browser,
+                           const std::optional<std::string>& userDataDir, setup::Scope scope,
+                           const std::vector<std::string>& allowed, const std::string& hostPath,
+                           bool force);
+
+// The extension's origin for the Chromium family, the id itself for Firefox.
+std::string allowedFormOf(setup::Family family, const std::string& id);
+
+// The lower-cased extension id an allowed entry or --origin value names,
+// the Firefox id as it is; empty when it names none.
+std::string idOf(setup::Family family, const std::string& allowed);
+
+}  // namespace ostrel::doctor
+
+#endif  // OSTREL_DOCTOR_VERDICT_H_
