@@ -144,7 +144,9 @@ class Relay : public std::enable_shared_from_this<Relay> {
   std::optional<Payload> latestState GUARDED_BY(lock);     // the last "focus" or "blur"
   std::optional<bool> reportedConnected GUARDED_BY(lock);  // absent until the first report
   const std::unique_ptr<TimerSource> timer PT_GUARDED_BY(lock);
-  bool timerRunning GUARDED_BY(lock) = false;  // true exactly while timer is resumed
+  // Whether syncState() has the timer resumed. stopTimer() resumes a
+  // suspended timer once more, only to cancel it, and leaves this false.
+  bool timerRunning GUARDED_BY(lock) = false;
   bool shuttingDown GUARDED_BY(lock) = false;
 };
 
