@@ -23,7 +23,7 @@ void runHost(const Settings& settings, const AppLaunch& launch) {
   if (!relay->start()) std::exit(1);  // no thread to read or reconnect on: nothing can work
 
   while (std::optional<Payload> payload = readMessage(kStandardInput, settings.maxMessageLength)) {
-    const std::optional<std::string> type = messageType(*payload);
+    const std::optional<std::string_view> type = actedOnType(*payload);
     if (type == "open_app") {
       openApp(settings.executable, launch);
     } else {
