@@ -5,7 +5,9 @@
 // place, a small script that runs ostrel-native-host-tap with the log file
 // and the real host; installing again without --trace takes it out. The
 // script is per user, one per host name, in
-// $XDG_DATA_HOME/ostrel-native-host (~/.local/share/ostrel-native-host).
+// $XDG_DATA_HOME/ostrel-native-host (~/.local/share/ostrel-native-host),
+// and names the manifests that were made to run it, so that it stays while
+// any of them still does.
 
 #include <optional>
 #include <string>
@@ -20,15 +22,18 @@ namespace ostrel::setup {
 std::string traceScriptPath(const Environment& environment, const std::string& name);
 
 // The script's text: runs `tap` with `logPath` and `hostPath`, passing on
-// the browser's arguments.
+// the browser's arguments; `registrations` are the manifests that name it.
 std::string traceScript(const std::string& tap, const std::string& logPath,
-                        const std::string& hostPath);
+                        const std::string& hostPath, const std::vector<std::string>& registrations);
 
-// Checks that the tap is there and the log can be appended to (creating
-// it), then writes the script, executable, at `scriptPath`, making its
-// folder as needed. `logPath` is made absolute against the working folder.
-Problem writeTraceScript(const std::string& scriptPath, const std::string& tap,
-                         const std::string& logPath, const std::string& hostPath);
+// The log a trace goes to, opened as the tap opens it (made if missing,
+// private, a file or a terminal of this user's) and closed again, so that
+// a wrong path shows at install. `log.path` is `path` made absolute.
+struct TraceLog {
+  std::string path;
+  bool created = false;  // made by this call: to be removed when the install is taken back
+};
+Problem prepareTraceLog(const std::string& path, TraceLog& log);
 
 // Removes the script and then its folder when that is left empty.
 Problem removeTraceScript(const std::string& scriptPath);
@@ -41,6 +46,9 @@ std::optional<std::string> traceLogOf(const std::string& scriptPath);
 
 // The host a trace script has the tap run.
 std::optional<std::string> traceHostOf(const std::string& scriptPath);
+
+// The manifests the script names as made to run it.
+std::vector<std::string> traceRegistrationsOf(const std::string& scriptPath);
 
 }  // namespace ostrel::setup
 

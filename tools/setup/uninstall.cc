@@ -3,9 +3,6 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-
 #include "commands.h"
 #include "files.h"
 #include "manifest.h"
@@ -24,13 +21,9 @@ void removeEmptyFolders(const Context& context, const Target& target) {
   std::string folder = target.folder;
   for (int level = 0; level < (target.browser != nullptr ? 2 : 1); ++level) {
     if (folder == context.environment.home || folder == context.environment.configHome) return;
-    if (::rmdir(folder.c_str()) != 0) {
-      if (errno != ENOTEMPTY && errno != EEXIST && errno != ENOENT) {
-        context.err << "warning: cannot remove the empty folder " << folder << ": "
-                    << std::strerror(errno) << "\n";
-      }
-      return;
-    }
+    FolderRemoval removal = removeFolderIfEmpty(folder);
+    if (removal.problem) context.err << "warning: " << *removal.problem << "\n";
+    if (!removal.removed) return;
     context.out << "removed the empty folder " << folder << "\n";
     folder = common::parentFolder(folder);
   }
@@ -92,11 +85,14 @@ void removeUnusedTrace(const Context& context) {
   const std::string script = traceScriptPath(context.environment, context.options.name);
   if (!isTraceScript(script)) return;
   if (stillRegistered(context, script)) return;
+  std::optional<std::string> log = traceLogOf(script);
   if (Problem problem = removeTraceScript(script)) {
     context.err << "warning: " << *problem << "\n";
-  } else {
-    context.out << "removed: " << script << " (the tap)\n";
+    return;
   }
+  context.out << "removed: " << script << " (the tap)\n";
+  if (log)
+    context.out << "note: the tap's log " << *log << " stays; remove it yourself when done\n";
 }
 
 }  // namespace
