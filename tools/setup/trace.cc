@@ -13,7 +13,6 @@
 namespace ostrel::setup {
 namespace {
 
-constexpr const char* kMarker = "# Written by ostrel-native-host-setup install --trace.";
 constexpr std::string_view kRegistered = "# registered in: ";
 
 std::optional<std::string> optionOf(const std::string& scriptPath, const std::string& option) {
@@ -29,15 +28,19 @@ std::optional<std::string> optionOf(const std::string& scriptPath, const std::st
 
 std::string traceScriptPath(const Environment& environment, const std::string& name) {
   const char* data = std::getenv("XDG_DATA_HOME");
-  std::string base = data != nullptr && data[0] == '/' ? std::string(data)
-                                                       : joinPath(environment.home, ".local/share");
-  return joinPath(joinPath(base, "ostrel-native-host"), name + "-tap");
+  std::string folder = data != nullptr && data[0] == '/' ? joinPath(data, "ostrel-native-host")
+                                                         : defaultTraceFolder(environment.home);
+  return joinPath(folder, name + "-tap");
+}
+
+std::string defaultTraceFolder(const std::string& home) {
+  return joinPath(home, ".local/share/ostrel-native-host");
 }
 
 std::string traceScript(const std::string& tap, const std::string& logPath,
                         const std::string& hostPath,
                         const std::vector<std::string>& registrations) {
-  std::string text = std::string("#!/bin/sh\n") + kMarker +
+  std::string text = "#!/bin/sh\n" + std::string(kTraceScriptMark) +
                      "\n# Runs the host through the tap, which logs every frame to the file named\n"
                      "# below. Install again without --trace to take the tap out.\n";
   for (const std::string& manifest : registrations) {
@@ -63,7 +66,8 @@ Problem removeTraceScript(const std::string& scriptPath) {
 
 bool isTraceScript(const std::string& path) {
   FileContents contents = readWholeFile(path);
-  return contents.state == FileState::kPresent && contents.text.find(kMarker) != std::string::npos;
+  return contents.state == FileState::kPresent &&
+         contents.text.find(kTraceScriptMark) != std::string::npos;
 }
 
 std::optional<std::string> traceLogOf(const std::string& scriptPath) {

@@ -11,6 +11,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "browsers.h"
@@ -18,8 +19,15 @@
 
 namespace ostrel::setup {
 
+// The line that marks a script this tool wrote for the tap.
+inline constexpr std::string_view kTraceScriptMark =
+    "# Written by ostrel-native-host-setup install --trace.";
+
 // Where the script for host `name` lives.
 std::string traceScriptPath(const Environment& environment, const std::string& name);
+
+// The folder of the scripts when $XDG_DATA_HOME is not set.
+std::string defaultTraceFolder(const std::string& home);
 
 // The script's text: runs `tap` with `logPath` and `hostPath`, passing on
 // the browser's arguments; `registrations` are the manifests that name it.
