@@ -208,7 +208,7 @@ std::string userText(uid_t user) {
   passwd entry{};
   passwd* found = nullptr;
   std::string buffer(16384, '\0');
-  const std::string id = "uid " + std::to_string(user);
+  std::string id = "uid " + std::to_string(user);
   if (::getpwuid_r(user, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
     return id;
   }

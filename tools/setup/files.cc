@@ -60,7 +60,7 @@ common::Descriptor makeTemporary(int folder, const std::string& name, std::strin
                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0 || errno != EEXIST) return common::Descriptor(fd);
   }
-  return common::Descriptor();
+  return {};
 }
 
 }  // namespace
@@ -138,8 +138,9 @@ WriteTarget examineForWrite(const std::string& path) {
 Problem writeFileAtomically(const std::string& path, std::string_view contents, mode_t mode) {
   common::FilePlace place = common::reachFile(path, false);
   if (!place.problem.empty()) return "cannot write " + path + ": " + place.problem;
-  if (place.folder.missing)
+  if (place.folder.missing) {
     return "cannot write " + path + ": " + place.folder.path + " does not exist";
+  }
   if (place.entry.st_mode != 0 && !S_ISREG(place.entry.st_mode) && !S_ISLNK(place.entry.st_mode)) {
     return "cannot write " + place.path + ": it is not a regular file";
   }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include "browser_presence.h"
 #include "commands.h"
@@ -265,6 +266,7 @@ bool planTap(const Context& context, const std::string& script, const std::strin
     return false;
   }
   std::vector<std::string> registrations;
+  registrations.reserve(targets.size());
   for (const Target& target : targets) registrations.push_back(target.manifestPath);
   if (present) {
     for (const std::string& manifest : traceRegistrationsOf(existing.path)) {
@@ -295,8 +297,9 @@ void removeUnusedTap(const Context& context) {
     context.err << "warning: " << *problem << "\n";
   } else {
     context.out << "tap taken out: removed " << script << "\n";
-    if (log)
+    if (log) {
       context.out << "note: the tap's log " << *log << " stays; remove it yourself when done\n";
+    }
   }
 }
 
@@ -308,14 +311,14 @@ bool stillRegistered(const Context& context, const std::string& program) {
   everywhere.browsers.clear();
   everywhere.userDataDir.reset();
   everywhere.system = false;
-  for (const Target& target : changeTargets(everywhere, context.environment, true).targets) {
-    if (namesProgram(target.manifestPath, program)) return true;
-  }
+  auto names = [&](const std::string& manifest) { return namesProgram(manifest, program); };
+  const TargetList list = changeTargets(everywhere, context.environment, true);
+  std::vector<std::string> manifests;
+  manifests.reserve(list.targets.size());
+  for (const Target& target : list.targets) manifests.push_back(target.manifestPath);
   // ... and the profile folders the tap's script was registered in.
-  for (const std::string& manifest : traceRegistrationsOf(program)) {
-    if (namesProgram(manifest, program)) return true;
-  }
-  return false;
+  std::ranges::copy(traceRegistrationsOf(program), std::back_inserter(manifests));
+  return std::ranges::any_of(manifests, names);
 }
 
 int runInstall(const Context& context) {

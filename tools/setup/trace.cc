@@ -21,7 +21,7 @@ std::optional<std::string> optionOf(const std::string& scriptPath, const std::st
   const std::string spaced = " " + option + " ";
   std::size_t at = contents.text.find(spaced);
   if (at == std::string::npos) return std::nullopt;
-  return common::firstShellWord(std::string_view(contents.text).substr(at + spaced.size()));
+  return common::firstShellWord(std::string_view{contents.text}.substr(at + spaced.size()));
 }
 
 }  // namespace

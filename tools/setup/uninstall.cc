@@ -91,8 +91,9 @@ void removeUnusedTrace(const Context& context) {
     return;
   }
   context.out << "removed: " << script << " (the tap)\n";
-  if (log)
+  if (log) {
     context.out << "note: the tap's log " << *log << " stays; remove it yourself when done\n";
+  }
 }
 
 }  // namespace

@@ -39,7 +39,13 @@ bool appListening(const std::string& path) {
   std::getline(table, line);
   while (std::getline(table, line)) {
     std::istringstream fields(line);
-    std::string num, refs, protocol, flags, type, state, inode;
+    std::string num;
+    std::string refs;
+    std::string protocol;
+    std::string flags;
+    std::string type;
+    std::string state;
+    std::string inode;
     if (!(fields >> num >> refs >> protocol >> flags >> type >> state >> inode)) continue;
     std::string listed;
     std::getline(fields >> std::ws, listed);

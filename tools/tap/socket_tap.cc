@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -343,12 +344,11 @@ void SocketTap::join(const std::shared_ptr<Joint>& joint) {
 }
 
 bool SocketTap::behind() {
-  for (const std::weak_ptr<Joint>& weak : joints_) {
+  return std::ranges::any_of(joints_, [](const std::weak_ptr<Joint>& weak) {
     std::shared_ptr<Joint> joint = weak.lock();
-    if (!joint || !joint->open) continue;
-    if (joint->joining || joint->reading || pendingBytes(joint->host) > 0) return true;
-  }
-  return false;
+    return joint && joint->open &&
+           (joint->joining || joint->reading || pendingBytes(joint->host) > 0);
+  });
 }
 
 void SocketTap::catchUp() {
@@ -363,11 +363,10 @@ void SocketTap::catchUp() {
 bool SocketTap::appUnavailable() {
   MutexLock held(mutex_);
   if (listener_ >= 0 && !withdrawn_) return false;
-  for (const std::weak_ptr<Joint>& weak : joints_) {
+  return std::ranges::none_of(joints_, [](const std::weak_ptr<Joint>& weak) {
     std::shared_ptr<Joint> joint = weak.lock();
-    if (joint && joint->open) return false;
-  }
-  return true;
+    return joint && joint->open;
+  });
 }
 
 }  // namespace ostrel::tap

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 
@@ -16,11 +17,9 @@ namespace ostrel::tap {
 namespace {
 
 bool isStatusMessage(std::span<const std::uint8_t> payload) {
-  for (bool connected : {true, false}) {
-    Payload status = statusMessage(connected);
-    if (std::ranges::equal(payload, status.bytes())) return true;
-  }
-  return false;
+  return std::ranges::any_of(std::array{true, false}, [&](bool connected) {
+    return std::ranges::equal(payload, statusMessage(connected).bytes());
+  });
 }
 
 }  // namespace

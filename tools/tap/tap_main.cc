@@ -31,7 +31,8 @@
 #include "tap_log.h"
 #include "tools/common/log_file.h"
 
-extern char** environ;
+// Declared by no header on Apple systems.
+extern char** environ;  // NOLINT(readability-redundant-declaration)
 
 namespace ostrel::tap {
 namespace {
@@ -121,6 +122,7 @@ std::vector<std::string> hostEnvironment(const std::string& socketPath) {
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
   std::vector<char*> result;
+  result.reserve(strings.size() + 1);
   for (std::string& text : strings) result.push_back(text.data());
   result.push_back(nullptr);
   return result;
