@@ -39,6 +39,14 @@ class TapTest : public testing::Test {
     return *tap_;
   }
 
+  // The tap started with `app` listening: the host has reported it
+  // connected, and the application has taken the connection.
+  std::optional<AppConnection> startConnected(const FakeApp& app) {
+    EXPECT_TRUE(app.listening()) << app.error();
+    EXPECT_EQ(textOf(startTap().readFrame()), kConnected);
+    return app.accept();
+  }
+
   // The index of the first line from `from` on that starts with `start`;
   // lines.size() when none does.
   static std::size_t lineAt(const std::vector<std::string>& lines, const std::string& start,
@@ -87,11 +95,9 @@ class TapTest : public testing::Test {
 
 TEST_F(TapTest, RelaysEveryByteBothWaysAndLogsEachFrameInOrder) {
   FakeApp app(socket_);
-  ASSERT_TRUE(app.listening()) << app.error();
-  HostProcess& tap = startTap();
-  EXPECT_EQ(textOf(tap.readFrame()), kConnected);
-  std::optional<AppConnection> connection = app.accept();
+  std::optional<AppConnection> connection = startConnected(app);
   ASSERT_TRUE(connection);
+  HostProcess& tap = *tap_;
   EXPECT_EQ(connection->peerProcess(), tap.pid()) << "the application's peer is the tap";
 
   const std::string hello = "{ \"type\" : \"hello\", \"text\": \"h\xc3\xa9llo\" }";
@@ -262,11 +268,9 @@ TEST_F(TapTest, ATerminalNobodyReadsHoldsNothingBack) {
   ASSERT_EQ(::unlockpt(terminal), 0);
   log_ = ::ptsname(terminal);
   FakeApp app(socket_);
-  ASSERT_TRUE(app.listening()) << app.error();
-  HostProcess& tap = startTap();
-  EXPECT_EQ(textOf(tap.readFrame()), kConnected);
-  std::optional<AppConnection> connection = app.accept();
+  std::optional<AppConnection> connection = startConnected(app);
   ASSERT_TRUE(connection);
+  HostProcess& tap = *tap_;
   const std::string message = R"({"type":"echo","fill":")" + std::string(100, 'x') + "\"}";
   int echoed = 0;
   for (; echoed < 1000; ++echoed) {
