@@ -276,6 +276,16 @@ TEST_F(InstallTest, WritesNothingWhereAnotherUserCouldSteerIt) {
   EXPECT_NE(errors.find("nothing was written"), std::string::npos) << errors;
   EXPECT_FALSE(exists(home + "/trace.log"));
   EXPECT_FALSE(exists(victim + "/.config"));
+  // Nor does uninstall read there: a FIFO in place of a manifest holds
+  // nothing up.
+  const std::string fifo = victim + "/.config/chromium/NativeMessagingHosts";
+  std::filesystem::create_directories(fifo);
+  ASSERT_EQ(::mkfifo((fifo + "/com.ostrel.native_host.json").c_str(), 0600), 0);
+  EXPECT_EQ(run("uninstall --browser chromium"), kExitFailure);
+  EXPECT_NE(errors.find("cannot remove " + fifo + "/com.ostrel.native_host.json: " + victim +
+                        " belongs to " + common::userText(kOther)),
+            std::string::npos)
+      << errors;
 
   // A system-wide folder that is another user's link.
   ASSERT_EQ(::symlink((home + "/elsewhere").c_str(), (root + "/etc/opt").c_str()), 0);

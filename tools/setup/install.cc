@@ -228,10 +228,11 @@ bool undo(const Context& context, const std::vector<Change>& changes) {
   return complete;
 }
 
-// True when the manifest at `path` names `program`.
+// True when the manifest at `path` names `program`, or cannot be read to
+// tell.
 bool namesProgram(const std::string& path, const std::string& program) {
-  FileContents existing = readWholeFile(path);
-  if (existing.state != FileState::kPresent) return false;
+  FileContents existing = examineForWrite(path).contents;
+  if (existing.state != FileState::kPresent) return existing.state == FileState::kUnreadable;
   ManifestReading reading = readManifest(existing.text, Family::kChromium);
   return reading.manifest && reading.manifest->path == program;
 }
@@ -259,7 +260,9 @@ bool planTap(const Context& context, const std::string& script, const std::strin
     return false;
   }
   const bool present = existing.contents.state == FileState::kPresent;
-  if (present && !isTraceScript(existing.path)) {
+  std::optional<TraceScript> earlier =
+      present ? readTraceScript(existing.contents.text) : std::nullopt;
+  if (present && !earlier) {
     context.err << "error: " << script
                 << " exists and was not written by this tool; remove it "
                    "yourself\n";
@@ -268,8 +271,8 @@ bool planTap(const Context& context, const std::string& script, const std::strin
   std::vector<std::string> registrations;
   registrations.reserve(targets.size());
   for (const Target& target : targets) registrations.push_back(target.manifestPath);
-  if (present) {
-    for (const std::string& manifest : traceRegistrationsOf(existing.path)) {
+  if (earlier) {
+    for (const std::string& manifest : earlier->registrations) {
       if (std::ranges::find(registrations, manifest) == registrations.end() &&
           namesProgram(manifest, script)) {
         registrations.push_back(manifest);
@@ -291,8 +294,10 @@ bool planTap(const Context& context, const std::string& script, const std::strin
 // registration names it any more.
 void removeUnusedTap(const Context& context) {
   const std::string script = traceScriptPath(context.environment, context.options.name);
-  if (context.options.trace || !isTraceScript(script) || stillRegistered(context, script)) return;
-  std::optional<std::string> log = traceLogOf(script);
+  if (context.options.trace) return;
+  std::optional<TraceScript> tap = ownTraceScript(script);
+  if (!tap || stillRegistered(context, script)) return;
+  const std::optional<std::string>& log = tap->log;
   if (Problem problem = removeTraceScript(script)) {
     context.err << "warning: " << *problem << "\n";
   } else {
@@ -317,7 +322,9 @@ bool stillRegistered(const Context& context, const std::string& program) {
   manifests.reserve(list.targets.size());
   for (const Target& target : list.targets) manifests.push_back(target.manifestPath);
   // ... and the profile folders the tap's script was registered in.
-  std::ranges::copy(traceRegistrationsOf(program), std::back_inserter(manifests));
+  if (std::optional<TraceScript> tap = ownTraceScript(program)) {
+    std::ranges::copy(tap->registrations, std::back_inserter(manifests));
+  }
   return std::ranges::any_of(manifests, names);
 }
 

@@ -15,15 +15,6 @@ namespace {
 
 constexpr std::string_view kRegistered = "# registered in: ";
 
-std::optional<std::string> optionOf(const std::string& scriptPath, const std::string& option) {
-  FileContents contents = readWholeFile(scriptPath);
-  if (contents.state != FileState::kPresent) return std::nullopt;
-  const std::string spaced = " " + option + " ";
-  std::size_t at = contents.text.find(spaced);
-  if (at == std::string::npos) return std::nullopt;
-  return common::firstShellWord(std::string_view{contents.text}.substr(at + spaced.size()));
-}
-
 }  // namespace
 
 std::string traceScriptPath(const Environment& environment, const std::string& name) {
@@ -64,31 +55,43 @@ Problem removeTraceScript(const std::string& scriptPath) {
   return removeFolderIfEmpty(common::parentFolder(scriptPath)).problem;
 }
 
-bool isTraceScript(const std::string& path) {
-  FileContents contents = readWholeFile(path);
-  return contents.state == FileState::kPresent &&
-         contents.text.find(kTraceScriptMark) != std::string::npos;
-}
-
-std::optional<std::string> traceLogOf(const std::string& scriptPath) {
-  return optionOf(scriptPath, "--log");
-}
-
-std::optional<std::string> traceHostOf(const std::string& scriptPath) {
-  return optionOf(scriptPath, "--host");
-}
-
-std::vector<std::string> traceRegistrationsOf(const std::string& scriptPath) {
-  std::vector<std::string> manifests;
-  FileContents contents = readWholeFile(scriptPath);
-  if (contents.state != FileState::kPresent) return manifests;
-  std::string_view text = contents.text;
+std::optional<TraceScript> readTraceScript(std::string_view text) {
+  if (text.find(kTraceScriptMark) == std::string_view::npos) return std::nullopt;
+  TraceScript script;
+  auto option = [&](std::string_view name) -> std::optional<std::string> {
+    const std::string spaced = " " + std::string(name) + " ";
+    std::size_t at = text.find(spaced);
+    if (at == std::string_view::npos) return std::nullopt;
+    return common::firstShellWord(text.substr(at + spaced.size()));
+  };
+  script.log = option("--log");
+  script.host = option("--host");
   for (std::size_t at = text.find(kRegistered); at != std::string_view::npos;
        at = text.find(kRegistered, at + 1)) {
     if (at == 0 || text[at - 1] != '\n') continue;
-    manifests.push_back(common::firstShellWord(text.substr(at + kRegistered.size())));
+    script.registrations.push_back(common::firstShellWord(text.substr(at + kRegistered.size())));
   }
-  return manifests;
+  return script;
+}
+
+std::optional<TraceScript> ownTraceScript(const std::string& path) {
+  WriteTarget target = examineForWrite(path);
+  if (target.contents.state != FileState::kPresent) return std::nullopt;
+  return readTraceScript(target.contents.text);
+}
+
+bool isTraceScript(const std::string& path) {
+  return readTraceScript(readWholeFile(path).text).has_value();
+}
+
+std::optional<std::string> traceLogOf(const std::string& scriptPath) {
+  std::optional<TraceScript> script = readTraceScript(readWholeFile(scriptPath).text);
+  return script ? script->log : std::nullopt;
+}
+
+std::optional<std::string> traceHostOf(const std::string& scriptPath) {
+  std::optional<TraceScript> script = readTraceScript(readWholeFile(scriptPath).text);
+  return script ? script->host : std::nullopt;
 }
 
 }  // namespace ostrel::setup

@@ -46,6 +46,21 @@ Problem prepareTraceLog(const std::string& path, TraceLog& log);
 // Removes the script and then its folder when that is left empty.
 Problem removeTraceScript(const std::string& scriptPath);
 
+// What a script this tool wrote for the tap names: the log file, the host
+// the tap runs, and the manifests made to run it.
+struct TraceScript {
+  std::optional<std::string> log;
+  std::optional<std::string> host;
+  std::vector<std::string> registrations;
+};
+
+// Nothing when `text` is not a script this tool wrote.
+std::optional<TraceScript> readTraceScript(std::string_view text);
+
+// This user's script at `path`, read as a write would find it (see
+// examineForWrite); nothing when there is none that this tool wrote.
+std::optional<TraceScript> ownTraceScript(const std::string& path);
+
 // True when `path` is a script this tool wrote for the tap.
 bool isTraceScript(const std::string& path);
 
@@ -54,9 +69,6 @@ std::optional<std::string> traceLogOf(const std::string& scriptPath);
 
 // The host a trace script has the tap run.
 std::optional<std::string> traceHostOf(const std::string& scriptPath);
-
-// The manifests the script names as made to run it.
-std::vector<std::string> traceRegistrationsOf(const std::string& scriptPath);
 
 }  // namespace ostrel::setup
 

@@ -55,13 +55,18 @@ void reportSystemWideLeft(const Context& context, const TargetList& list) {
 
 // False after reporting a failure.
 bool uninstallOne(const Context& context, const Target& target) {
-  FileContents existing = readWholeFile(target.manifestPath);
+  // Read as a write finds it: the removal is one.
+  FileContents existing = examineForWrite(target.manifestPath).contents;
   if (existing.state == FileState::kMissing) {
     context.out << "not registered: " << target.manifestPath << " (" << target.label << ")\n";
     return true;
   }
+  const char* hint = target.scope == Scope::kSystem && ::geteuid() != 0
+                         ? " (system-wide folders need root: run it with sudo)"
+                         : "";
   if (existing.state == FileState::kUnreadable) {
-    context.err << "error: cannot read " << target.manifestPath << ": " << existing.reason << "\n";
+    context.err << "error: cannot remove " << target.manifestPath << ": " << existing.reason << hint
+                << "\n";
     return false;
   }
   ManifestReading reading = readManifest(existing.text, target.family);
@@ -70,9 +75,7 @@ bool uninstallOne(const Context& context, const Target& target) {
     return true;
   }
   if (Problem problem = removeFile(target.manifestPath)) {
-    bool needsRoot = target.scope == Scope::kSystem && ::geteuid() != 0;
-    context.err << "error: " << *problem
-                << (needsRoot ? " (system-wide folders need root: run it with sudo)" : "") << "\n";
+    context.err << "error: " << *problem << hint << "\n";
     return false;
   }
   context.out << "removed: " << target.manifestPath << " (" << target.label << ")\n";
@@ -83,9 +86,9 @@ bool uninstallOne(const Context& context, const Target& target) {
 // The tap's script, once no per-user registration names it any more.
 void removeUnusedTrace(const Context& context) {
   const std::string script = traceScriptPath(context.environment, context.options.name);
-  if (!isTraceScript(script)) return;
-  if (stillRegistered(context, script)) return;
-  std::optional<std::string> log = traceLogOf(script);
+  std::optional<TraceScript> tap = ownTraceScript(script);
+  if (!tap || stillRegistered(context, script)) return;
+  const std::optional<std::string>& log = tap->log;
   if (Problem problem = removeTraceScript(script)) {
     context.err << "warning: " << *problem << "\n";
     return;
