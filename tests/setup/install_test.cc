@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,7 +14,9 @@
 #include "files.h"
 #include "manifest.h"
 #include "test_home.h"
+#include "tools/common/child_process.h"
 #include "tools/common/paths.h"
+#include "tools/common/stream_io.h"
 #include "tools/common/trusted_path.h"
 
 namespace ostrel::setup {
@@ -277,15 +280,22 @@ TEST_F(InstallTest, WritesNothingWhereAnotherUserCouldSteerIt) {
   EXPECT_FALSE(exists(home + "/trace.log"));
   EXPECT_FALSE(exists(victim + "/.config"));
   // Nor does uninstall read there: a FIFO in place of a manifest holds
-  // nothing up.
+  // nothing up (the tool runs apart, so that a wait fails the test).
   const std::string fifo = victim + "/.config/chromium/NativeMessagingHosts";
   std::filesystem::create_directories(fifo);
   ASSERT_EQ(::mkfifo((fifo + "/com.ostrel.native_host.json").c_str(), 0600), 0);
-  EXPECT_EQ(run("uninstall --browser chromium"), kExitFailure);
-  EXPECT_NE(errors.find("cannot remove " + fifo + "/com.ostrel.native_host.json: " + victim +
-                        " belongs to " + common::userText(kOther)),
+  common::ChildProcess uninstall(common::Launch{
+      .argv = {OSTREL_SETUP_TOOL, "uninstall", "--browser", "chromium"},
+      .environment = common::environmentWith({"HOME=" + victim})});
+  std::optional<int> status = uninstall.waitExit(common::kDeadline);
+  ASSERT_TRUE(status) << "uninstall waits on a FIFO in another user's home";
+  EXPECT_EQ(WEXITSTATUS(*status), kExitFailure);
+  std::string said;
+  common::readAvailable(uninstall.errors(), said);
+  EXPECT_NE(said.find("cannot remove " + fifo + "/com.ostrel.native_host.json: " + victim +
+                      " belongs to " + common::userText(kOther)),
             std::string::npos)
-      << errors;
+      << said;
 
   // A system-wide folder that is another user's link.
   ASSERT_EQ(::symlink((home + "/elsewhere").c_str(), (root + "/etc/opt").c_str()), 0);
