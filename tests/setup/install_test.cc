@@ -284,9 +284,9 @@ TEST_F(InstallTest, WritesNothingWhereAnotherUserCouldSteerIt) {
   const std::string fifo = victim + "/.config/chromium/NativeMessagingHosts";
   std::filesystem::create_directories(fifo);
   ASSERT_EQ(::mkfifo((fifo + "/com.ostrel.native_host.json").c_str(), 0600), 0);
-  common::ChildProcess uninstall(common::Launch{
-      .argv = {OSTREL_SETUP_TOOL, "uninstall", "--browser", "chromium"},
-      .environment = common::environmentWith({"HOME=" + victim})});
+  common::ChildProcess uninstall(
+      common::Launch{.argv = {OSTREL_SETUP_TOOL, "uninstall", "--browser", "chromium"},
+                     .environment = common::environmentWith({"HOME=" + victim})});
   std::optional<int> status = uninstall.waitExit(common::kDeadline);
   ASSERT_TRUE(status) << "uninstall waits on a FIFO in another user's home";
   EXPECT_EQ(WEXITSTATUS(*status), kExitFailure);
