@@ -341,7 +341,12 @@ void check(Family family, const Case& row, const Verdict& verdict) {
             << static_cast<int>(browser.seconds * 10) / 10.0 << " s; extension: \""
             << browser.extensionWords << "\"; browser: \"" << browser.browserWords
             << "\"; doctor: exit " << verdict.answer.exitCode << ", \""
-            << verdict.answer.firstLine() << "\"" << std::endl;
+            << verdict.answer.firstLine() << "\"";
+  if (!verdict.fix.empty()) {
+    std::cout << "; fix: \"" << verdict.fix << "\", after which the browser "
+              << describe(verdict.afterFix.outcome);
+  }
+  std::cout << std::endl;
   if (!verdict.failure.empty()) {
     ADD_FAILURE() << verdict.failure;
     return;
