@@ -343,9 +343,6 @@ Verdict judge(Family family, const Case& row) {
               .system = &system,
               .extension = OSTREL_E2E_CHROMIUM_EXTENSION};
   scene.browserEnvironment = userEnvironment(scene.home);
-  for (const std::string& word : row.words) {
-    verdict.words.push_back(replaced(word, "@HOME@", scene.home));
-  }
   std::error_code failure;
   fs::create_directories(scene.home, failure);
   if (failure || !row.arrange(scene) ||
@@ -355,6 +352,10 @@ Verdict judge(Family family, const Case& row) {
     return verdict;
   }
   if (scene.question.empty()) scene.question = defaultQuestion(scene);
+  for (const std::string& word : row.words) {
+    verdict.words.push_back(
+        replaced(replaced(word, "@MANIFEST@", scene.userManifest()), "@HOME@", scene.home));
+  }
   if (std::string error; !system.start(error)) {
     verdict.skipped = error;
     return verdict;

@@ -70,10 +70,10 @@ struct Scene {
 };
 
 struct Case {
-  const char* name;
+  std::string name;
   Outcome measured;  // what the browser was seen to do
   // Words the doctor's first reason must hold when it says no; @HOME@ is
-  // the home folder.
+  // the home folder, @MANIFEST@ the per-user manifest.
   std::vector<std::string> words;
   std::function<bool(Scene&)> arrange;
 };
