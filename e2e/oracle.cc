@@ -291,8 +291,9 @@ std::vector<std::string> defaultQuestion(const Scene& scene) {
     return {"--browser", "firefox", "--extension-id", kFirefoxId};
   }
   std::vector<std::string> question = {"--browser", "chromium", "--origin", kChromiumOrigin};
-  if (!scene.userDataDir.empty())
+  if (!scene.userDataDir.empty()) {
     question.insert(question.end(), {"--user-data-dir", scene.userDataDir});
+  }
   return question;
 }
 
@@ -375,8 +376,9 @@ Verdict judge(Family family, const Case& row) {
     return verdict;
   }
   std::optional<std::chrono::milliseconds> deadline = kOutcome;
-  if (scene.betweenRuns)
+  if (scene.betweenRuns) {
     deadline = runBefore(scene, system, *program, folder.file("first.log"), verdict.failure);
+  }
   if (!deadline) return verdict;
 
   std::vector<std::string> doctor = {OSTREL_SETUP_TOOL, "doctor"};

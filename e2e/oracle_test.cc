@@ -74,7 +74,8 @@ bool installed(Scene& scene) {
 
 // Registers the host with the setup tool (with `options`) and writes
 // `policy` to `file`.
-Arrange underPolicy(const char* file, const char* policy, std::vector<std::string> options = {}) {
+Arrange underPolicy(const char* file, const char* policy,
+                    const std::vector<std::string>& options = {}) {
   return [=](Scene& scene) {
     scene.install(options);
     return scene.write(file, policy);
@@ -152,8 +153,8 @@ bool disableAddon(Scene& scene) {
   const std::string path = scene.profile + "/extensions.json";
   std::ifstream in(path);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::size_t start = text.find(std::string("{\"id\":\"") + kFirefoxId + "\"");
-  const std::size_t end = text.find("{\"id\":", start + 1);
+  const std::size_t start = text.find(R"({"id":")" + std::string(kFirefoxId) + "\"");
+  const std::size_t end = text.find(R"({"id":)", start + 1);
   struct Change {
     std::string from, to;
   };
@@ -225,7 +226,7 @@ const std::vector<Case> kChromiumManifests = {
     connects("good", installed),
     refuses("one-malformed-origin",
             {"allowed_origins", "chrome-extension://abcdefghijklmnopabcdefghijklmnop"},
-            byHand("/\"]", "/\", \"chrome-extension://abcdefghijklmnopabcdefghijklmnop\"]")),
+            byHand(R"(/"])", R"(/", "chrome-extension://abcdefghijklmnopabcdefghijklmnop"])")),
     connects("origin-with-star", byHand("hhgghjel/\"", "hhgghjel/*\"")),
     connects("upper-case-id",
              byHand("gjmfcaghjdeioakbkgmilngmhhgghjel", "GJMFCAGHJDEIOAKBKGMILNGMHHGGHJEL")),
@@ -303,7 +304,9 @@ std::optional<int> allowedAndInstalled(const std::string& json, std::string_view
   }
   int count = 0;
   for (simdjson::dom::element finding : findings) {
-    std::string_view kind, words, key;
+    std::string_view kind;
+    std::string_view words;
+    std::string_view key;
     if (finding["kind"].get_string().get(kind) != simdjson::SUCCESS ||
         finding["words"].get_string().get(words) != simdjson::SUCCESS) {
       return std::nullopt;
