@@ -1,5 +1,5 @@
 // Apple systems: no atomic close-on-exec or non-blocking flags, but
-// SO_NOSIGPIPE, getpeereid and LOCAL_PEERPID exist.
+// SO_NOSIGPIPE and LOCAL_PEERPID exist.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -28,13 +28,6 @@ bool openPipe(int ends[2]) {
   ::close(ends[0]);
   ::close(ends[1]);
   return false;
-}
-
-std::optional<uid_t> socketPeerUserId(int fd) {
-  uid_t user = 0;
-  gid_t group = 0;
-  if (::getpeereid(fd, &user, &group) != 0) return std::nullopt;
-  return user;
 }
 
 std::optional<pid_t> socketPeerProcessId(int fd) {
