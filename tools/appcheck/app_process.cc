@@ -67,9 +67,9 @@ void AppProcess::killGroup() {
 
 std::string AppProcess::lastLines() const {
   std::string text;
-  for (const std::string& line : lines_) text += "    | " + line + "\n";
+  for (const std::string& line : lines_) text += "\n    | " + line;
   for (const std::string* partial : {&partialOutput_, &partialErrors_}) {
-    if (!partial->empty()) text += "    | " + *partial + "\n";
+    if (!partial->empty()) text += "\n    | " + *partial;
   }
   return text;
 }

@@ -34,7 +34,8 @@ class AppProcess : public Watched {
   // SIGTERM to its group, then waits up to `timeout` for it to end; false
   // when it did not (it is killed then).
   bool stop(milliseconds timeout);
-  // Its last lines of output, one string, for a report.
+  // Its last lines of output, each on a line of its own that starts with
+  // "    | ", for a report; empty when it said nothing.
   std::string lastLines() const;
 
   void watch(std::vector<pollfd>& into) override;

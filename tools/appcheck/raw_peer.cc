@@ -77,8 +77,10 @@ int connectTo(const std::string& path, std::string& why) {
     return -1;
   }
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    why = "cannot connect to " + path + ": " + std::strerror(errno);
+    const int error = errno;
+    why = "cannot connect to " + path + ": " + std::strerror(error);
     closeDescriptor(fd);
+    errno = error;
   }
   return fd;
 }

@@ -17,7 +17,7 @@
 namespace ostrel::appcheck {
 
 // A blocking, close-on-exec connection to `path`, or -1 with the reason in
-// `why`.
+// `why` and errno from connect(2).
 int connectTo(const std::string& path, std::string& why);
 
 // Connects to `path` and writes `bytes` (maybe none), then closes. False

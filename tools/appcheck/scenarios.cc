@@ -63,10 +63,24 @@ std::string amount(std::size_t bytes) {
   return text;
 }
 
-bool isSocket(const std::string& path, ino_t* inode = nullptr) {
+// Tells one socket file from another at the same path: an inode number
+// may be given again at once to the next file made.
+struct FileIdentity {
+  ino_t inode = 0;
+  long long changedSeconds = 0;
+  long changedNanoseconds = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+bool isSocket(const std::string& path, FileIdentity* identity = nullptr) {
   struct stat status {};
   if (::lstat(path.c_str(), &status) != 0 || !S_ISSOCK(status.st_mode)) return false;
-  if (inode != nullptr) *inode = status.st_ino;
+#if defined(__APPLE__)
+  const timespec changed = status.st_ctimespec;
+#else
+  const timespec changed = status.st_ctim;
+#endif
+  if (identity != nullptr) *identity = {status.st_ino, changed.tv_sec, changed.tv_nsec};
   return true;
 }
 
@@ -135,12 +149,14 @@ bool AppChecker::run(const std::function<void(const Outcome&)>& report) {
     const std::optional<std::string> how = app_ ? app_->ended() : std::nullopt;
     if (how) {
       outcome.verdict = Verdict::kFail;
-      outcome.seen += "; the application ended: " + *how + "\n" + app_->lastLines();
+      if (outcome.seen.find(*how) == std::string::npos) outcome.seen += "; the application ended: " + *how;
+      outcome.seen += app_->lastLines();
     }
     passed = passed && outcome.verdict != Verdict::kFail;
     report(outcome);
-    if (how && !startApp(why)) {
-      report(fail("restart", "the application could not be started again: " + why));
+    if (how && !restartApp(why)) {
+      report(fail("restart", "the application could not be started again: " + why +
+                                 app_->lastLines()));
       return false;
     }
   }
@@ -151,12 +167,12 @@ bool AppChecker::run(const std::function<void(const Outcome&)>& report) {
 // Helpers
 
 bool AppChecker::startApp(std::string& why) {
-  ino_t before = 0;
+  FileIdentity before;
   const bool existed = isSocket(options_.socketPath, &before);
   if (!app_->start(why)) return false;
   // Listening shows as a socket file new since the start: one left behind
   // by an earlier run does not count.
-  ino_t now = 0;
+  FileIdentity now;
   const bool listening = loop_.runUntil(
       [&] {
         return app_->ended() ||
@@ -164,15 +180,27 @@ bool AppChecker::startApp(std::string& why) {
       },
       options_.timeout);
   if (const std::optional<std::string> how = app_->ended()) {
-    why = *how + "\n" + app_->lastLines();
+    why = *how;
     return false;
   }
   if (!listening) {
-    why = "no socket appeared at " + options_.socketPath + " within " + seconds() + "\n" +
-          app_->lastLines();
+    why = "no socket appeared at " + options_.socketPath + " within " + seconds();
     return false;
   }
   return true;
+}
+
+// After a scenario ended the application: starts it again, removing the
+// socket it left behind when it cannot start over it, so that the next
+// scenarios can run.
+bool AppChecker::restartApp(std::string& why) {
+  if (startApp(why)) return true;
+  std::string ignored;
+  const int fd = connectTo(options_.socketPath, ignored);
+  const int error = errno;
+  if (fd >= 0) ::close(fd);
+  if (fd >= 0 || error != ECONNREFUSED || ::unlink(options_.socketPath.c_str()) != 0) return false;
+  return startApp(why);
 }
 
 AppChecker::Host AppChecker::startHost(const std::string& path, std::string& why) {
@@ -277,7 +305,9 @@ Outcome AppChecker::listening() {
   if (scratch_.path().empty()) return fail(name, "cannot make a temporary folder");
   if (app_) {
     std::string why;
-    if (!startApp(why)) return fail(name, "the application did not start listening: " + why);
+    if (!startApp(why)) {
+      return fail(name, "the application did not start listening: " + why + app_->lastLines());
+    }
     return {name, Verdict::kPass, "the application started and listens on " + options_.socketPath};
   }
   if (!isSocket(options_.socketPath)) {
@@ -292,44 +322,12 @@ Outcome AppChecker::socketFiles() {
   return {"socket", verdict.pass ? Verdict::kPass : Verdict::kFail, verdict.seen};
 }
 
-Outcome AppChecker::replay() { return app_ ? replayAfterRestart() : replayThroughGate(); }
-
-// The application is stopped and started again under a host that had
-// sent "hello" and "focus": the host's retry replays them.
-Outcome AppChecker::replayAfterRestart() {
-  const std::string name = "replay";
-  std::string why;
-  Host host = connectedHost(why);
-  if (!host) return fail(name, why);
-  const Bytes cached = concat({helloFrame_, common::frameOf(kFocus)});
-  if (!keptAndRead(*host, 0, cached, why)) return fail(name, "before the restart: " + why);
-  if (!app_->stop(options_.timeout)) {
-    return fail(name, "the application did not end within " + seconds() + " of SIGTERM");
-  }
-  if (!awaitReport(*host, 1, "unavailable", options_.timeout, why)) return fail(name, why);
-  if (!app_->start(why)) return fail(name, "the application could not be started again: " + why);
-  if (!loop_.runUntil([&] { return host->statuses().size() > 2 || app_->ended(); },
-                      options_.timeout + kHostRetry)) {
-    return fail(name, "the host, retrying every 2 s, could not connect again within " +
-                          seconds(kHostRetry) + " of the restart\n" + app_->lastLines());
-  }
-  if (const std::optional<std::string> how = app_->ended()) {
-    return fail(name, "the application did not start again: " + *how + "\n" + app_->lastLines());
-  }
-  if (!awaitReport(*host, 2, "connected", milliseconds(0), why) ||
-      !keptAndRead(*host, 2, {}, why) || !endHost(host, 2, why)) {
-    return fail(name, "after the restart and the replay of \"hello\" and \"focus\": " + why);
-  }
-  return {name, Verdict::kPass,
-          "the application, stopped with SIGTERM and started again, kept the connection on which the "
-          "host replayed \"hello\" and \"focus\", and read on; " + cameBack({host.get()})};
-}
-
 // The host first reaches a gate of the checker's own, through a link; once
-// the gate has seen "hello" and "focus" arrive, the link is turned to the
-// application and the gate closed: the host's retry reaches the
-// application as a returning one, and replays them.
-Outcome AppChecker::replayThroughGate() {
+// the gate has seen "hello" and "focus" arrive (the host has cached them),
+// the application is restarted when the checker runs it, the link is
+// turned to the application and the gate closed: the host's retry reaches
+// the application as a returning one, and replays them first.
+Outcome AppChecker::replay() {
   const std::string name = "replay";
   const std::string link = scratch_.file("replay.sock");
   ostrel_app_listener gate;
@@ -345,19 +343,28 @@ Outcome AppChecker::replayThroughGate() {
   const Bytes cached = concat({helloFrame_, common::frameOf(kFocus)});
   bool gated = host && awaitReport(*host, 0, "connected", options_.timeout, why);
   if (gated) {
-    // Once they arrive, the host has cached them.
     fd = ostrel_app_accept(gate.fd, static_cast<int>(options_.timeout.count()));
     host->send(cached);
     gated = fd >= 0 && loop_.runUntil([&] { return host->allTaken(); }, options_.timeout) &&
             common::readBytes(fd, cached.size(), options_.timeout).has_value();
     if (!gated) why = "the checker's own socket did not get the host's messages";
   }
+  std::string restarted;
+  if (gated && app_) {
+    restarted = ", stopped with SIGTERM and started again,";
+    if (!app_->stop(options_.timeout)) {
+      why = "the application did not end within " + seconds() + " of SIGTERM";
+    } else if (!startApp(why)) {
+      why = "the application did not start again: " + why;
+    }
+  }
   const std::string turned = scratch_.file("turned.sock");
-  const bool linked = gated && ::symlink(absolutePath_.c_str(), turned.c_str()) == 0 &&
+  const bool linked = gated && why.empty() && ::symlink(absolutePath_.c_str(), turned.c_str()) == 0 &&
                       ::rename(turned.c_str(), link.c_str()) == 0;
   if (fd >= 0) ::close(fd);
   ostrel_app_listener_close(&gate);
   if (!gated) return fail(name, "while setting up: " + why);
+  if (!why.empty()) return fail(name, why);
   if (!linked) return fail(name, std::string("cannot link to the socket: ") + std::strerror(errno));
   if (!awaitReport(*host, 1, "unavailable", options_.timeout, why) ||
       !awaitReport(*host, 2, "connected", options_.timeout + kHostRetry, why)) {
@@ -367,8 +374,9 @@ Outcome AppChecker::replayThroughGate() {
     return fail(name, "after the replay of \"hello\" and \"focus\": " + why);
   }
   return {name, Verdict::kPass,
-          "a host that had sent \"hello\" and \"focus\" came back and replayed them first; the "
-          "application kept that connection and read on; " + cameBack({host.get()})};
+          "the application" + restarted + " kept the connection of a returning host that had sent "
+          "\"hello\" and \"focus\", on which they came first, and read on; " +
+              cameBack({host.get()})};
 }
 
 // The host starts while nothing is at the path it has; the path then leads

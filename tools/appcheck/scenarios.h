@@ -48,8 +48,6 @@ class AppChecker {
   Outcome listening();
   Outcome socketFiles();
   Outcome replay();
-  Outcome replayAfterRestart();
-  Outcome replayThroughGate();
   Outcome noReplay();
   Outcome largeMessage();
   Outcome sideBySide();
@@ -59,6 +57,7 @@ class AppChecker {
                           const std::string& what);
 
   bool startApp(std::string& why);
+  bool restartApp(std::string& why);
   Host startHost(const std::string& path, std::string& why);
   Host connectedHost(std::string& why);
   bool awaitReport(CheckedHost& host, std::size_t index, const char* app,
