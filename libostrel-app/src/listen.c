@@ -64,8 +64,12 @@ static int make_folders(const char *folder, int *made, char *reason, size_t reas
 static int check_folder(const char *folder, int made, char *reason, size_t reason_size) {
   const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
-    if (errno == ELOOP) FAIL(EPERM, "the folder %s is a symbolic link; give its real path", folder);
-    FAIL(errno, "cannot open the folder %s: %s", folder, strerror(errno));
+    const int error = errno;
+    struct stat link;
+    if (error == ELOOP || (lstat(folder, &link) == 0 && S_ISLNK(link.st_mode))) {
+      FAIL(EPERM, "the folder %s is a symbolic link; give its real path", folder);
+    }
+    FAIL(error, "cannot open the folder %s: %s", folder, strerror(error));
   }
   struct stat status;
   int failed = fstat(fd, &status) != 0 || (made && fchmod(fd, 0700) != 0);
