@@ -7,9 +7,9 @@
  *   cc c_app.c $(pkg-config --cflags --libs ostrel-app) -o c_app
  *   ./c_app [SOCKET]
  */
-#include <ostrel/app.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <ostrel/app.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
@@ -33,7 +33,7 @@ struct host {
   ostrel_app_decoder decoder;
 };
 
-static void drop(struct host *host, const char *why) {
+static void drop(struct host* host, const char* why) {
   printf("host %d: %s\n", host->fd, why);
   close(host->fd);
   ostrel_app_decoder_free(&host->decoder);
@@ -41,7 +41,7 @@ static void drop(struct host *host, const char *why) {
 }
 
 /* Reads what the host sent; answers each whole message. */
-static void serve(struct host *host) {
+static void serve(struct host* host) {
   unsigned char bytes[65536];
   const ssize_t n = read(host->fd, bytes, sizeof bytes);
   if (n < 0 && errno == EINTR) return;
@@ -60,10 +60,10 @@ static void serve(struct host *host) {
     }
     const int shown = host->decoder.length < 60 ? (int)host->decoder.length : 60;
     printf("host %d: %zu bytes: %.*s\n", host->fd, host->decoder.length, shown,
-           (const char *)host->decoder.payload);
+           (const char*)host->decoder.payload);
     char answer[64];
-    const int length =
-        snprintf(answer, sizeof answer, "{\"type\":\"received\",\"bytes\":%zu}", host->decoder.length);
+    const int length = snprintf(answer, sizeof answer, "{\"type\":\"received\",\"bytes\":%zu}",
+                                host->decoder.length);
     if (ostrel_app_write_frame(host->fd, answer, (size_t)length) != 0) {
       drop(host, "not reading");
       return;
@@ -71,7 +71,7 @@ static void serve(struct host *host) {
   }
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   char path[OSTREL_APP_MAX_SOCKET_PATH + 1];
   if (argc > 1) {
     snprintf(path, sizeof path, "%s", argv[1]);

@@ -14,35 +14,35 @@ enum { kReading, kTooLong, kNoMemory };
 /* The first allocation for a payload, unless it is smaller. */
 #define FIRST_CAPACITY 4096
 
-void ostrel_app_decoder_init(ostrel_app_decoder *decoder) {
+void ostrel_app_decoder_init(ostrel_app_decoder* decoder) {
   memset(decoder, 0, sizeof *decoder);
   decoder->state = kReading;
 }
 
-void ostrel_app_decoder_free(ostrel_app_decoder *decoder) {
+void ostrel_app_decoder_free(ostrel_app_decoder* decoder) {
   free(decoder->buffer);
   ostrel_app_decoder_init(decoder);
 }
 
-int ostrel_app_decoder_partial(const ostrel_app_decoder *decoder) {
+int ostrel_app_decoder_partial(const ostrel_app_decoder* decoder) {
   return decoder->state == kReading && decoder->header_fill > 0;
 }
 
 /* Room for `needed` payload bytes, grown by doubling and never past the
  * announced length, which has passed the limit check. */
-static int reserve(ostrel_app_decoder *decoder, size_t needed) {
+static int reserve(ostrel_app_decoder* decoder, size_t needed) {
   if (needed <= decoder->capacity) return 1;
   size_t capacity = decoder->capacity < FIRST_CAPACITY ? FIRST_CAPACITY : decoder->capacity * 2;
   if (capacity < needed) capacity = needed;
   if (capacity > decoder->expected) capacity = decoder->expected;
-  unsigned char *grown = realloc(decoder->buffer, capacity);
+  unsigned char* grown = realloc(decoder->buffer, capacity);
   if (grown == NULL) return 0;
   decoder->buffer = grown;
   decoder->capacity = capacity;
   return 1;
 }
 
-static int deliver(ostrel_app_decoder *decoder) {
+static int deliver(ostrel_app_decoder* decoder) {
   decoder->payload = decoder->expected > 0 ? decoder->buffer : decoder->header;
   decoder->length = decoder->expected;
   decoder->header_fill = 0;
@@ -50,9 +50,9 @@ static int deliver(ostrel_app_decoder *decoder) {
   return OSTREL_APP_FRAME;
 }
 
-int ostrel_app_decoder_feed(ostrel_app_decoder *decoder, const void *data, size_t size,
-                            size_t *used) {
-  const unsigned char *bytes = data;
+int ostrel_app_decoder_feed(ostrel_app_decoder* decoder, const void* data, size_t size,
+                            size_t* used) {
+  const unsigned char* bytes = data;
   size_t at = 0;
   *used = 0;
   decoder->payload = NULL;
@@ -72,7 +72,7 @@ int ostrel_app_decoder_feed(ostrel_app_decoder *decoder, const void *data, size_
     }
     *used = at;
     if (decoder->header_fill < OSTREL_APP_HEADER_BYTES) return OSTREL_APP_NEED_MORE;
-    const unsigned char *h = decoder->header;
+    const unsigned char* h = decoder->header;
     const uint32_t length =
         (uint32_t)h[0] | (uint32_t)h[1] << 8 | (uint32_t)h[2] << 16 | (uint32_t)h[3] << 24;
     if (length > OSTREL_APP_MAX_PAYLOAD) {
@@ -99,11 +99,11 @@ int ostrel_app_decoder_feed(ostrel_app_decoder *decoder, const void *data, size_
   return deliver(decoder);
 }
 
-static void encode_header(size_t length, unsigned char *header) {
+static void encode_header(size_t length, unsigned char* header) {
   for (int i = 0; i < OSTREL_APP_HEADER_BYTES; ++i) header[i] = (unsigned char)(length >> (8 * i));
 }
 
-ssize_t ostrel_app_encode_frame(const void *payload, size_t length, unsigned char *out,
+ssize_t ostrel_app_encode_frame(const void* payload, size_t length, unsigned char* out,
                                 size_t out_size) {
   if (length > OSTREL_APP_MAX_PAYLOAD) {
     errno = EMSGSIZE;
@@ -120,7 +120,7 @@ ssize_t ostrel_app_encode_frame(const void *payload, size_t length, unsigned cha
 
 /* One write of what is left of the two pieces: sendmsg on a socket, so
  * that a gone peer gives EPIPE rather than SIGPIPE; writev on anything else. */
-static ssize_t write_pieces(int fd, struct iovec *pieces, int count) {
+static ssize_t write_pieces(int fd, struct iovec* pieces, int count) {
   struct msghdr message;
   memset(&message, 0, sizeof message);
   message.msg_iov = pieces;
@@ -130,7 +130,7 @@ static ssize_t write_pieces(int fd, struct iovec *pieces, int count) {
   return writev(fd, pieces, count);
 }
 
-int ostrel_app_write_frame(int fd, const void *payload, size_t length) {
+int ostrel_app_write_frame(int fd, const void* payload, size_t length) {
   if (length > OSTREL_APP_MAX_PAYLOAD) {
     errno = EMSGSIZE;
     return -1;
@@ -138,8 +138,8 @@ int ostrel_app_write_frame(int fd, const void *payload, size_t length) {
   unsigned char header[OSTREL_APP_HEADER_BYTES];
   encode_header(length, header);
   struct iovec pieces[2] = {{.iov_base = header, .iov_len = sizeof header},
-                            {.iov_base = (void *)payload, .iov_len = length}};
-  struct iovec *next = pieces;
+                            {.iov_base = (void*)payload, .iov_len = length}};
+  struct iovec* next = pieces;
   int count = length > 0 ? 2 : 1;
   while (count > 0) {
     const ssize_t written = write_pieces(fd, next, count);
@@ -155,7 +155,7 @@ int ostrel_app_write_frame(int fd, const void *payload, size_t length) {
       --count;
     }
     if (count > 0) {
-      next->iov_base = (unsigned char *)next->iov_base + done;
+      next->iov_base = (unsigned char*)next->iov_base + done;
       next->iov_len -= done;
     }
   }

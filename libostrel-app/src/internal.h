@@ -19,7 +19,7 @@ void ostrel_app_quiet_pipe(int fd);
 int ostrel_app_send_flags(void);
 
 /* Writes a sentence to `reason` (when not NULL), as snprintf does. */
-void ostrel_app_say(char *reason, size_t size, const char *format, ...)
+void ostrel_app_say(char* reason, size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
 #endif /* OSTREL_APP_INTERNAL_H */

@@ -14,7 +14,7 @@
 #include "internal.h"
 #include "ostrel/app.h"
 
-void ostrel_app_say(char *reason, size_t size, const char *format, ...) {
+void ostrel_app_say(char* reason, size_t size, const char* format, ...) {
   if (reason == NULL || size == 0) return;
   va_list arguments;
   va_start(arguments, format);
@@ -23,15 +23,15 @@ void ostrel_app_say(char *reason, size_t size, const char *format, ...) {
 }
 
 /* Returns -1 with errno at `error`, after saying why. */
-#define FAIL(error, ...)                               \
-  do {                                                 \
-    const int failure_ = (error);                      \
+#define FAIL(error, ...)                              \
+  do {                                                \
+    const int failure_ = (error);                     \
     ostrel_app_say(reason, reason_size, __VA_ARGS__); \
-    errno = failure_;                                  \
-    return -1;                                         \
+    errno = failure_;                                 \
+    return -1;                                        \
   } while (0)
 
-static socklen_t address_of(const char *path, struct sockaddr_un *address) {
+static socklen_t address_of(const char* path, struct sockaddr_un* address) {
   memset(address, 0, sizeof *address);
   address->sun_family = AF_UNIX;
   const size_t length = strlen(path);
@@ -41,7 +41,7 @@ static socklen_t address_of(const char *path, struct sockaddr_un *address) {
 
 /* Makes every missing folder on the way to `folder` with mode 0700; sets
  * `*made` when `folder` itself was made now. */
-static int make_folders(const char *folder, int *made, char *reason, size_t reason_size) {
+static int make_folders(const char* folder, int* made, char* reason, size_t reason_size) {
   char partial[OSTREL_APP_MAX_SOCKET_PATH + 1];
   const size_t length = strlen(folder);
   *made = 0;
@@ -61,7 +61,7 @@ static int make_folders(const char *folder, int *made, char *reason, size_t reas
 /* The folder must be a folder (not a link to one), of the effective user,
  * with no permission for anybody else; one made now gets mode 0700 whatever
  * the umask. */
-static int check_folder(const char *folder, int made, char *reason, size_t reason_size) {
+static int check_folder(const char* folder, int made, char* reason, size_t reason_size) {
   const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
     const int error = errno;
@@ -78,12 +78,14 @@ static int check_folder(const char *folder, int made, char *reason, size_t reaso
   close(fd);
   if (failed) FAIL(error, "cannot look at the folder %s: %s", folder, strerror(error));
   if (status.st_uid != geteuid()) {
-    FAIL(EPERM, "the folder %s belongs to user id %ld, not to this user (%ld): keep the socket in a "
+    FAIL(EPERM,
+         "the folder %s belongs to user id %ld, not to this user (%ld): keep the socket in a "
          "folder of your own",
          folder, (long)status.st_uid, (long)geteuid());
   }
   if ((status.st_mode & 077) != 0) {
-    FAIL(EPERM, "the folder %s is open to others (mode %04o): make it 0700 (chmod 700), or "
+    FAIL(EPERM,
+         "the folder %s is open to others (mode %04o): make it 0700 (chmod 700), or "
          "keep the socket in a private folder",
          folder, (unsigned)(status.st_mode & 07777));
   }
@@ -92,7 +94,7 @@ static int check_folder(const char *folder, int made, char *reason, size_t reaso
 
 /* Whether something accepts connections at `address`: 1 yes (or busy), 0
  * refused (a stale socket), -1 with errno when that cannot be told. */
-static int someone_listens(const struct sockaddr_un *address, socklen_t length) {
+static int someone_listens(const struct sockaddr_un* address, socklen_t length) {
   const int probe = ostrel_app_open_socket();
   if (probe < 0) return -1;
   const int flags = fcntl(probe, F_GETFL);
@@ -101,7 +103,7 @@ static int someone_listens(const struct sockaddr_un *address, socklen_t length) 
     return -1;
   }
   int result = -1;
-  if (connect(probe, (const struct sockaddr *)address, length) == 0) {
+  if (connect(probe, (const struct sockaddr*)address, length) == 0) {
     result = 1;
   } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINPROGRESS) {
     result = 1; /* listening, with a full queue */
@@ -115,8 +117,8 @@ static int someone_listens(const struct sockaddr_un *address, socklen_t length) 
 }
 
 /* Removes a stale socket at `path`, and nothing else. */
-static int clear_path(const char *path, const struct sockaddr_un *address, socklen_t length,
-                      char *reason, size_t reason_size) {
+static int clear_path(const char* path, const struct sockaddr_un* address, socklen_t length,
+                      char* reason, size_t reason_size) {
   struct stat status;
   if (lstat(path, &status) != 0) {
     if (errno == ENOENT) return 0;
@@ -144,8 +146,8 @@ static int clear_path(const char *path, const struct sockaddr_un *address, sockl
   return 0;
 }
 
-static void folder_of(const char *path, char *folder) {
-  const char *slash = strrchr(path, '/');
+static void folder_of(const char* path, char* folder) {
+  const char* slash = strrchr(path, '/');
   if (slash == NULL) {
     strcpy(folder, ".");
   } else if (slash == path) {
@@ -156,12 +158,12 @@ static void folder_of(const char *path, char *folder) {
   }
 }
 
-static int bind_and_listen(ostrel_app_listener *listener, const struct sockaddr_un *address,
-                           socklen_t length, char *reason, size_t reason_size) {
-  const char *path = listener->path;
+static int bind_and_listen(ostrel_app_listener* listener, const struct sockaddr_un* address,
+                           socklen_t length, char* reason, size_t reason_size) {
+  const char* path = listener->path;
   listener->fd = ostrel_app_open_socket();
   if (listener->fd < 0) FAIL(errno, "cannot make a socket: %s", strerror(errno));
-  if (bind(listener->fd, (const struct sockaddr *)address, length) != 0) {
+  if (bind(listener->fd, (const struct sockaddr*)address, length) != 0) {
     FAIL(errno, "cannot bind %s: %s", path, strerror(errno));
   }
   /* Nobody can connect before listen(): the mode is right before anyone could. */
@@ -183,7 +185,7 @@ static int bind_and_listen(ostrel_app_listener *listener, const struct sockaddr_
   return 0;
 }
 
-int ostrel_app_listen(ostrel_app_listener *listener, const char *path, char *reason,
+int ostrel_app_listen(ostrel_app_listener* listener, const char* path, char* reason,
                       size_t reason_size) {
   listener->fd = -1;
   listener->path[0] = '\0';
@@ -215,7 +217,7 @@ int ostrel_app_listen(ostrel_app_listener *listener, const char *path, char *rea
   return 0;
 }
 
-void ostrel_app_listener_close(ostrel_app_listener *listener) {
+void ostrel_app_listener_close(ostrel_app_listener* listener) {
   if (listener->fd >= 0) {
     close(listener->fd);
     listener->fd = -1;

@@ -29,7 +29,7 @@ void ostrel_app_quiet_pipe(int fd) {
 
 int ostrel_app_send_flags(void) { return 0; }
 
-int ostrel_app_peer_user(int fd, uid_t *user) {
+int ostrel_app_peer_user(int fd, uid_t* user) {
   gid_t group;
   return getpeereid(fd, user, &group);
 }

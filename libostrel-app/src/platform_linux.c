@@ -15,7 +15,7 @@ void ostrel_app_quiet_pipe(int fd) { (void)fd; }
 
 int ostrel_app_send_flags(void) { return MSG_NOSIGNAL; }
 
-int ostrel_app_peer_user(int fd, uid_t *user) {
+int ostrel_app_peer_user(int fd, uid_t* user) {
   struct ucred credentials;
   socklen_t size = sizeof credentials;
   if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return -1;

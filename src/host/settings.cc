@@ -42,14 +42,17 @@ std::optional<std::string> homeDirectoryFrom(const char* home) {
 std::string socketPathFrom(const char* socketVariable, const char* home) {
   return textFrom([socketVariable, home](char* buffer, std::size_t size) {
            return ostrel_app_socket_path_from(socketVariable, home, buffer, size);
-         }).value_or("");
+         })
+      .value_or("");
 }
 
 bool connectableSocketPath(std::string_view path) {
   return !path.empty() && path.size() <= kMaxSocketPathBytes;
 }
 
-std::string defaultSocketPath(const std::string& home) { return socketPathFrom(nullptr, home.c_str()); }
+std::string defaultSocketPath(const std::string& home) {
+  return socketPathFrom(nullptr, home.c_str());
+}
 
 Settings settleSettings() {
   Settings settings{.socketPath = {}, .maxMessageLength = kMaxMessageLength, .executable = {}};

@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -35,7 +35,8 @@ struct CheckRun {
 CheckRun runChecker(const std::string& checker, const std::vector<std::string>& arguments) {
   std::vector<std::string> argv = {checker};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  common::ChildProcess child(common::Launch{.argv = argv, .environment = common::environmentWith({})});
+  common::ChildProcess child(
+      common::Launch{.argv = argv, .environment = common::environmentWith({})});
   CheckRun run;
   if (!child.started()) return run;
   child.closeInput();
@@ -49,7 +50,8 @@ CheckRun runChecker(const std::string& checker, const std::vector<std::string>& 
         return outEnded && errEnded;
       },
       kRunDeadline);
-  const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+  const auto left =
+      std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
   const std::optional<int> status = child.waitExit(std::max(left, milliseconds(1000)));
   if (status && WIFEXITED(*status)) run.exitCode = WEXITSTATUS(*status);
   static const std::regex kLine(R"(^(pass|fail|skip)  (\S+) +.*$)");
@@ -61,10 +63,9 @@ CheckRun runChecker(const std::string& checker, const std::vector<std::string>& 
   return run;
 }
 
-const std::vector<std::string> kScenarios = {"listening", "socket",       "replay",
-                                             "no-replay", "1mib",         "side-by-side",
-                                             "writes-first", "other-user", "probe",
-                                             "mid-frame"};
+const std::vector<std::string> kScenarios = {
+    "listening",    "socket",       "replay",     "no-replay", "1mib",
+    "side-by-side", "writes-first", "other-user", "probe",     "mid-frame"};
 
 // What a run that fails only `failing` (none: "") shows.
 void expectOnlyFailure(const CheckRun& run, const std::string& failing) {
@@ -72,8 +73,9 @@ void expectOnlyFailure(const CheckRun& run, const std::string& failing) {
   EXPECT_EQ(run.exitCode, failing.empty() ? 0 : 1);
   for (const std::string& scenario : kScenarios) {
     const std::string rootOnly = ::geteuid() == 0 ? "pass" : "skip";
-    const std::string expected =
-        scenario == failing ? "fail" : scenario == "other-user" ? rootOnly : "pass";
+    const std::string expected = scenario == failing        ? "fail"
+                                 : scenario == "other-user" ? rootOnly
+                                                            : "pass";
     const auto found = run.verdicts.find(scenario);
     EXPECT_EQ(found == run.verdicts.end() ? "missing" : found->second, expected) << scenario;
   }
@@ -82,11 +84,10 @@ void expectOnlyFailure(const CheckRun& run, const std::string& failing) {
 TEST(AppCheckTest, TheReferenceServerStartedByTheCheckerPasses) {
   TempDir dir;
   const std::string socket = dir.file("app/browser.sock");
-  expectOnlyFailure(runChecker(OSTREL_APP_CHECK, {"--socket", socket, "--request",
-                                                  R"({"type":"ping","n":1})", "--",
-                                                  OSTREL_PYTHON, OSTREL_REFERENCE_APP,
-                                                  "--socket", socket}),
-                    "");
+  expectOnlyFailure(
+      runChecker(OSTREL_APP_CHECK, {"--socket", socket, "--request", R"({"type":"ping","n":1})",
+                                    "--", OSTREL_PYTHON, OSTREL_REFERENCE_APP, "--socket", socket}),
+      "");
 }
 
 TEST(AppCheckTest, TheExampleServerAlreadyRunningPasses) {

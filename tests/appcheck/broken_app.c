@@ -35,9 +35,9 @@
 
 #define MAX_CONNECTIONS 32
 
-static const char *mode = "none";
+static const char* mode = "none";
 
-static int is(const char *name) { return strcmp(mode, name) == 0; }
+static int is(const char* name) { return strcmp(mode, name) == 0; }
 
 struct connection {
   int fd;
@@ -45,10 +45,10 @@ struct connection {
   ostrel_app_decoder decoder;
 };
 
-static int listen_at(const char *path) {
+static int listen_at(const char* path) {
   char folder[OSTREL_APP_MAX_SOCKET_PATH + 1];
   snprintf(folder, sizeof folder, "%s", path);
-  char *slash = strrchr(folder, '/');
+  char* slash = strrchr(folder, '/');
   if (slash != NULL) *slash = '\0';
   if (mkdir(folder, 0700) != 0 && errno != EEXIST) return -1;
   if (!is("no-stale")) unlink(path);
@@ -56,7 +56,7 @@ static int listen_at(const char *path) {
   snprintf(address.sun_path, sizeof address.sun_path, "%s", path);
   const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
   if (fd < 0 || fcntl(fd, F_SETFD, FD_CLOEXEC) != 0 ||
-      bind(fd, (struct sockaddr *)&address, sizeof address) != 0 || listen(fd, 16) != 0) {
+      bind(fd, (struct sockaddr*)&address, sizeof address) != 0 || listen(fd, 16) != 0) {
     perror("listen");
     return -1;
   }
@@ -76,14 +76,14 @@ static int take(int listener) {
   return fd;
 }
 
-static void answer(struct connection *c) {
+static void answer(struct connection* c) {
   if (!is("cut-writes")) {
     (void)ostrel_app_write_frame(c->fd, "{\"type\":\"pong\"}", 15);
     return;
   }
   const size_t length = 512 * 1024;
-  unsigned char *frame = malloc(length + OSTREL_APP_HEADER_BYTES);
-  char *text = (char *)frame + OSTREL_APP_HEADER_BYTES;
+  unsigned char* frame = malloc(length + OSTREL_APP_HEADER_BYTES);
+  char* text = (char*)frame + OSTREL_APP_HEADER_BYTES;
   memset(text, 'p', length);
   memcpy(text, "{\"type\":\"pong\",\"p\":\"", 20);
   memcpy(text + length - 2, "\"}", 2);
@@ -95,7 +95,7 @@ static void answer(struct connection *c) {
 }
 
 /* Reads once; 0 when the connection is to be closed. */
-static int serve(struct connection *c) {
+static int serve(struct connection* c) {
   unsigned char bytes[65536];
   const ssize_t n = read(c->fd, bytes, sizeof bytes);
   if (n <= 0) {
@@ -109,7 +109,7 @@ static int serve(struct connection *c) {
     at += used;
     if (found == OSTREL_APP_NEED_MORE) continue;
     if (found != OSTREL_APP_FRAME) return 0;
-    const char *text = (const char *)c->decoder.payload;
+    const char* text = (const char*)c->decoder.payload;
     const size_t length = c->decoder.length;
     if (is("short-limit") && length >= OSTREL_APP_MAX_PAYLOAD) return 0;
     const int hello = length >= 15 && memcmp(text, "{\"type\":\"hello\"", 15) == 0;
@@ -120,7 +120,7 @@ static int serve(struct connection *c) {
   return 1;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc != 3) {
     fprintf(stderr, "usage: broken_app MODE SOCKET\n");
     return 2;
@@ -142,7 +142,7 @@ int main(int argc, char **argv) {
     watched[MAX_CONNECTIONS] = (struct pollfd){taking ? listener : -1, POLLIN, 0};
     if (poll(watched, MAX_CONNECTIONS + 1, -1) < 0) continue;
     for (int i = 0; i < MAX_CONNECTIONS; ++i) {
-      struct connection *c = &connections[i];
+      struct connection* c = &connections[i];
       if (c->fd < 0 || watched[i].revents == 0 || serve(c)) continue;
       close(c->fd);
       ostrel_app_decoder_free(&c->decoder);

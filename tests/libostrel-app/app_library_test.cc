@@ -2,9 +2,9 @@
 // accepting this user's processes only, frames, and the example server
 // built on it, through the real host.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -286,8 +286,8 @@ TEST(ExampleServerTest, AnswersThroughTheHostAndRemovesItsSocketOnSigterm) {
   TempDir dir;
   const std::string socket = dir.file("app/browser.sock");
   common::ChildProcess server(
-      common::Launch{.argv = {OSTREL_EXAMPLE_C_APP}, .environment = common::environmentWith(
-                                                         {"OSTREL_SOCKET_PATH=" + socket})});
+      common::Launch{.argv = {OSTREL_EXAMPLE_C_APP},
+                     .environment = common::environmentWith({"OSTREL_SOCKET_PATH=" + socket})});
   ASSERT_TRUE(server.started());
   ASSERT_TRUE(waitUntil([&] { return S_ISSOCK(modeOf(socket)); }));
   HostProcess host(hostExecutable(), {{"OSTREL_SOCKET_PATH", socket}});

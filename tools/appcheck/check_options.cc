@@ -64,14 +64,11 @@ command line or a missing host.
 )HELP";
 
 std::optional<CheckOptions> parseCheckOptions(int argc, char** argv, std::string& error) {
-  static const option kOptions[] = {{"socket", required_argument, nullptr, 's'},
-                                    {"hello", required_argument, nullptr, 'H'},
-                                    {"request", required_argument, nullptr, 'r'},
-                                    {"other-user", required_argument, nullptr, 'u'},
-                                    {"timeout", required_argument, nullptr, 't'},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {"version", no_argument, nullptr, 'V'},
-                                    {nullptr, 0, nullptr, 0}};
+  static const option kOptions[] = {
+      {"socket", required_argument, nullptr, 's'},  {"hello", required_argument, nullptr, 'H'},
+      {"request", required_argument, nullptr, 'r'}, {"other-user", required_argument, nullptr, 'u'},
+      {"timeout", required_argument, nullptr, 't'}, {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},       {nullptr, 0, nullptr, 0}};
   CheckOptions options;
   options.hello = R"({"type":"hello","from":"ostrel-app-check"})";
   std::optional<std::string> socket;

@@ -12,11 +12,11 @@
 namespace ostrel::appcheck {
 
 struct CheckOptions {
-  std::string socketPath;            // --socket, else where the host looks
-  std::vector<std::string> command;  // after the options: starts the application
-  std::string hello;                 // --hello
-  std::optional<std::string> request;  // --request
-  std::string otherUser = "nobody";    // --other-user
+  std::string socketPath;                    // --socket, else where the host looks
+  std::vector<std::string> command;          // after the options: starts the application
+  std::string hello;                         // --hello
+  std::optional<std::string> request;        // --request
+  std::string otherUser = "nobody";          // --other-user
   std::chrono::milliseconds timeout{10000};  // --timeout
   bool help = false;
   bool version = false;

@@ -70,8 +70,7 @@ int main(int argc, char** argv) {
   }
   // A host or application that goes away shows as a failed write.
   ::signal(SIGPIPE, SIG_IGN);
-  std::cout << "Checking the application at " << options->socketPath << " with " << *host
-            << "\n";
+  std::cout << "Checking the application at " << options->socketPath << " with " << *host << "\n";
   int counts[3] = {0, 0, 0};
   AppChecker checker(*options, *host);
   const bool passed = checker.run([&counts](const Outcome& outcome) { print(outcome, counts); });

@@ -99,7 +99,8 @@ AppChecker::AppChecker(CheckOptions options, std::string host)
       absolutePath_(absolute(options_.socketPath)),
       helloFrame_(common::frameOf(options_.hello)) {
   const Bytes one = common::frameOf(messageOfSize("filler", kFillerFrameBytes));
-  for (std::size_t i = 0; i < kFillerFrames; ++i) filler_.insert(filler_.end(), one.begin(), one.end());
+  for (std::size_t i = 0; i < kFillerFrames; ++i)
+    filler_.insert(filler_.end(), one.begin(), one.end());
   if (!options_.command.empty()) {
     app_ = std::make_unique<AppProcess>(loop_, options_.command, options_.socketPath);
   }
@@ -125,7 +126,8 @@ bool AppChecker::run(const std::function<void(const Outcome&)>& report) {
   report(first);
   if (first.verdict != Verdict::kPass) return false;
   // Those that may end an application come last.
-  const std::string cut = std::string("\xe8\x03\x00\x00", 4) + messageOfSize("cut", 1000).substr(0, 100);
+  const std::string cut =
+      std::string("\xe8\x03\x00\x00", 4) + messageOfSize("cut", 1000).substr(0, 100);
   const std::vector<std::function<Outcome()>> scenarios = {
       [this] { return socketFiles(); },
       [this] { return replay(); },
@@ -134,9 +136,7 @@ bool AppChecker::run(const std::function<void(const Outcome&)>& report) {
       [this] { return sideBySide(); },
       [this] { return writesFirst(); },
       [this] { return otherUser(); },
-      [this] {
-        return afterConnection("probe", "", "a connection that sent nothing and closed");
-      },
+      [this] { return afterConnection("probe", "", "a connection that sent nothing and closed"); },
       [this, &cut] {
         return afterConnection("mid-frame", cut,
                                "a connection that ended 100 bytes into a frame of 1000");
@@ -149,14 +149,15 @@ bool AppChecker::run(const std::function<void(const Outcome&)>& report) {
     const std::optional<std::string> how = app_ ? app_->ended() : std::nullopt;
     if (how) {
       outcome.verdict = Verdict::kFail;
-      if (outcome.seen.find(*how) == std::string::npos) outcome.seen += "; the application ended: " + *how;
+      if (outcome.seen.find(*how) == std::string::npos)
+        outcome.seen += "; the application ended: " + *how;
       outcome.seen += app_->lastLines();
     }
     passed = passed && outcome.verdict != Verdict::kFail;
     report(outcome);
     if (how && !restartApp(why)) {
-      report(fail("restart", "the application could not be started again: " + why +
-                                 app_->lastLines()));
+      report(fail("restart",
+                  "the application could not be started again: " + why + app_->lastLines()));
       return false;
     }
   }
@@ -218,11 +219,11 @@ bool AppChecker::awaitReport(CheckedHost& host, std::size_t index, const char* a
       host.reported(index, app)) {
     return true;
   }
-  why = host.statuses().size() > index
-            ? std::string("the host reported \"") + host.statuses()[index] + "\", not \"" + app +
-                  "\""
-            : std::string("the host did not report \"") + app + "\" within " +
-                  std::to_string(timeout.count() / 1000) + " s";
+  why =
+      host.statuses().size() > index
+          ? std::string("the host reported \"") + host.statuses()[index] + "\", not \"" + app + "\""
+          : std::string("the host did not report \"") + app + "\" within " +
+                std::to_string(timeout.count() / 1000) + " s";
   if (const std::string wrong = host.misbehaviour(); !wrong.empty()) why += "; " + wrong;
   return false;
 }
@@ -359,7 +360,8 @@ Outcome AppChecker::replay() {
     }
   }
   const std::string turned = scratch_.file("turned.sock");
-  const bool linked = gated && why.empty() && ::symlink(absolutePath_.c_str(), turned.c_str()) == 0 &&
+  const bool linked = gated && why.empty() &&
+                      ::symlink(absolutePath_.c_str(), turned.c_str()) == 0 &&
                       ::rename(turned.c_str(), link.c_str()) == 0;
   if (fd >= 0) ::close(fd);
   ostrel_app_listener_close(&gate);
@@ -374,8 +376,9 @@ Outcome AppChecker::replay() {
     return fail(name, "after the replay of \"hello\" and \"focus\": " + why);
   }
   return {name, Verdict::kPass,
-          "the application" + restarted + " kept the connection of a returning host that had sent "
-          "\"hello\" and \"focus\", on which they came first, and read on; " +
+          "the application" + restarted +
+              " kept the connection of a returning host that had sent "
+              "\"hello\" and \"focus\", on which they came first, and read on; " +
               cameBack({host.get()})};
 }
 
@@ -452,14 +455,15 @@ Outcome AppChecker::writesFirst() {
   if (options_.request &&
       !loop_.runUntil([&] { return host->appFrames() > 0 || host->droppedAfter(0); },
                       options_.timeout)) {
-    return fail(name, "no answer to " + *options_.request + " came back whole within " +
-                          seconds() + " (an answer cut short never ends)");
+    return fail(name, "no answer to " + *options_.request + " came back whole within " + seconds() +
+                          " (an answer cut short never ends)");
   }
   if (!endHost(host, 0, why)) return fail(name, why);
   if (!options_.request) {
     return {name, Verdict::kPass,
             "the application read 512 KiB and more; give --request MESSAGE to have it write "
-            "meanwhile; " + cameBack({host.get()})};
+            "meanwhile; " +
+                cameBack({host.get()})};
   }
   return {name, Verdict::kPass,
           "the application answered while the host wrote 512 KiB and more, and read it all; " +
@@ -485,21 +489,24 @@ Outcome AppChecker::otherUser() {
     return {name, Verdict::kSkip,
             "the application runs as " + options_.otherUser + "; name another with --other-user"};
   }
-  const OtherUserTry tried = tryAsOtherUser(loop_, options_.socketPath, found->pw_uid, found->pw_gid,
-                                            common::asText(helloFrame_), options_.timeout);
+  const OtherUserTry tried =
+      tryAsOtherUser(loop_, options_.socketPath, found->pw_uid, found->pw_gid,
+                     common::asText(helloFrame_), options_.timeout);
   const std::string who = "a process of " + options_.otherUser + " (" + tried.detail + ")";
   switch (tried.kind) {
     case OtherUserTry::kRefused:
       return {name, Verdict::kPass, who + ": refused"};
     case OtherUserTry::kUnreachable:
       return {name, Verdict::kPass,
-              who + ": the file system keeps other users away from the socket (the "
-                    "application's own check could not be tried on this system)"};
+              who +
+                  ": the file system keeps other users away from the socket (the "
+                  "application's own check could not be tried on this system)"};
     case OtherUserTry::kNotTried:
       return {name, Verdict::kSkip, who};
     default:
-      return fail(name, who + ": an application must close a connection from another user's "
-                              "process at once, unanswered");
+      return fail(name, who +
+                            ": an application must close a connection from another user's "
+                            "process at once, unanswered");
   }
 }
 

@@ -62,8 +62,7 @@ class AppChecker {
   Host connectedHost(std::string& why);
   bool awaitReport(CheckedHost& host, std::size_t index, const char* app,
                    std::chrono::milliseconds timeout, std::string& why);
-  bool keptAndRead(CheckedHost& host, std::size_t connectedAt, const Bytes& lead,
-                   std::string& why);
+  bool keptAndRead(CheckedHost& host, std::size_t connectedAt, const Bytes& lead, std::string& why);
   bool endHost(Host& host, std::size_t connectedAt, std::string& why);
   std::string cameBack(std::initializer_list<const CheckedHost*> hosts) const;
   std::string seconds(std::chrono::milliseconds extra = {}) const;

@@ -42,8 +42,9 @@ SocketFilesVerdict judgeSocketFiles(const std::string& path, uid_t owner) {
           ", whose hosts connect (a host refuses an application of another user)");
   }
   if ((directory.st_mode & 077) != 0) {
-    fault("the folder is open to others: make it 0700, so that nobody else can place, replace "
-          "or reach a socket in it");
+    fault(
+        "the folder is open to others: make it 0700, so that nobody else can place, replace "
+        "or reach a socket in it");
   }
   if ((socket.st_mode & 022) != 0) fault("others may write to the socket, which is connecting");
   verdict.pass = wrong.empty();

@@ -69,7 +69,7 @@ extern "C" {
  * when unset) when it is an absolute path; otherwise, when HOME is unset,
  * empty or relative, the password database's home of the real user id if
  * that is absolute. -1 (ENOENT) when neither gives an absolute path. */
-ssize_t ostrel_app_home_directory(const char *home, char *buffer, size_t size);
+ssize_t ostrel_app_home_directory(const char* home, char* buffer, size_t size);
 
 /* The socket path a host uses, from the values of OSTREL_SOCKET_PATH and
  * HOME it gets (NULL: unset): OSTREL_SOCKET_PATH whenever it is set, used
@@ -78,17 +78,17 @@ ssize_t ostrel_app_home_directory(const char *home, char *buffer, size_t size);
  * OSTREL_APP_DEFAULT_SOCKET. -1 (ENOENT) when there is no home directory:
  * such a host never connects. A path longer than OSTREL_APP_MAX_SOCKET_PATH
  * is returned too: see ostrel_app_socket_path_usable. */
-ssize_t ostrel_app_socket_path_from(const char *socket_variable, const char *home, char *buffer,
+ssize_t ostrel_app_socket_path_from(const char* socket_variable, const char* home, char* buffer,
                                     size_t size);
 
 /* The same from this process's environment. An application started by the
  * host (on "open_app") has the browser's environment, so it finds the path
  * its hosts use. */
-ssize_t ostrel_app_socket_path(char *buffer, size_t size);
+ssize_t ostrel_app_socket_path(char* buffer, size_t size);
 
 /* 1 when a host ever connects to `path`: not empty and at most
  * OSTREL_APP_MAX_SOCKET_PATH bytes long; 0 otherwise. */
-int ostrel_app_socket_path_usable(const char *path);
+int ostrel_app_socket_path_usable(const char* path);
 
 /* ---------------------------------------------------------------------------
  * Listening and accepting
@@ -123,13 +123,13 @@ typedef struct ostrel_app_listener {
  * file of another user, a folder open to others, or a link; ENOTDIR or
  * ENOTSOCK for a file of the wrong kind; EADDRINUSE when something listens
  * on `path`; others from the system calls. */
-int ostrel_app_listen(ostrel_app_listener *listener, const char *path, char *reason,
+int ostrel_app_listen(ostrel_app_listener* listener, const char* path, char* reason,
                       size_t reason_size);
 
 /* Stops listening and removes the socket file when it is still the one
  * this listener made (not when another program has replaced it since).
  * Safe to call twice, and on a listener that failed to listen. */
-void ostrel_app_listener_close(ostrel_app_listener *listener);
+void ostrel_app_listener_close(ostrel_app_listener* listener);
 
 /* Accepts one connection on `listen_fd`, waiting up to `timeout_ms`
  * milliseconds for one (0: only a look; -1: without limit). Returns the
@@ -147,7 +147,7 @@ int ostrel_app_accept(int listen_fd, int timeout_ms);
  * Unix-domain socket `fd`, as the system recorded it when that process
  * connected (SO_PEERCRED on Linux, getpeereid on macOS). 0, or -1 with
  * errno set. */
-int ostrel_app_peer_user(int fd, uid_t *user);
+int ostrel_app_peer_user(int fd, uid_t* user);
 
 /* ---------------------------------------------------------------------------
  * Frames
@@ -166,21 +166,21 @@ enum ostrel_app_decoded {
  * payload, and nothing is allocated for a length over the limit. Fields
  * other than `payload` and `length` are the decoder's own. */
 typedef struct ostrel_app_decoder {
-  const unsigned char *payload; /* after OSTREL_APP_FRAME: the payload (not NUL-terminated) */
+  const unsigned char* payload; /* after OSTREL_APP_FRAME: the payload (not NUL-terminated) */
   size_t length;                /* ... and its length, which may be 0 */
   unsigned char header[OSTREL_APP_HEADER_BYTES];
   size_t header_fill;
   size_t expected; /* the announced length of the frame under way */
   size_t fill;     /* payload bytes of it received */
-  unsigned char *buffer;
+  unsigned char* buffer;
   size_t capacity;
   int state;
 } ostrel_app_decoder;
 
-void ostrel_app_decoder_init(ostrel_app_decoder *decoder);
+void ostrel_app_decoder_init(ostrel_app_decoder* decoder);
 
 /* Releases the decoder's buffer; init it again before another use. */
-void ostrel_app_decoder_free(ostrel_app_decoder *decoder);
+void ostrel_app_decoder_free(ostrel_app_decoder* decoder);
 
 /* Takes bytes from `data` (`size` of them) up to the end of the next whole
  * frame, and sets `*used` to the number taken; feed the rest again:
@@ -197,18 +197,18 @@ void ostrel_app_decoder_free(ostrel_app_decoder *decoder);
  * After OSTREL_APP_FRAME, `payload` and `length` stay valid until the next
  * call. OSTREL_APP_TOO_LONG and OSTREL_APP_NO_MEMORY are final: the stream
  * cannot be followed further, and every later call returns the same. */
-int ostrel_app_decoder_feed(ostrel_app_decoder *decoder, const void *data, size_t size,
-                            size_t *used);
+int ostrel_app_decoder_feed(ostrel_app_decoder* decoder, const void* data, size_t size,
+                            size_t* used);
 
 /* 1 while the decoder holds part of a frame: the stream ending now ends
  * inside a frame (a host that was killed, say; nothing to do but close). */
-int ostrel_app_decoder_partial(const ostrel_app_decoder *decoder);
+int ostrel_app_decoder_partial(const ostrel_app_decoder* decoder);
 
 /* Writes the frame of `payload` (`length` bytes) into `out`, the header
  * and then the payload: `length` + OSTREL_APP_HEADER_BYTES bytes. Returns
  * that count, or -1 with errno EMSGSIZE when `length` is over the limit or
  * ENOBUFS when `out_size` is too small (nothing is written then). */
-ssize_t ostrel_app_encode_frame(const void *payload, size_t length, unsigned char *out,
+ssize_t ostrel_app_encode_frame(const void* payload, size_t length, unsigned char* out,
                                 size_t out_size);
 
 /* Writes the frame of `payload` whole to the blocking descriptor `fd`,
@@ -216,7 +216,7 @@ ssize_t ostrel_app_encode_frame(const void *payload, size_t length, unsigned cha
  * EMSGSIZE when `length` is over the limit (nothing is written); otherwise
  * the frame may have been cut and the connection must be closed. Never
  * raises SIGPIPE on a socket. */
-int ostrel_app_write_frame(int fd, const void *payload, size_t length);
+int ostrel_app_write_frame(int fd, const void* payload, size_t length);
 
 #ifdef __cplusplus
 }
