@@ -84,9 +84,11 @@ void expectOnlyFailure(const CheckRun& run, const std::string& failing) {
 TEST(AppCheckTest, TheReferenceServerStartedByTheCheckerPasses) {
   TempDir dir;
   const std::string socket = dir.file("app/browser.sock");
+  // Python may take seconds to start on a loaded machine.
   expectOnlyFailure(
-      runChecker(OSTREL_APP_CHECK, {"--socket", socket, "--request", R"({"type":"ping","n":1})",
-                                    "--", OSTREL_PYTHON, OSTREL_REFERENCE_APP, "--socket", socket}),
+      runChecker(OSTREL_APP_CHECK,
+                 {"--socket", socket, "--timeout", "30", "--request", R"({"type":"ping","n":1})",
+                  "--", OSTREL_PYTHON, OSTREL_REFERENCE_APP, "--socket", socket}),
       "");
 }
 
@@ -136,10 +138,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Broken{"none", "", {}}, Broken{"open-folder", "socket", {}},
                     Broken{"no-stale", "replay", {}}, Broken{"hello-first", "no-replay", {}},
                     Broken{"short-limit", "1mib", {}},
-                    // These two wait out the timeout.
-                    Broken{"one-at-a-time", "side-by-side", {"--timeout", "3"}},
-                    Broken{"cut-writes", "writes-first", {"--timeout", "3"}},
-                    Broken{"no-peer-check", "other-user", {"--timeout", "3"}},
+                    // These wait out the timeout.
+                    Broken{"one-at-a-time", "side-by-side", {"--timeout", "5"}},
+                    Broken{"cut-writes", "writes-first", {"--timeout", "5"}},
+                    Broken{"no-peer-check", "other-user", {"--timeout", "5"}},
                     Broken{"probe-kills", "probe", {}}, Broken{"cut-kills", "mid-frame", {}}),
     [](const testing::TestParamInfo<Broken>& info) {
       std::string name = info.param.mode;

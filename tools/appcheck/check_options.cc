@@ -55,7 +55,9 @@ Options:
   --request MESSAGE  a message the application answers; sent in the
                      writes-first scenario, whose answer must come back
   --other-user NAME  the other user for other-user (default: nobody)
-  --timeout SECONDS  how long each step may take (default: 10)
+  --timeout SECONDS  how long the application may take for each step:
+                     to listen, to read what the host sends, to answer,
+                     to refuse, to end on SIGTERM (default: 10)
   --help             show this text
   --version          show the version
 

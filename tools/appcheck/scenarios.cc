@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -115,6 +116,13 @@ std::string AppChecker::seconds(milliseconds extra) const {
   std::snprintf(text, sizeof text, "%g s",
                 static_cast<double>((options_.timeout + extra).count()) / 1000);
   return text;
+}
+
+// How long the host may take for what is its own doing (starting, telling
+// the browser, connecting): long, since only a machine under heavy load
+// makes it wait, and what the application does is timed by --timeout.
+milliseconds AppChecker::hostPatience() const {
+  return std::max(options_.timeout, milliseconds(30000));
 }
 
 Outcome AppChecker::fail(const std::string& name, const std::string& why) const {
@@ -231,7 +239,7 @@ bool AppChecker::awaitReport(CheckedHost& host, std::size_t index, const char* a
 // A host on the socket itself, which it reaches at once.
 AppChecker::Host AppChecker::connectedHost(std::string& why) {
   Host host = startHost(options_.socketPath, why);
-  if (host && !awaitReport(*host, 0, "connected", options_.timeout, why)) {
+  if (host && !awaitReport(*host, 0, "connected", hostPatience(), why)) {
     if (host->reported(0, "unavailable")) {
       why = "the host could not connect to " + options_.socketPath +
             " (it reported \"unavailable\"): the application does not accept connections there, "
@@ -270,7 +278,7 @@ bool AppChecker::keptAndRead(CheckedHost& host, std::size_t connectedAt, const B
 // Ends the host as a browser does; false, with why, when the application
 // closed the connection before it ended or the host misbehaved.
 bool AppChecker::endHost(Host& host, std::size_t connectedAt, std::string& why) {
-  host->finish(options_.timeout);
+  host->finish(hostPatience());
   const bool dropped = host->droppedAfter(connectedAt);
   const std::string wrong = host->misbehaviour();
   if (dropped) why = "the application closed the connection (the host reported \"unavailable\")";
@@ -342,12 +350,12 @@ Outcome AppChecker::replay() {
   Host host = startHost(link, why);
   int fd = -1;
   const Bytes cached = concat({helloFrame_, common::frameOf(kFocus)});
-  bool gated = host && awaitReport(*host, 0, "connected", options_.timeout, why);
+  bool gated = host && awaitReport(*host, 0, "connected", hostPatience(), why);
   if (gated) {
-    fd = ostrel_app_accept(gate.fd, static_cast<int>(options_.timeout.count()));
+    fd = ostrel_app_accept(gate.fd, static_cast<int>(hostPatience().count()));
     host->send(cached);
-    gated = fd >= 0 && loop_.runUntil([&] { return host->allTaken(); }, options_.timeout) &&
-            common::readBytes(fd, cached.size(), options_.timeout).has_value();
+    gated = fd >= 0 && loop_.runUntil([&] { return host->allTaken(); }, hostPatience()) &&
+            common::readBytes(fd, cached.size(), hostPatience()).has_value();
     if (!gated) why = "the checker's own socket did not get the host's messages";
   }
   std::string restarted;
@@ -368,8 +376,8 @@ Outcome AppChecker::replay() {
   if (!gated) return fail(name, "while setting up: " + why);
   if (!why.empty()) return fail(name, why);
   if (!linked) return fail(name, std::string("cannot link to the socket: ") + std::strerror(errno));
-  if (!awaitReport(*host, 1, "unavailable", options_.timeout, why) ||
-      !awaitReport(*host, 2, "connected", options_.timeout + kHostRetry, why)) {
+  if (!awaitReport(*host, 1, "unavailable", hostPatience(), why) ||
+      !awaitReport(*host, 2, "connected", hostPatience() + kHostRetry, why)) {
     return fail(name, "when the host came back to the application: " + why);
   }
   if (!keptAndRead(*host, 2, {}, why) || !endHost(host, 2, why)) {
@@ -389,14 +397,14 @@ Outcome AppChecker::noReplay() {
   const std::string link = scratch_.file("late.sock");
   std::string why;
   Host host = startHost(link, why);
-  if (!host || !awaitReport(*host, 0, "unavailable", options_.timeout, why)) {
+  if (!host || !awaitReport(*host, 0, "unavailable", hostPatience(), why)) {
     return fail(name, "while setting up: " + why);
   }
   if (::symlink(absolutePath_.c_str(), link.c_str()) != 0) {
     return fail(name, std::string("cannot link to the socket: ") + std::strerror(errno));
   }
   host->sendFrame(scenarioMessage(name));
-  if (!awaitReport(*host, 1, "connected", options_.timeout + kHostRetry, why) ||
+  if (!awaitReport(*host, 1, "connected", hostPatience() + kHostRetry, why) ||
       !keptAndRead(*host, 1, {}, why) || !endHost(host, 1, why)) {
     return fail(name, "on a connection whose first message was " + scenarioMessage(name) +
                           ", not \"hello\": " + why);

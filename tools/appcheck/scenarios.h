@@ -66,6 +66,7 @@ class AppChecker {
   bool endHost(Host& host, std::size_t connectedAt, std::string& why);
   std::string cameBack(std::initializer_list<const CheckedHost*> hosts) const;
   std::string seconds(std::chrono::milliseconds extra = {}) const;
+  std::chrono::milliseconds hostPatience() const;
   Outcome fail(const std::string& name, const std::string& why) const;
 
   CheckOptions options_;
