@@ -27,7 +27,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 // What the decoder may keep from an earlier frame for the next.
-constexpr std::size_t kKept = 64 * 1024;
+constexpr std::size_t kKept = std::size_t{64} * 1024;
 
 std::uint32_t lengthAt(const Bytes& stream, std::size_t at) {
   return static_cast<std::uint32_t>(stream[at]) | static_cast<std::uint32_t>(stream[at + 1]) << 8 |

@@ -12,7 +12,7 @@
 enum { kReading, kTooLong, kNoMemory };
 
 /* The first allocation for a payload, unless it is smaller. */
-#define FIRST_CAPACITY 4096
+#define FIRST_CAPACITY ((size_t)4096)
 
 void ostrel_app_decoder_init(ostrel_app_decoder* decoder) {
   memset(decoder, 0, sizeof *decoder);

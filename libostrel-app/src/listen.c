@@ -103,10 +103,10 @@ static int someone_listens(const struct sockaddr_un* address, socklen_t length) 
     return -1;
   }
   int result = -1;
-  if (connect(probe, (const struct sockaddr*)address, length) == 0) {
+  /* Listening, perhaps with a full queue: accepting, or busy. */
+  if (connect(probe, (const struct sockaddr*)address, length) == 0 || errno == EAGAIN ||
+      errno == EWOULDBLOCK || errno == EINPROGRESS) {
     result = 1;
-  } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINPROGRESS) {
-    result = 1; /* listening, with a full queue */
   } else if (errno == ECONNREFUSED) {
     result = 0;
   }
@@ -148,14 +148,14 @@ static int clear_path(const char* path, const struct sockaddr_un* address, sockl
 
 static void folder_of(const char* path, char* folder) {
   const char* slash = strrchr(path, '/');
+  /* "name" lies in ".", "/name" in "/". */
+  const size_t length = slash == NULL ? 1 : slash == path ? 1 : (size_t)(slash - path);
   if (slash == NULL) {
-    strcpy(folder, ".");
-  } else if (slash == path) {
-    strcpy(folder, "/");
+    folder[0] = '.';
   } else {
-    memcpy(folder, path, (size_t)(slash - path));
-    folder[slash - path] = '\0';
+    memcpy(folder, path, length);
   }
+  folder[length] = '\0';
 }
 
 static int bind_and_listen(ostrel_app_listener* listener, const struct sockaddr_un* address,
@@ -196,7 +196,7 @@ int ostrel_app_listen(ostrel_app_listener* listener, const char* path, char* rea
     FAIL(ENAMETOOLONG, "the socket path is %zu bytes long; the host connects to at most %d: %s",
          strlen(path), OSTREL_APP_MAX_SOCKET_PATH, path);
   }
-  char folder[OSTREL_APP_MAX_SOCKET_PATH + 1];
+  char folder[OSTREL_APP_MAX_SOCKET_PATH + 1] = {0};
   folder_of(path, folder);
   int made = 0;
   if (make_folders(folder, &made, reason, reason_size) != 0 ||

@@ -1,5 +1,5 @@
 /* Linux: close-on-exec set atomically, MSG_NOSIGNAL, SO_PEERCRED. */
-#define _GNU_SOURCE /* struct ucred, accept4 */
+#define _GNU_SOURCE /* struct ucred, accept4 */  // NOLINT(bugprone-reserved-identifier)
 #include <errno.h>
 #include <sys/socket.h>
 #include <sys/types.h>

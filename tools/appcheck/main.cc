@@ -16,7 +16,6 @@ namespace {
 using ostrel::appcheck::AppChecker;
 using ostrel::appcheck::CheckOptions;
 using ostrel::appcheck::Outcome;
-using ostrel::appcheck::Verdict;
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;

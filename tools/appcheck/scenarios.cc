@@ -92,6 +92,25 @@ std::string absolute(const std::string& path) {
   return std::string(folder.data()) + "/" + path;
 }
 
+Outcome fail(const std::string& name, const std::string& why) {
+  return {name, Verdict::kFail, why};
+}
+
+// What the application sent to `hosts`, for a report.
+std::string cameBack(std::initializer_list<const CheckedHost*> hosts) {
+  std::size_t frames = 0;
+  std::uint64_t bytes = 0;
+  std::string first;
+  for (const CheckedHost* host : hosts) {
+    if (host->appFrames() > 0 && first.empty()) first = host->firstAppFrame();
+    frames += host->appFrames();
+    bytes += host->appBytes();
+  }
+  if (frames == 0) return "it sent nothing back";
+  return "it sent back " + std::to_string(frames) + (frames == 1 ? " frame" : " frames") + " (" +
+         amount(bytes) + "), the first: " + first;
+}
+
 }  // namespace
 
 AppChecker::AppChecker(CheckOptions options, std::string host)
@@ -100,8 +119,9 @@ AppChecker::AppChecker(CheckOptions options, std::string host)
       absolutePath_(absolute(options_.socketPath)),
       helloFrame_(common::frameOf(options_.hello)) {
   const Bytes one = common::frameOf(messageOfSize("filler", kFillerFrameBytes));
-  for (std::size_t i = 0; i < kFillerFrames; ++i)
+  for (std::size_t i = 0; i < kFillerFrames; ++i) {
     filler_.insert(filler_.end(), one.begin(), one.end());
+  }
   if (!options_.command.empty()) {
     app_ = std::make_unique<AppProcess>(loop_, options_.command, options_.socketPath);
   }
@@ -123,10 +143,6 @@ std::string AppChecker::seconds(milliseconds extra) const {
 // makes it wait, and what the application does is timed by --timeout.
 milliseconds AppChecker::hostPatience() const {
   return std::max(options_.timeout, milliseconds(30000));
-}
-
-Outcome AppChecker::fail(const std::string& name, const std::string& why) const {
-  return {name, Verdict::kFail, why};
 }
 
 bool AppChecker::run(const std::function<void(const Outcome&)>& report) {
@@ -157,8 +173,9 @@ bool AppChecker::run(const std::function<void(const Outcome&)>& report) {
     const std::optional<std::string> how = app_ ? app_->ended() : std::nullopt;
     if (how) {
       outcome.verdict = Verdict::kFail;
-      if (outcome.seen.find(*how) == std::string::npos)
+      if (outcome.seen.find(*how) == std::string::npos) {
         outcome.seen += "; the application ended: " + *how;
+      }
       outcome.seen += app_->lastLines();
     }
     passed = passed && outcome.verdict != Verdict::kFail;
@@ -286,20 +303,6 @@ bool AppChecker::endHost(Host& host, std::size_t connectedAt, std::string& why) 
   return !dropped && wrong.empty();
 }
 
-std::string AppChecker::cameBack(std::initializer_list<const CheckedHost*> hosts) const {
-  std::size_t frames = 0;
-  std::uint64_t bytes = 0;
-  std::string first;
-  for (const CheckedHost* host : hosts) {
-    if (host->appFrames() > 0 && first.empty()) first = host->firstAppFrame();
-    frames += host->appFrames();
-    bytes += host->appBytes();
-  }
-  if (frames == 0) return "it sent nothing back";
-  return "it sent back " + std::to_string(frames) + (frames == 1 ? " frame" : " frames") + " (" +
-         amount(bytes) + "), the first: " + first;
-}
-
 // ---------------------------------------------------------------------------
 // The scenarios
 
@@ -326,7 +329,7 @@ Outcome AppChecker::listening() {
   return {name, Verdict::kPass, "a socket is at " + options_.socketPath};
 }
 
-Outcome AppChecker::socketFiles() {
+Outcome AppChecker::socketFiles() const {
   const SocketFilesVerdict verdict = judgeSocketFiles(options_.socketPath, ::geteuid());
   return {"socket", verdict.pass ? Verdict::kPass : Verdict::kFail, verdict.seen};
 }
@@ -381,7 +384,7 @@ Outcome AppChecker::replay() {
     return fail(name, "when the host came back to the application: " + why);
   }
   if (!keptAndRead(*host, 2, {}, why) || !endHost(host, 2, why)) {
-    return fail(name, "after the replay of \"hello\" and \"focus\": " + why);
+    return fail(name, R"(after the replay of "hello" and "focus": )" + why);
   }
   return {name, Verdict::kPass,
           "the application" + restarted +

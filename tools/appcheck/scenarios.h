@@ -46,7 +46,7 @@ class AppChecker {
   using Host = std::unique_ptr<CheckedHost>;
 
   Outcome listening();
-  Outcome socketFiles();
+  Outcome socketFiles() const;
   Outcome replay();
   Outcome noReplay();
   Outcome largeMessage();
@@ -64,10 +64,8 @@ class AppChecker {
                    std::chrono::milliseconds timeout, std::string& why);
   bool keptAndRead(CheckedHost& host, std::size_t connectedAt, const Bytes& lead, std::string& why);
   bool endHost(Host& host, std::size_t connectedAt, std::string& why);
-  std::string cameBack(std::initializer_list<const CheckedHost*> hosts) const;
   std::string seconds(std::chrono::milliseconds extra = {}) const;
   std::chrono::milliseconds hostPatience() const;
-  Outcome fail(const std::string& name, const std::string& why) const;
 
   CheckOptions options_;
   std::string host_;
