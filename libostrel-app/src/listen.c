@@ -240,18 +240,20 @@ static long long now_ms(void) {
   return (long long)now.tv_sec * 1000 + now.tv_nsec / 1000000;
 }
 
-/* Waits until `fd` is readable or `timeout_ms` (-1: forever) has passed;
- * 1 readable, 0 time out, -1 error. */
-static int wait_readable(int fd, int timeout_ms) {
-  const long long deadline = now_ms() + (timeout_ms < 0 ? 0 : timeout_ms);
+/* The milliseconds from now to `deadline`, at least 0; -1 (wait without
+ * limit) for a deadline of -1. */
+static int left_until(long long deadline) {
+  if (deadline < 0) return -1;
+  const long long remaining = deadline - now_ms();
+  return remaining > 0 ? (int)remaining : 0;
+}
+
+/* Waits until `fd` is readable or `deadline` (from now_ms(); -1: none) has
+ * passed; 1 readable, 0 time out, -1 error. */
+static int wait_readable(int fd, long long deadline) {
   for (;;) {
-    int left = -1;
-    if (timeout_ms >= 0) {
-      const long long remaining = deadline - now_ms();
-      left = remaining > 0 ? (int)remaining : 0;
-    }
     struct pollfd watched = {.fd = fd, .events = POLLIN, .revents = 0};
-    const int ready = poll(&watched, 1, left);
+    const int ready = poll(&watched, 1, left_until(deadline));
     if (ready > 0) return 1;
     if (ready == 0) return 0;
     if (errno != EINTR) return -1;
@@ -281,14 +283,9 @@ static int checked(int fd) {
 }
 
 int ostrel_app_accept(int listen_fd, int timeout_ms) {
-  const long long deadline = now_ms() + (timeout_ms < 0 ? 0 : timeout_ms);
+  const long long deadline = timeout_ms < 0 ? -1 : now_ms() + timeout_ms;
   for (;;) {
-    int left = -1;
-    if (timeout_ms >= 0) {
-      const long long remaining = deadline - now_ms();
-      left = remaining > 0 ? (int)remaining : 0;
-    }
-    const int ready = wait_readable(listen_fd, left);
+    const int ready = wait_readable(listen_fd, deadline);
     if (ready < 0) return -1;
     if (ready == 0) {
       errno = ETIMEDOUT;
@@ -298,7 +295,7 @@ int ostrel_app_accept(int listen_fd, int timeout_ms) {
     if (fd >= 0) return checked(fd);
     /* Taken by another thread, or gone before it was accepted: wait on. */
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED || errno == EINTR) {
-      if (left == 0) {
+      if (left_until(deadline) == 0) {
         errno = ETIMEDOUT;
         return -1;
       }

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "ostrel/app.h"
+#include "platform/descriptors.h"
 #include "raw_peer.h"
 #include "support/test_support.h"
 
@@ -33,7 +34,8 @@ mode_t modeOf(const std::string& path) {
 
 // A socket file at `path` on which nothing listens any more.
 void leaveStaleSocket(const std::string& path) {
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  const int fd = openUnixStreamSocket();
+  ASSERT_GE(fd, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   path.copy(address.sun_path, path.size());
@@ -237,6 +239,7 @@ TEST(AppFramesTest, DecodesWhateverTheSplitAndRefusesALengthOverTheLimitWithoutM
 TEST(AppFramesTest, WritesWholeFramesAndFailsWithoutASignalWhenThePeerHasGone) {
   int ends[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+  ASSERT_TRUE(setCloseOnExec(ends[0]) && setCloseOnExec(ends[1]));
   const std::string payload(OSTREL_APP_MAX_PAYLOAD, 'w');
   std::string received;
   std::thread reader([&] {
