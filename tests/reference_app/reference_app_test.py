@@ -162,9 +162,9 @@ def check_safety(host_binary, script, folder):
     said = refused(script, os.path.join(opened, "browser.sock"))
     check("is open to others" in said, said)
 
-    spec = importlib.util.spec_from_file_location("reference_app", script)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("reference_app", script)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     own_home = pwd.getpwuid(os.getuid()).pw_dir
     default = os.path.join("Library", "Application Support", "ostrel", "browser.sock")
     for home in ("", "relative", "~"):
