@@ -42,9 +42,8 @@ side and refuse other users. The scenarios:
                 its browser) leaves the application serving
   other-user    run as root: a process of another user that connects is
                 refused (the connection closed, nothing answered)
-A connection is "kept and read" when more than 1 MiB that the host
-writes after the scenario's messages goes through without the
-application closing it.
+A connection is "kept and read" when 3 MiB that the host writes after
+the scenario's messages go through without the application closing it.
 
 Options:
   --socket PATH      the application's socket (default: where the host

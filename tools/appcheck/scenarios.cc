@@ -29,10 +29,12 @@ constexpr std::size_t kKiB = 1024;
 constexpr std::size_t kMiB = 1024 * kKiB;
 
 // What goes after a scenario's own messages to show that the application
-// reads on: more than a pipe and a socket buffer hold together, so the
-// host takes it all only when the application has read everything before
-// it. Frames of 16 KiB, so that no application limit below 1 MiB trips.
-constexpr std::size_t kFillerFrames = 64;
+// reads on: 3 MiB, well more than the host's input pipe and its socket's
+// buffer hold together (a host may size that buffer to take a whole 1 MiB
+// frame at once), so the host takes it all only when the application has
+// read everything before it. Frames of 16 KiB, so that no application
+// limit below 1 MiB trips.
+constexpr std::size_t kFillerFrames = 192;
 constexpr std::size_t kFillerFrameBytes = 16 * kKiB;
 
 // A JSON message of exactly `size` bytes (at least 64).
