@@ -1,6 +1,6 @@
-# The Debian package: the host, its setup tool and the two stand-ins, with a
-# manual page each, the copyright file and the changelog. Built from a
-# build of only the shipped programs:
+# The Debian package: the host, its setup tool, the tap and the two
+# stand-ins, with a manual page each, the copyright file and the changelog.
+# Built from a build of only the shipped programs:
 #   scripts/package        (or by hand:)
 #   cmake -S . -B build-package -G Ninja -DOSTREL_SHIPPED_ONLY=ON
 #   cmake --build build-package && (cd build-package && cpack -G DEB)
@@ -11,7 +11,40 @@
 # registers it with ostrel-native-host-setup install.
 
 include(${CMAKE_CURRENT_LIST_DIR}/Registrations.cmake)
-ostrel_check_registrations()
+
+# What depends on the browsers the setup tool knows is made by its own code
+# (tools/setup/package_files.h), in every build, so that the tests see it
+# too: the removal script, and with ids the system-wide manifests, one per
+# browser with such a folder, naming the host where the package puts it.
+# The description marks them as the package's (package_manifest.h): the
+# setup tool neither overwrites nor removes them, and the package manager
+# removes them with the package.
+set(OSTREL_POSTRM ${CMAKE_BINARY_DIR}/postrm)
+set(_registrations ${CMAKE_BINARY_DIR}/registrations)
+if(CMAKE_CROSSCOMPILING)
+  # The programs of a cross-build cannot run here, and no package is made
+  # from one.
+  if(OSTREL_CHROMIUM_ORIGINS OR OSTREL_FIREFOX_EXTENSION_IDS)
+    message(FATAL_ERROR "the ids of OSTREL_CHROMIUM_ORIGINS and OSTREL_FIREFOX_EXTENSION_IDS are "
+                        "checked by running the setup tool's code, which a cross-build cannot")
+  endif()
+  add_custom_target(ostrel_package_files)
+else()
+  add_custom_command(OUTPUT ${OSTREL_POSTRM}
+    COMMAND ostrel-package-files postrm ${PROJECT_SOURCE_DIR}/packaging/postrm.in ${OSTREL_POSTRM}
+    DEPENDS ostrel-package-files ${PROJECT_SOURCE_DIR}/packaging/postrm.in VERBATIM)
+  set(_packaged_host /usr/${CMAKE_INSTALL_BINDIR}/ostrel-native-host)
+  ostrel_registration_arguments(_registration_arguments)
+  # Rewritten only when the ids change, so that the manifests follow them.
+  file(CONFIGURE OUTPUT ${_registrations}.ids CONTENT "${_registration_arguments}\n")
+  add_custom_command(OUTPUT ${_registrations}.made
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${_registrations}
+    COMMAND ostrel-package-files manifests ${_registrations} ${_packaged_host}
+            ${_registration_arguments}
+    COMMAND ${CMAKE_COMMAND} -E touch ${_registrations}.made
+    DEPENDS ostrel-package-files ${_registrations}.ids VERBATIM)
+  add_custom_target(ostrel_package_files ALL DEPENDS ${OSTREL_POSTRM} ${_registrations}.made)
+endif()
 
 if(NOT OSTREL_SHIPPED_ONLY)
   # cpack reads this file. A package of this build would lack the manual
@@ -98,45 +131,9 @@ foreach(_page ostrel-native-host ostrel-native-host-setup ostrel-standin-app
 endforeach()
 install(FILES ${_packaging}/copyright ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${_doc_dir})
 
-# The system-wide manifests, one per browser folder known on Linux (the same
-# folders ostrel-native-host-setup install --system writes to), naming the
-# host where the package puts it. The description marks them as the
-# package's (tools/setup/package_manifest.h): the setup tool neither
-# overwrites nor removes them, and the package manager removes them with
-# the package.
-set(_package_description
-    "Ostrel native messaging host (installed by the ostrel-native-host package)")
-set(_packaged_host /usr/${CMAKE_INSTALL_BINDIR}/ostrel-native-host)
-set(_registrations ${CMAKE_BINARY_DIR}/registrations)
-file(REMOVE_RECURSE ${_registrations})
-# Writes one manifest allowing `allowed` (a list) under `member` into each
-# of the folders that follow.
-function(ostrel_package_manifest member allowed)
-  set(entries "")
-  foreach(value IN LISTS allowed)
-    list(APPEND entries "\n    \"${value}\"")
-  endforeach()
-  list(JOIN entries "," entries)
-  string(CONCAT text "{\n  \"name\": \"com.ostrel.native_host\",\n"
-                "  \"description\": \"${_package_description}\",\n"
-                "  \"path\": \"${_packaged_host}\",\n  \"type\": \"stdio\",\n"
-                "  \"${member}\": [${entries}\n  ]\n}\n")
-  foreach(folder IN LISTS ARGN)
-    string(MAKE_C_IDENTIFIER "${folder}" staged)
-    file(WRITE ${_registrations}/${staged}/com.ostrel.native_host.json "${text}")
-    install(FILES ${_registrations}/${staged}/com.ostrel.native_host.json DESTINATION ${folder})
-  endforeach()
-endfunction()
-if(OSTREL_CHROMIUM_ORIGINS)
-  ostrel_package_manifest(allowed_origins "${OSTREL_PACKAGED_ORIGINS}"
-    /etc/opt/chrome/native-messaging-hosts /etc/chromium/native-messaging-hosts
-    /etc/opt/edge/native-messaging-hosts)
-endif()
-if(OSTREL_FIREFOX_EXTENSION_IDS)
-  ostrel_package_manifest(allowed_extensions "${OSTREL_FIREFOX_EXTENSION_IDS}"
-    /usr/lib/mozilla/native-messaging-hosts)
-endif()
 if(OSTREL_CHROMIUM_ORIGINS OR OSTREL_FIREFOX_EXTENSION_IDS)
+  # Installed where they lie below the folder: /etc/..., /usr/lib/...
+  install(DIRECTORY ${_registrations}/ DESTINATION /)
   # Generated files the package owns, replaced and removed with it, not
   # settings for the administrator to edit: the ids are fixed when the
   # package is built.
@@ -157,8 +154,9 @@ ostrel-native-host is started by the browser on behalf of the Ostrel
 extension and relays its messages to the Ostrel desktop application over a
 Unix-domain socket, reconnecting when the application comes back.
 .
-ostrel-native-host-setup registers it with Chrome, Chromium, Edge, Brave,
-Vivaldi and Firefox, and diagnoses a registration. The stand-ins
+ostrel-native-host-setup registers it with Chromium-family browsers and
+Firefox, and diagnoses a registration. ostrel-native-host-tap, registered in
+the host's place, logs every message that passes. The stand-ins
 ostrel-standin-app and ostrel-standin-browser play either side of the host,
 to try it by hand.")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
@@ -170,7 +168,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # The library dependencies (libsimdjson, libstdc++) are read from the
 # binaries by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_packaging}/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${OSTREL_POSTRM})
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
+include(${CMAKE_CURRENT_LIST_DIR}/ApplicationSide.cmake)
 include(CPack)

@@ -18,19 +18,7 @@ bool prepareChromium(const std::string& program, const std::string& folder,
   const std::string profile = folder + "/profile";
   prepared.setupArguments = {"--user-data-dir", profile,       "--origin",
                              kChromiumOrigin,   "--host-path", hostPath};
-  prepared.command = {program,
-                      "--headless=new",
-                      "--no-sandbox",
-                      "--disable-gpu",
-                      "--no-first-run",
-                      "--disable-background-networking",
-                      "--disable-component-update",
-                      "--disable-sync",
-                      "--disable-dev-shm-usage",
-                      "--disable-features=DisableLoadExtensionCommandLineSwitch",
-                      "--user-data-dir=" + profile,
-                      std::string("--load-extension=") + OSTREL_E2E_CHROMIUM_EXTENSION,
-                      "about:blank"};
+  prepared.command = chromiumCommand(program, profile, OSTREL_E2E_CHROMIUM_EXTENSION);
   prepared.hostArguments = {kChromiumOrigin};
   return true;
 }
@@ -48,7 +36,11 @@ constexpr const char* kFirefoxPreferences =
     "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n"
     "user_pref(\"toolkit.telemetry.enabled\", false);\n"
     "user_pref(\"network.connectivity-service.enabled\", false);\n"
-    "user_pref(\"network.captive-portal-service.enabled\", false);\n";
+    "user_pref(\"network.captive-portal-service.enabled\", false);\n"
+    // The console on standard output: the extension's words and the
+    // browser's own errors.
+    "user_pref(\"devtools.console.stdout.chrome\", true);\n"
+    "user_pref(\"devtools.console.stdout.content\", true);\n";
 
 bool prepareFirefox(const std::string& program, const std::string& folder,
                     const std::string& hostPath, PreparedBrowser& prepared, std::string& error) {
@@ -59,16 +51,13 @@ bool prepareFirefox(const std::string& program, const std::string& folder,
     std::filesystem::copy_file(OSTREL_E2E_FIREFOX_ADDON,
                                profile + "/extensions/" + kFirefoxId + ".xpi", failure);
   }
-  std::ofstream preferences(profile + "/user.js");
-  preferences << kFirefoxPreferences;
-  preferences.close();
-  if (failure || !preferences) {
+  if (failure || !writeFirefoxPreferences(profile)) {
     error = "cannot write the Firefox profile in " + profile;
     return false;
   }
   prepared.setupArguments = {"--browser", "firefox",     "--extension-id",
                              kFirefoxId,  "--host-path", hostPath};
-  prepared.command = {program, "--headless", "--no-remote", "-profile", profile, "about:blank"};
+  prepared.command = firefoxCommand(program, profile);
   // Per user, so under HOME, which is `folder`.
   prepared.hostArguments = {folder + "/.mozilla/native-messaging-hosts/" + kHostName + ".json",
                             kFirefoxId};
@@ -76,6 +65,35 @@ bool prepareFirefox(const std::string& program, const std::string& folder,
 }
 
 }  // namespace
+
+std::vector<std::string> chromiumCommand(const std::string& program, const std::string& userDataDir,
+                                         const std::string& extension) {
+  return {program,
+          "--headless=new",
+          "--no-sandbox",
+          "--disable-gpu",
+          "--no-first-run",
+          "--disable-background-networking",
+          "--disable-component-update",
+          "--disable-sync",
+          "--disable-dev-shm-usage",
+          "--disable-features=DisableLoadExtensionCommandLineSwitch",
+          "--enable-logging=stderr",
+          "--user-data-dir=" + userDataDir,
+          "--load-extension=" + extension,
+          "about:blank"};
+}
+
+std::vector<std::string> firefoxCommand(const std::string& program, const std::string& profile) {
+  return {program, "--headless", "--no-remote", "-profile", profile, "about:blank"};
+}
+
+bool writeFirefoxPreferences(const std::string& profile) {
+  std::ofstream preferences(profile + "/user.js");
+  preferences << kFirefoxPreferences;
+  preferences.close();
+  return static_cast<bool>(preferences);
+}
 
 const Browser kChromium = {"Chromium", "chromium", "OSTREL_E2E_CHROMIUM", "chromium",
                            prepareChromium};

@@ -31,6 +31,18 @@ struct Browser {
                   const std::string& hostPath, PreparedBrowser& prepared, std::string& error);
 };
 
+// The headless command lines both tests run: Chromium with `extension`
+// loaded unpacked and its console on standard error (headless, it keeps no
+// profile of its own: without --user-data-dir it takes a fresh temporary
+// one each time); Firefox with `profile`.
+std::vector<std::string> chromiumCommand(const std::string& program, const std::string& userDataDir,
+                                         const std::string& extension);
+std::vector<std::string> firefoxCommand(const std::string& program, const std::string& profile);
+// Writes the profile's user.js: add-ons found in the profile are installed
+// unsigned and enabled without a click, nothing reaches for the network,
+// and the console is copied to standard output.
+bool writeFirefoxPreferences(const std::string& profile);
+
 extern const Browser kChromium;
 extern const Browser kFirefox;
 

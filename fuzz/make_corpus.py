@@ -102,3 +102,19 @@ for name, text in [
     ('across_blocks', b'{"pad":"' + b'p' * 55 + b'","type":"blur"}'),
 ]:
     write(name, 'classify', text)
+
+# the application library's decoder: per piece, its size (0..300) from the
+# back and its bytes from the front
+def decoder(name, pieces):
+    e = Enc()
+    for piece in pieces:
+        e.integral(0, 300, len(piece)); e.raw(piece)
+    write(name, 'app_decoder', e.data())
+
+two = frame(b'{"type":"hello"}') + frame(b'')
+decoder('two_frames_whole', [two])
+decoder('bytewise', [two[i:i + 1] for i in range(len(two))])
+decoder('empty_pieces', [b'', two[:3], b'', two[3:]])
+decoder('over_limit', [frame(b'ok') + b'\x01\x00\x10\x00' + b'late'])
+decoder('at_limit_header', [b'\x00\x00\x10\x00' + b'x' * 200])
+decoder('partial_at_end', [frame(b'abcdef')[:7]])

@@ -10,9 +10,28 @@
 //   {"type":"disconnect"}         closes the port, which ends the host
 // Messages sent while the application is away are lost by design, hence the
 // log: the application asks for it once it is back.
+//
+// It also says on the browser's console, in lines that begin "ostrel-e2e: ",
+// each status it receives and why the browser refused the connection, where
+// the browser says why: the oracle test reads them from the browser's output.
+
+function say(words) {
+  console.log("ostrel-e2e: " + words);
+}
 
 const log = [];
-const port = chrome.runtime.connectNative("com.ostrel.native_host");
+let port;
+try {
+  port = chrome.runtime.connectNative("com.ostrel.native_host");
+} catch (error) {
+  say("failed: " + error.message);
+  throw error;
+}
+port.onDisconnect.addListener((closed) => {
+  // Chromium gives the reason in lastError, Firefox in the port.
+  const error = closed.error || chrome.runtime.lastError;
+  say("disconnected: " + (error ? error.message : "no reason given"));
+});
 
 function measured(message) {
   const bytes = new TextEncoder().encode(JSON.stringify(message));
@@ -22,6 +41,7 @@ function measured(message) {
 }
 
 port.onMessage.addListener((message) => {
+  if (message.type === "status") say("status " + message.app);
   if (message.type === "measure") {
     const answer = measured(message);
     log.push(answer);

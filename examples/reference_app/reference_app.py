@@ -15,20 +15,28 @@ every application must get right:
 - the state of each connection is what its last "hello" and "focus"/"blur"
   said, whenever they came;
 - only a host of the application's own user is served (the host checks the
-  application the same way).
+  application the same way), on Linux and macOS alike, and a peer that
+  cannot be checked is refused too;
+- the socket lies in a private folder (the user's own, mode 0700), is not
+  open to others, replaces only a stale socket of this user (never one where
+  something listens), and is removed at exit only while it is still this
+  server's own.
 
 It answers {"type": "ping"} with {"type": "pong"} carrying what it knows of
 that connection, and prints one line per event on standard output.
 
     reference_app.py [--socket PATH]
 
-PATH defaults to $OSTREL_SOCKET_PATH, else the host's default path.
+PATH defaults to $OSTREL_SOCKET_PATH, else the host's default path below the
+home folder ($HOME when it is absolute, else the password database's).
 """
 
 import argparse
 import asyncio
+import errno
 import json
 import os
+import pwd
 import signal
 import socket
 import stat
@@ -36,25 +44,57 @@ import struct
 import sys
 
 MAX_PAYLOAD = 1024 * 1024
-DEFAULT_PATH = os.path.join(os.path.expanduser("~"), "Library", "Application Support", "ostrel",
-                            "browser.sock")
+MAX_PATH_BYTES = 103  # what fits a socket address everywhere; the host tries no longer path
+DEFAULT_RELATIVE = os.path.join("Library", "Application Support", "ostrel", "browser.sock")
+SHOWN = 200  # characters of a message printed
 
 
 def say(*words):
     print(*words, flush=True)
 
 
+def home_folder(environ=os.environ):
+    """The home folder as the host takes it, or None."""
+    home = environ.get("HOME")
+    if home and home.startswith("/"):
+        return home
+    try:
+        home = pwd.getpwuid(os.getuid()).pw_dir
+    except KeyError:
+        return None
+    return home if home.startswith("/") else None
+
+
+def socket_path(environ=os.environ):
+    """Where the host connects: OSTREL_SOCKET_PATH as it is, else below the home folder."""
+    if "OSTREL_SOCKET_PATH" in environ:
+        return environ["OSTREL_SOCKET_PATH"]
+    home = home_folder(environ)
+    return os.path.join(home, DEFAULT_RELATIVE) if home else None
+
+
 def peer_uid(sock):
-    """The user id of the process at the other end, or None where unknown."""
-    if hasattr(socket, "SO_PEERCRED"):
-        creds = sock.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, struct.calcsize("3i"))
-        return struct.unpack("3i", creds)[1]
-    return None  # macOS: getpeereid is not in Python's standard library
+    """The user id of the process at the other end, or None when it cannot be told."""
+    try:
+        if hasattr(socket, "SO_PEERCRED"):  # Linux: struct ucred {pid, uid, gid}
+            creds = sock.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, struct.calcsize("3i"))
+            return struct.unpack("3i", creds)[1]
+        if sys.platform == "darwin":  # getsockopt(SOL_LOCAL, LOCAL_PEERCRED): struct xucred
+            creds = sock.getsockopt(0, 0x001, struct.calcsize("IIh16I"))
+            version, uid = struct.unpack_from("II", creds)
+            return uid if version == 0 else None
+    except OSError:
+        pass
+    return None
 
 
 def frame(message):
     payload = json.dumps(message, separators=(",", ":")).encode()
     return struct.pack("<I", len(payload)) + payload
+
+
+def shown(text):
+    return text if len(text) <= SHOWN else f"{text[:SHOWN]}... ({len(text)} characters)"
 
 
 class Connection:
@@ -70,10 +110,9 @@ class Connection:
         self.state = None  # the last "focus" or "blur"
 
     async def serve(self):
-        sock = self.writer.get_extra_info("socket")
-        uid = peer_uid(sock)
-        if uid is not None and uid != os.getuid():
-            say(f"#{self.number} refused: served to uid {uid}, not {os.getuid()}")
+        uid = peer_uid(self.writer.get_extra_info("socket"))
+        if uid != os.geteuid():
+            say(f"#{self.number} refused: a process of user id {uid}, not {os.geteuid()}")
             self.writer.close()
             return
         say(f"#{self.number} connected")
@@ -86,7 +125,7 @@ class Connection:
                     break
                 self.handle(await self.reader.readexactly(length))
                 await self.writer.drain()
-        except asyncio.IncompleteReadError:
+        except (asyncio.IncompleteReadError, ConnectionError):
             pass  # the host went away: its browser closed the port
         except asyncio.CancelledError:
             pass  # the server is stopping
@@ -100,7 +139,7 @@ class Connection:
             say(f"#{self.number} sent something that is not JSON ({len(payload)} bytes)")
             return
         kind = message.get("type") if isinstance(message, dict) else None
-        say(f"#{self.number} {json.dumps(message, separators=(',', ':'))}")
+        say(f"#{self.number} {shown(json.dumps(message, separators=(',', ':')))}")
         if kind == "hello":
             self.hello = message
         elif kind in ("focus", "blur"):
@@ -115,45 +154,107 @@ class Connection:
             self.writer.write(frame(reply))
 
 
-def prepare(path):
-    """Makes the socket's folder (0700) and clears a stale socket file."""
-    folder = os.path.dirname(path)
-    if folder:
-        os.makedirs(folder, mode=0o700, exist_ok=True)
+def private_folder(folder):
+    """Makes the socket's folder (each missing one with mode 0700) and checks that it is
+    this user's own and closed to others, so that nobody else can place, replace or
+    reach a socket in it."""
+    missing = []
+    while folder and not os.path.lexists(folder):
+        missing.append(folder)
+        folder = os.path.dirname(folder)
+    for made in reversed(missing):
+        try:
+            os.mkdir(made, 0o700)
+            os.chmod(made, 0o700)  # whatever the umask
+        except FileExistsError:
+            pass  # made by someone else meanwhile: checked below
+    folder = missing[0] if missing else folder
+    status = os.lstat(folder)
+    if stat.S_ISLNK(status.st_mode):
+        sys.exit(f"error: the folder {folder} is a symbolic link; give its real path")
+    if not stat.S_ISDIR(status.st_mode):
+        sys.exit(f"error: {folder} is not a folder")
+    if status.st_uid != os.geteuid():
+        sys.exit(f"error: the folder {folder} belongs to user id {status.st_uid}, not to you: "
+                 "keep the socket in a folder of your own")
+    if status.st_mode & 0o077:
+        sys.exit(f"error: the folder {folder} is open to others "
+                 f"({stat.filemode(status.st_mode)}): make it 0700, or choose a private one")
+
+
+def clear_stale(path):
+    """Removes a stale socket of this user at `path`, and nothing else."""
     try:
-        mode = os.lstat(path).st_mode
+        status = os.lstat(path)
     except FileNotFoundError:
         return
-    if not stat.S_ISSOCK(mode):
-        sys.exit(f"error: {path} exists and is not a socket")
+    if not stat.S_ISSOCK(status.st_mode):
+        sys.exit(f"error: {path} exists and is not a socket; not touching it")
+    if status.st_uid != os.geteuid():
+        sys.exit(f"error: {path} is a socket of user id {status.st_uid}; not touching it")
     probe = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    probe.setblocking(False)
     try:
         probe.connect(path)
-        sys.exit(f"error: another program listens on {path}")
-    except OSError:
+    except ConnectionRefusedError:
         os.unlink(path)  # nobody listens: a leftover of a crash
+        return
+    except BlockingIOError:
+        pass  # listening, with a full queue
+    except OSError as error:
+        sys.exit(f"error: cannot tell whether a program listens on {path}: {error.strerror}")
     finally:
         probe.close()
+    sys.exit(f"error: another program listens on {path}")
+
+
+def listen(path):
+    """A listening socket at `path`, safely; returns it with the identity of its file."""
+    if not path or len(os.fsencode(path)) > MAX_PATH_BYTES:
+        sys.exit(f"error: the socket path must be 1 to {MAX_PATH_BYTES} bytes long "
+                 f"(the host tries no other): {path!r}")
+    private_folder(os.path.dirname(os.path.abspath(path)))
+    clear_stale(path)
+    server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    try:
+        server.bind(path)
+    except OSError as error:
+        sys.exit(f"error: cannot bind {path}: {error.strerror}")
+    os.chmod(path, 0o600)  # before anyone can connect: listen() comes later
+    status = os.lstat(path)
+    return server, (status.st_dev, status.st_ino)
+
+
+def remove_own(path, identity):
+    """Removes the socket file unless another program has replaced it since."""
+    try:
+        status = os.lstat(path)
+    except FileNotFoundError:
+        return
+    if (status.st_dev, status.st_ino) == identity:
+        os.unlink(path)
 
 
 async def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--socket", default=os.environ.get("OSTREL_SOCKET_PATH", DEFAULT_PATH))
+    parser.add_argument("--socket", default=socket_path())
     path = parser.parse_args().socket
-    prepare(path)
-    server = await asyncio.start_unix_server(
-        lambda reader, writer: Connection(reader, writer).serve(), path=path)
-    say(f"listening on {path}")
-    loop, task = asyncio.get_running_loop(), asyncio.current_task()
-    for number in (signal.SIGINT, signal.SIGTERM):
-        loop.add_signal_handler(number, task.cancel)
+    if path is None:
+        sys.exit("error: no home folder is known: give --socket PATH or set OSTREL_SOCKET_PATH")
+    sock, identity = listen(path)
     try:
+        server = await asyncio.start_unix_server(
+            lambda reader, writer: Connection(reader, writer).serve(), sock=sock)
+        say(f"listening on {path}")
+        loop, task = asyncio.get_running_loop(), asyncio.current_task()
+        for number in (signal.SIGINT, signal.SIGTERM):
+            loop.add_signal_handler(number, task.cancel)
         async with server:
             await server.serve_forever()
     except asyncio.CancelledError:
         pass
     finally:
-        os.unlink(path)
+        remove_own(path, identity)
 
 
 if __name__ == "__main__":

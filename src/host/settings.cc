@@ -1,11 +1,9 @@
 #include "host/settings.h"
 
-#include <pwd.h>
-#include <unistd.h>
+#include <sys/types.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <vector>
+#include <functional>
 
 #include "channel/frame.h"
 #include "platform/executable_path.h"
@@ -13,40 +11,39 @@
 namespace ostrel {
 namespace {
 
-bool isAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
-
-std::optional<std::string> homeFromPasswordDatabase() {
-  const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> scratch(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  int error;
-  while ((error = ::getpwuid_r(::getuid(), &entry, scratch.data(), scratch.size(), &found)) ==
-             ERANGE &&
-         scratch.size() < (1U << 20)) {
-    scratch.resize(scratch.size() * 2);
+// The text that `produce` writes as snprintf does (libostrel-app's
+// convention): its length first, then the text in a buffer that fits it.
+// Nothing when it gives no text.
+std::optional<std::string> textFrom(const std::function<ssize_t(char*, std::size_t)>& produce) {
+  std::string text(128, '\0');
+  for (;;) {
+    const ssize_t length = produce(text.data(), text.size());
+    if (length < 0) return std::nullopt;
+    if (static_cast<std::size_t>(length) < text.size()) {
+      text.resize(static_cast<std::size_t>(length));
+      return text;
+    }
+    text.resize(static_cast<std::size_t>(length) + 1);
   }
-  if (error != 0 || found == nullptr || !isAbsolute(found->pw_dir)) return std::nullopt;
-  return std::string(found->pw_dir);
 }
 
 }  // namespace
 
+// The rules themselves live in libostrel-app, which applications use too.
+
 std::optional<std::string> homeDirectory() { return homeDirectoryFrom(std::getenv("HOME")); }
 
 std::optional<std::string> homeDirectoryFrom(const char* home) {
-  // A relative or empty HOME would put the socket below the working
-  // directory or at the root, where anyone may create it.
-  if (isAbsolute(home)) return std::string(home);
-  return homeFromPasswordDatabase();
+  return textFrom([home](char* buffer, std::size_t size) {
+    return ostrel_app_home_directory(home, buffer, size);
+  });
 }
 
 std::string socketPathFrom(const char* socketVariable, const char* home) {
-  if (socketVariable != nullptr) return socketVariable;
-  if (const std::optional<std::string> directory = homeDirectoryFrom(home)) {
-    return defaultSocketPath(*directory);
-  }
-  return {};
+  return textFrom([socketVariable, home](char* buffer, std::size_t size) {
+           return ostrel_app_socket_path_from(socketVariable, home, buffer, size);
+         })
+      .value_or("");
 }
 
 bool connectableSocketPath(std::string_view path) {
@@ -54,9 +51,7 @@ bool connectableSocketPath(std::string_view path) {
 }
 
 std::string defaultSocketPath(const std::string& home) {
-  std::string path = home;
-  if (path.empty() || path.back() != '/') path += '/';
-  return path + kDefaultSocketRelativePath;
+  return socketPathFrom(nullptr, home.c_str());
 }
 
 Settings settleSettings() {

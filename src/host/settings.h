@@ -11,14 +11,17 @@
 #include <string>
 #include <string_view>
 
+#include "ostrel/app.h"
+
 namespace ostrel {
 
-inline constexpr const char* kSocketPathVariable = "OSTREL_SOCKET_PATH";
-inline constexpr const char* kDefaultSocketRelativePath =
-    "Library/Application Support/ostrel/browser.sock";
+// The rules are libostrel-app's, which applications use too: one
+// implementation for both ends of the socket.
+inline constexpr const char* kSocketPathVariable = OSTREL_APP_SOCKET_VARIABLE;
+inline constexpr const char* kDefaultSocketRelativePath = OSTREL_APP_DEFAULT_SOCKET;
 // The longest socket path the host connects to: what fits a socket address
 // on every system it runs on.
-inline constexpr std::size_t kMaxSocketPathBytes = 103;
+inline constexpr std::size_t kMaxSocketPathBytes = OSTREL_APP_MAX_SOCKET_PATH;
 
 struct Settings {
   std::string socketPath;
@@ -45,7 +48,8 @@ std::string socketPathFrom(const char* socketVariable, const char* home);
 // kMaxSocketPathBytes long.
 bool connectableSocketPath(std::string_view path);
 
-// `home` joined with "Library/Application Support/ostrel/browser.sock".
+// `home`, an absolute path, joined with
+// "Library/Application Support/ostrel/browser.sock".
 std::string defaultSocketPath(const std::string& home);
 
 // OSTREL_SOCKET_PATH when present, whatever its value (the empty string

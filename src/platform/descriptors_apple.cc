@@ -1,5 +1,5 @@
 // Apple systems: no atomic close-on-exec or non-blocking flags, but
-// SO_NOSIGPIPE, getpeereid and LOCAL_PEERPID exist; stream sockets get a
+// SO_NOSIGPIPE and LOCAL_PEERPID exist; stream sockets get a
 // send buffer that holds a whole frame.
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -41,13 +41,6 @@ bool openPipe(int ends[2]) {
   ::close(ends[0]);
   ::close(ends[1]);
   return false;
-}
-
-std::optional<uid_t> socketPeerUserId(int fd) {
-  uid_t user = 0;
-  gid_t group = 0;
-  if (::getpeereid(fd, &user, &group) != 0) return std::nullopt;
-  return user;
 }
 
 std::optional<pid_t> socketPeerProcessId(int fd) {

@@ -28,12 +28,6 @@ std::optional<ucred> peerCredentials(int fd) {
 
 }  // namespace
 
-std::optional<uid_t> socketPeerUserId(int fd) {
-  const std::optional<ucred> credentials = peerCredentials(fd);
-  if (!credentials) return std::nullopt;
-  return credentials->uid;
-}
-
 std::optional<pid_t> socketPeerProcessId(int fd) {
   const std::optional<ucred> credentials = peerCredentials(fd);
   if (!credentials) return std::nullopt;

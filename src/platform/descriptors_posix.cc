@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "ostrel/app.h"
 #include "platform/descriptors.h"
 
 namespace ostrel {
@@ -20,6 +21,13 @@ bool setNonBlocking(int fd, bool nonBlocking) {
   if (flags < 0) return false;
   const int wanted = nonBlocking ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
   return wanted == flags || ::fcntl(fd, F_SETFL, wanted) == 0;
+}
+
+// The check applications make too, from libostrel-app.
+std::optional<uid_t> socketPeerUserId(int fd) {
+  uid_t user = 0;
+  if (ostrel_app_peer_user(fd, &user) != 0) return std::nullopt;
+  return user;
 }
 
 void closeDescriptor(int& fd) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ostrel/app.h"
 #include "platform/descriptors.h"
 #include "platform/would_block.h"
 #include "platform/writable_wait.h"
@@ -19,7 +20,7 @@ using Clock = std::chrono::steady_clock;
 
 // The longest path that fits sun_path with its terminating zero byte on
 // every system the host runs on.
-constexpr std::size_t kMaxSocketPathBytes = 103;
+constexpr std::size_t kMaxSocketPathBytes = OSTREL_APP_MAX_SOCKET_PATH;
 
 // One read of the application socket takes at most this much.
 constexpr std::size_t kReadChunk = 65536;

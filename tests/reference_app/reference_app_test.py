@@ -4,15 +4,23 @@
 Starts examples/reference_app/reference_app.py on a temporary socket and
 real hosts on pipes, as a browser does, and checks that the server serves
 several hosts at once, gets the replay after it comes back, and answers a
-host whose connection carries no replay. Frames are read here with this
-file's own reader, not the host's.
+host whose connection carries no replay; that it never takes a live socket,
+another user's, or a file that is no socket, removes at exit only its own
+socket, and keeps to the host's rules for the path; and, run as root, that
+it serves nobody of another user and leaves another user's socket alone.
+Frames are read here with this file's own reader, not the host's.
 
     reference_app_test.py HOST SERVER
 """
 
+import importlib.util
 import json
 import os
+import pwd
 import queue
+import shutil
+import socket
+import stat
 import struct
 import subprocess
 import sys
@@ -82,9 +90,9 @@ def check(condition, message):
 
 
 class Server:
-    def __init__(self, script, socket_path):
-        self.process = subprocess.Popen([sys.executable, script, "--socket", socket_path],
-                                        stdout=subprocess.PIPE, text=True)
+    def __init__(self, script, socket_path, python=sys.executable, **user):
+        self.process = subprocess.Popen([python, script, "--socket", socket_path],
+                                        stdout=subprocess.PIPE, text=True, **user)
         line = self.process.stdout.readline()
         check(line.startswith("listening on "), f"the server said {line!r}")
 
@@ -93,8 +101,144 @@ class Server:
         check(self.process.wait(timeout=DEADLINE) == 0, "the server did not end cleanly")
 
 
+def refused(script, path, python=sys.executable, **user):
+    """Runs the server where it must refuse to listen; what it said."""
+    done = subprocess.run([python, script, "--socket", path], capture_output=True,
+                          text=True, timeout=DEADLINE, **user)
+    check(done.returncode != 0 and "listening" not in done.stdout,
+          f"the server listened on {path}: {done.stdout!r}")
+    return done.stderr
+
+
+def listening_socket(path):
+    """A socket of this test's own, listening at `path`."""
+    own = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    own.bind(path)
+    own.listen()
+    return own
+
+
+def accepts(path):
+    probe = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    try:
+        probe.connect(path)
+        return True
+    except OSError:
+        return False
+    finally:
+        probe.close()
+
+
+def check_safety(host_binary, script, folder):
+    """Never a live socket, another file, a long path or an open folder; at exit only
+    its own socket; the host's rules for the default path."""
+    path = os.path.join(folder, "safe", "browser.sock")
+    server = Server(script, path)
+    check(stat.S_IMODE(os.lstat(path).st_mode) == 0o600, "the socket file is open to others")
+    said = refused(script, path)
+    check(f"another program listens on {path}" in said, said)
+    host = Host(host_binary, path)
+    host.wait_app("connected")
+    host.ping(1)
+    host.close()
+
+    # Replaced meanwhile by another program's socket: left to it at exit.
+    os.unlink(path)
+    other = listening_socket(path)
+    server.stop()
+    check(accepts(path), "the server removed a socket that was no longer its own")
+    other.close()
+    os.unlink(path)
+
+    with open(path, "w") as plain:
+        plain.write("mine")
+    check("is not a socket" in refused(script, path), "a plain file was taken")
+    check(open(path).read() == "mine", "a plain file was changed")
+    said = refused(script, os.path.join(folder, "l" * 120))
+    check("1 to 103 bytes" in said, said)
+    opened = os.path.join(folder, "open")
+    os.mkdir(opened)
+    os.chmod(opened, 0o755)
+    said = refused(script, os.path.join(opened, "browser.sock"))
+    check("is open to others" in said, said)
+
+    found = importlib.util.spec_from_file_location("reference_app", script)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
+    own_home = pwd.getpwuid(os.getuid()).pw_dir
+    default = os.path.join("Library", "Application Support", "ostrel", "browser.sock")
+    for home in ("", "relative", "~"):
+        check(module.socket_path({"HOME": home}) == os.path.join(own_home, default),
+              f"HOME={home!r} was taken")
+    check(module.socket_path({"HOME": "/h"}) == os.path.join("/h", default), "HOME was not taken")
+    check(module.socket_path({"HOME": "/h", "OSTREL_SOCKET_PATH": ""}) == "",
+          "OSTREL_SOCKET_PATH was not taken as it is")
+
+
+def check_other_user(script, folder):
+    """Run as root: a server of another user serves no process of root, and neither takes
+    nor removes root's live socket in a shared folder."""
+    if os.geteuid() != 0:
+        print("SKIP: another user's server needs root")
+        return
+    nobody = pwd.getpwnam("nobody")
+    as_nobody = {"user": nobody.pw_uid, "group": nobody.pw_gid, "extra_groups": []}
+    # An interpreter that the other user may run (this one may lie in root's home).
+    for python in (sys.executable, "/usr/bin/python3"):
+        try:
+            tried = subprocess.run([python, "-c", ""], capture_output=True, **as_nobody)
+        except OSError:
+            continue
+        if tried.returncode == 0:
+            as_nobody["python"] = python
+            break
+    else:
+        print("SKIP: no Python interpreter that nobody may run")
+        return
+    os.chmod(folder, 0o755)  # so that nobody reaches what lies below
+    copy = os.path.join(folder, "reference_app.py")
+    shutil.copy(script, copy)
+    os.chmod(copy, 0o644)
+
+    shared = os.path.join(folder, "shared")
+    os.mkdir(shared)
+    os.chmod(shared, 0o1777)
+    roots = os.path.join(shared, "browser.sock")
+    live = listening_socket(roots)
+    said = refused(copy, roots, **as_nobody)
+    check("belongs to user id 0" in said, said)
+    check(accepts(roots), "another user's live socket was taken")
+    live.close()
+    said = refused(copy, roots, **as_nobody)  # now stale, and still root's
+    check("belongs to user id 0" in said, said)
+    check(os.path.lexists(roots), "another user's socket was removed")
+
+    own = os.path.join(folder, "nobody")
+    os.mkdir(own, 0o700)
+    os.chown(own, nobody.pw_uid, nobody.pw_gid)
+    path = os.path.join(own, "browser.sock")
+    server = Server(copy, path, **as_nobody)
+    peer = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    peer.settimeout(DEADLINE)
+    peer.connect(path)  # root passes the folder's permissions; the server's own check decides
+    payload = json.dumps({"type": "ping"}).encode()
+    try:
+        peer.sendall(struct.pack("<I", len(payload)) + payload)
+        answer = peer.recv(100)
+    except (ConnectionResetError, BrokenPipeError):
+        answer = b""  # closed before the message was even written
+    peer.close()
+    check(answer == b"", f"a process of root was answered: {answer!r}")
+    server.stop()
+    check(not os.path.lexists(path), "the server left its socket file behind")
+
+
 def main():
     host_binary, script = sys.argv[1], sys.argv[2]
+    with tempfile.TemporaryDirectory() as folder:
+        check_safety(host_binary, script, folder)
+    with tempfile.TemporaryDirectory() as folder:
+        check_other_user(script, folder)
     with tempfile.TemporaryDirectory() as folder:
         path = os.path.join(folder, "app", "browser.sock")
 

@@ -1,14 +1,23 @@
 // install, uninstall and status against a temporary home folder.
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "files.h"
 #include "manifest.h"
 #include "test_home.h"
+#include "tools/common/child_process.h"
 #include "tools/common/paths.h"
+#include "tools/common/stream_io.h"
+#include "tools/common/trusted_path.h"
 
 namespace ostrel::setup {
 namespace {
@@ -229,24 +238,105 @@ TEST_F(InstallTest, FolderModesAndManifestsThatAreLinks) {
             std::vector<std::string>{kOtherOrigin});
 }
 
+// No write lands where a link or a folder of someone else leads, and no
+// refusal suggests --force where --force would follow the link.
+TEST_F(InstallTest, WritesNothingWhereAnotherUserCouldSteerIt) {
+  const std::string precious = writeFile("precious", "not a manifest\n", 0600);
+  const std::string system = root + "/etc/chromium/native-messaging-hosts";
+  std::filesystem::create_directories(system);
+  ASSERT_EQ(::symlink(precious.c_str(), (system + "/com.ostrel.native_host.json").c_str()), 0);
+  EXPECT_EQ(run(std::string("install --system --force --browser chromium --origin ") + kOrigin),
+            kExitFailure);
+  EXPECT_NE(errors.find(" is a symbolic link to " + precious + ", which was not written by this"),
+            std::string::npos)
+      << errors;
+  EXPECT_EQ(errors.find("--force"), std::string::npos) << errors;
+  EXPECT_EQ(read(precious), "not a manifest\n");
+
+  if (::geteuid() != 0) GTEST_SKIP() << "the rest needs root, to own files as another user";
+  constexpr uid_t kOther = 65534;
+  // Root with another user's HOME, as sudo -E gives it: that user's link
+  // would lead root's write onto a root-owned file.
+  const std::string victim = home + "/victim";
+  std::filesystem::create_directories(victim + "/.local/share/ostrel-native-host");
+  const std::string script = victim + "/.local/share/ostrel-native-host/com.ostrel.native_host-tap";
+  ASSERT_EQ(::symlink(precious.c_str(), script.c_str()), 0);
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(victim)) {
+    ASSERT_EQ(::lchown(entry.path().c_str(), kOther, kOther), 0);
+  }
+  ASSERT_EQ(::chown(victim.c_str(), kOther, kOther), 0);
+  writeFile("bin/ostrel-native-host-tap", "#!/bin/sh\n", 0755);
+  environment.home = victim;
+  environment.configHome = victim + "/.config";
+  ::setenv("HOME", victim.c_str(), 1);
+  EXPECT_EQ(run("install --browser chromium --trace " + home + "/trace.log --origin " +
+                std::string(kOrigin)),
+            kExitFailure);
+  EXPECT_NE(errors.find(victim + " belongs to " + common::userText(kOther) +
+                        ", not to root (uid 0), who runs this"),
+            std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find("nothing was written"), std::string::npos) << errors;
+  EXPECT_FALSE(exists(home + "/trace.log"));
+  EXPECT_FALSE(exists(victim + "/.config"));
+  // Nor does uninstall read there: a FIFO in place of a manifest holds
+  // nothing up (the tool runs apart, so that a wait fails the test).
+  const std::string fifo = victim + "/.config/chromium/NativeMessagingHosts";
+  std::filesystem::create_directories(fifo);
+  ASSERT_EQ(::mkfifo((fifo + "/com.ostrel.native_host.json").c_str(), 0600), 0);
+  common::ChildProcess uninstall(
+      common::Launch{.argv = {OSTREL_SETUP_TOOL, "uninstall", "--browser", "chromium"},
+                     .environment = common::environmentWith({"HOME=" + victim})});
+  std::optional<int> status = uninstall.waitExit(common::kDeadline);
+  ASSERT_TRUE(status) << "uninstall waits on a FIFO in another user's home";
+  EXPECT_EQ(WEXITSTATUS(*status), kExitFailure);
+  std::string said;
+  common::readAvailable(uninstall.errors(), said);
+  EXPECT_NE(said.find("cannot remove " + fifo + "/com.ostrel.native_host.json: " + victim +
+                      " belongs to " + common::userText(kOther)),
+            std::string::npos)
+      << said;
+
+  // A system-wide folder that is another user's link.
+  ASSERT_EQ(::symlink((home + "/elsewhere").c_str(), (root + "/etc/opt").c_str()), 0);
+  ASSERT_EQ(::lchown((root + "/etc/opt").c_str(), kOther, kOther), 0);
+  EXPECT_EQ(run(std::string("install --system --browser edge --origin ") + kOrigin), kExitFailure);
+  EXPECT_NE(
+      errors.find(root + "/etc/opt is a symbolic link that belongs to " + common::userText(kOther)),
+      std::string::npos)
+      << errors;
+  EXPECT_FALSE(exists(home + "/elsewhere"));
+  EXPECT_EQ(read(precious), "not a manifest\n");
+}
+
 TEST_F(InstallTest, AFailedWriteTakesBackTheWholeRun) {
   ASSERT_EQ(run(std::string("install --browser chromium --origin ") + kOrigin), 0);
   const std::string before = read(chromiumManifest());
-  // Chrome's folders are new, Chromium's manifest is replaced, then Edge's
-  // folder cannot be made: a file is in its way.
-  writeFile(".config/microsoft-edge", "a file where a folder should be");
-  EXPECT_EQ(run("install --browser chrome --browser chromium --browser edge --origin " +
-                std::string(kOtherOrigin)),
-            kExitFailure);
-  EXPECT_NE(errors.find("cannot create the folder " + home +
-                        "/.config/microsoft-edge: a file is in the way"),
+  // Chrome's folders are new, Chromium's manifest is replaced, then
+  // Firefox's, longer than the others, is past the size this process may
+  // write (which holds for root too).
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = before.size() + 15;
+  ASSERT_NE(::signal(SIGXFSZ, SIG_IGN), SIG_ERR);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int status =
+      run("install --browser chrome --browser chromium --browser firefox --origin " +
+          std::string(kOtherOrigin) + " --extension-id " + std::string(68, 'x') + "@example.org");
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+  ::signal(SIGXFSZ, SIG_DFL);
+  EXPECT_EQ(status, kExitFailure);
+  EXPECT_NE(errors.find("cannot write " + firefoxManifest() + ": " + std::strerror(EFBIG)),
             std::string::npos)
       << errors;
   EXPECT_NE(errors.find("undone: restored " + chromiumManifest()), std::string::npos) << errors;
-  EXPECT_NE(errors.find("nothing was registered"), std::string::npos);
+  EXPECT_NE(errors.find("nothing was registered; what this run had written is taken back"),
+            std::string::npos);
   EXPECT_EQ(output, "");
   EXPECT_EQ(read(chromiumManifest()), before);
   EXPECT_FALSE(exists(home + "/.config/google-chrome"));
+  EXPECT_FALSE(exists(home + "/.mozilla"));
 }
 
 // What install and uninstall say, and leave behind, in the cases that
@@ -323,6 +413,60 @@ TEST_F(InstallTest, TraceRegistersTheTapAndInstallWithoutItTakesItOut) {
             0);
   EXPECT_EQ(run("uninstall --browser chromium"), 0);
   EXPECT_FALSE(exists(script)) << output;
+}
+
+// The tap's script stays while any registration names it, a profile
+// folder's included; a failed --trace leaves nothing behind; the log that
+// stays is named.
+TEST_F(InstallTest, TheTapStaysWhileARegistrationNamesIt) {
+  writeFile("bin/ostrel-native-host-tap", "#!/bin/sh\n", 0755);
+  const std::string script = home + "/.local/share/ostrel-native-host/com.ostrel.native_host-tap";
+  const std::string log = home + "/trace.log";
+  const std::string profile = " --user-data-dir " + home + "/profile --origin " + kOrigin;
+  const std::string browser = std::string(" --browser chromium --origin ") + kOrigin;
+  const std::string traced = " --trace " + log;
+  for (const auto& [first, second] : {std::pair{browser, profile}, std::pair{profile, browser}}) {
+    ASSERT_EQ(run("install" + first + traced), 0) << errors;
+    ASSERT_EQ(run("install" + second + traced), 0) << errors;
+    ASSERT_EQ(run("install" + first), 0) << errors;
+    EXPECT_TRUE(exists(script)) << first << " took out the tap that" << second << " names";
+    ASSERT_EQ(run("uninstall" + second.substr(0, second.find(" --origin"))), 0) << errors;
+    EXPECT_FALSE(exists(script)) << output;
+    EXPECT_NE(output.find("note: the tap's log " + log + " stays"), std::string::npos) << output;
+  }
+
+  // A --trace that fails takes back the script and the log it made.
+  ::unlink(log.c_str());
+  ASSERT_EQ(run("install" + profile), 0) << errors;
+  writeFile(".config/microsoft-edge", "a file where a folder should be");
+  EXPECT_EQ(
+      run("install --browser chromium --browser edge --origin " + std::string(kOrigin) + traced),
+      kExitFailure);
+  EXPECT_NE(errors.find("nothing was written"), std::string::npos) << errors;
+  EXPECT_FALSE(exists(script));
+  EXPECT_FALSE(exists(log));
+  // The script is written, then the manifest, with many origins, is past
+  // the size this process may write.
+  std::string origins;
+  for (char letter = 'a'; letter <= 'p'; ++letter) {
+    origins += " --origin chrome-extension://" + std::string(32, letter) + "/";
+  }
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 700;
+  ASSERT_NE(::signal(SIGXFSZ, SIG_IGN), SIG_ERR);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int status = run("install --browser chromium" + origins + traced);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+  ::signal(SIGXFSZ, SIG_DFL);
+  EXPECT_EQ(status, kExitFailure);
+  EXPECT_NE(errors.find("undone: removed " + script), std::string::npos) << errors;
+  EXPECT_NE(errors.find("nothing was registered; what this run had written is taken back"),
+            std::string::npos)
+      << errors;
+  EXPECT_FALSE(exists(script));
+  EXPECT_FALSE(exists(log));
 }
 
 }  // namespace

@@ -1,14 +1,19 @@
 // The package's removal script, run against manifests the setup tool wrote
 // into a scratch root, as dpkg runs it with DPKG_ROOT.
 
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 
 #include "files.h"
 #include "manifest.h"
 #include "test_home.h"
+#include "tools/common/child_process.h"
+#include "tools/common/stream_io.h"
+#include "trace.h"
 
 namespace ostrel::setup {
 namespace {
@@ -17,12 +22,18 @@ constexpr const char* kOrigin = "chrome-extension://abcdefghijklmnopabcdefghijkl
 
 class PostrmTest : public TestHome {
  protected:
-  int postrm(const std::string& action) {
-    std::string command =
-        "DPKG_ROOT=" + root + " sh " OSTREL_POSTRM " " + action + " >" + home + "/out 2>&1";
-    int status = std::system(command.c_str());  // NOLINT(cert-env33-c): a fixed test command
-    output = read(home + "/out");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  // Runs the script as dpkg does, in `folder`; -1 when it did not end in
+  // time.
+  int postrm(const std::string& action, const std::string& folder = "") {
+    common::ChildProcess script(
+        common::Launch{.argv = {"/bin/sh", OSTREL_POSTRM, action},
+                       .environment = common::environmentWith({"DPKG_ROOT=" + root}),
+                       .workingDirectory = folder});
+    std::optional<int> status = script.waitExit(common::kDeadline);
+    output.clear();
+    common::readAvailable(script.output(), output);
+    common::readAvailable(script.errors(), output);
+    return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
   }
 };
 
@@ -85,6 +96,55 @@ TEST_F(PostrmTest, PurgeRemovesOnlyTheSystemWideManifestsTheToolWrote) {
   ASSERT_EQ(std::remove(otherUser.c_str()), 0);
   EXPECT_EQ(postrm("remove"), 0);
   EXPECT_EQ(output.find("now name a host that is gone"), std::string::npos) << output;
+}
+
+// What users keep in their homes cannot make the script, run as root,
+// follow them elsewhere, wait, read much, or split a name.
+TEST_F(PostrmTest, LooksIntoHomesWithoutFollowingWaitingOrSplittingNames) {
+  answeringHost();
+  ASSERT_EQ(run(std::string("install --browser chromium --origin ") + kOrigin), 0) << errors;
+  const std::string marked =
+      read(home + "/.config/chromium/NativeMessagingHosts/com.ostrel.native_host.json");
+  const std::string folder = "root/home/someone/.config/chromium/NativeMessagingHosts/";
+  const std::string spaced = writeFile(folder + "copy of old.json", marked);
+  writeFile(folder + "late.json", std::string(100000, ' ') + marked);
+  const std::string fifo = home + "/root/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo((home + "/" + folder + "fifo.json").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink(fifo.c_str(), (home + "/" + folder + "kmsg.json").c_str()), 0);
+  const std::string secret = writeFile("root/secret", marked, 0600);
+  ASSERT_EQ(::symlink(secret.c_str(), (home + "/" + folder + "secret.json").c_str()), 0);
+  // A folder that is a link: what it leads to is not looked at.
+  writeFile("root/elsewhere/native-messaging-hosts/linked.json", marked);
+  std::filesystem::create_directories(root + "/home/linked");
+  ASSERT_EQ(::symlink((root + "/elsewhere").c_str(), (root + "/home/linked/.mozilla").c_str()), 0);
+  const std::string tap =
+      writeFile("root/home/someone/.local/share/ostrel-native-host/com.ostrel.native_host-tap",
+                "#!/bin/sh\n" + std::string(kTraceScriptMark) + "\n", 0755);
+
+  ASSERT_EQ(postrm("remove"), 0) << output;
+  EXPECT_NE(output.find("  " + spaced + "\n"), std::string::npos) << output;
+  for (const char* name : {"late.json", "fifo.json", "kmsg.json", "secret.json", "linked.json"}) {
+    EXPECT_EQ(output.find(name), std::string::npos) << name << " in\n" << output;
+  }
+  EXPECT_NE(output.find("these tap scripts, registered with ostrel-native-host-setup install "
+                        "--trace, run a host that is gone:\n  " +
+                        tap + "\n"),
+            std::string::npos)
+      << output;
+
+  // Purging removes a system-wide manifest whose name has spaces, and
+  // nothing named by a piece of it.
+  const std::string system =
+      writeFile("root/etc/chromium/native-messaging-hosts/copy of old.json", marked);
+  const std::string here = home + "/here";
+  writeFile("here/copy", "");
+  writeFile("here/old.json", "");
+  ASSERT_EQ(postrm("purge", here), 0) << output;
+  EXPECT_FALSE(exists(system)) << output;
+  EXPECT_TRUE(exists(here + "/copy"));
+  EXPECT_TRUE(exists(here + "/old.json"));
+  EXPECT_TRUE(exists(spaced));
 }
 
 }  // namespace

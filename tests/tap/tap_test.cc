@@ -3,15 +3,22 @@
 // must pass unchanged, the browser must see what it sees without the tap,
 // and the log must name every frame.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "foreign_listener.h"
 #include "support/test_support.h"
+#include "tools/common/trusted_path.h"
 
 namespace ostrel::tests {
 namespace {
@@ -22,12 +29,38 @@ const std::string kOrigin = "chrome-extension://abcdefghijklmnopabcdefghijklmnop
 
 class TapTest : public testing::Test {
  protected:
-  HostProcess& startTap(const std::string& host = hostExecutable()) {
+  HostProcess& startTap(const std::string& host = hostExecutable(),
+                        std::map<std::string, std::string> environment = {}) {
+    environment.emplace("OSTREL_SOCKET_PATH", socket_);
     tap_ = std::make_unique<HostProcess>(
-        OSTREL_TAP_EXECUTABLE, std::map<std::string, std::string>{{"OSTREL_SOCKET_PATH", socket_}},
+        OSTREL_TAP_EXECUTABLE, environment,
         std::vector<std::string>{"--log", log_, "--host", host, "--", kOrigin});
     EXPECT_TRUE(tap_->started());
     return *tap_;
+  }
+
+  // The tap started with `app` listening: the host has reported it
+  // connected, and the application has taken the connection.
+  std::optional<AppConnection> startConnected(const FakeApp& app) {
+    EXPECT_TRUE(app.listening()) << app.error();
+    EXPECT_EQ(textOf(startTap().readFrame()), kConnected);
+    return app.accept();
+  }
+
+  // The index of the first line from `from` on that starts with `start`;
+  // lines.size() when none does.
+  static std::size_t lineAt(const std::vector<std::string>& lines, const std::string& start,
+                            std::size_t from = 0) {
+    for (std::size_t i = from; i < lines.size(); ++i) {
+      if (lines[i].starts_with(start)) return i;
+    }
+    return lines.size();
+  }
+
+  static std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
   }
 
   // The log's lines without their time stamps.
@@ -62,11 +95,9 @@ class TapTest : public testing::Test {
 
 TEST_F(TapTest, RelaysEveryByteBothWaysAndLogsEachFrameInOrder) {
   FakeApp app(socket_);
-  ASSERT_TRUE(app.listening()) << app.error();
-  HostProcess& tap = startTap();
-  EXPECT_EQ(textOf(tap.readFrame()), kConnected);
-  std::optional<AppConnection> connection = app.accept();
+  std::optional<AppConnection> connection = startConnected(app);
   ASSERT_TRUE(connection);
+  HostProcess& tap = *tap_;
   EXPECT_EQ(connection->peerProcess(), tap.pid()) << "the application's peer is the tap";
 
   const std::string hello = "{ \"type\" : \"hello\", \"text\": \"h\xc3\xa9llo\" }";
@@ -144,6 +175,171 @@ TEST_F(TapTest, PassesBytesThatAreNoFramesAndTheHostsEnd) {
       EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM);
     }
   }
+}
+
+// The host's promise holds through the tap: the extension's messages go
+// to an application of the host's own user only.
+TEST_F(TapTest, AnotherUsersApplicationGetsNothingThroughIt) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "needs root, to serve as uid " << kOtherUser
+                 << ": a user namespace made without root maps no second user";
+  }
+  const std::string shared = dir_.file("shared");
+  ASSERT_EQ(::mkdir(shared.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
+  // Its socket file is the other user's: the tap offers the host nothing.
+  // A root-owned file with that user's server behind it: the tap connects,
+  // finds the server's user and passes nothing on.
+  for (bool bindAsRoot : {false, true}) {
+    socket_ = shared + (bindAsRoot ? "/root-owned.sock" : "/foreign.sock");
+    ForeignListener foreign(socket_, bindAsRoot);
+    ASSERT_TRUE(foreign.listening()) << foreign.error();
+    HostProcess& tap = startTap();
+    std::optional<Bytes> first = tap.readFrame();
+    ASSERT_TRUE(tap.sendFrame(R"({"type":"hello","secret":"s"})"));
+    ASSERT_TRUE(tap.sendFrame(R"({"type":"focus","secret":"s"})"));
+    if (textOf(first) == kConnected) {
+      EXPECT_EQ(textOf(tap.readFrame()), kUnavailable);
+    }
+    EXPECT_TRUE(tap.staysQuiet(2500ms)) << "the host reached the other user's server";
+    EXPECT_TRUE(endsCleanly(tap));
+    std::optional<ForeignTally> tally = foreign.finish();
+    ASSERT_TRUE(tally);
+    EXPECT_EQ(tally->bytes, 0) << "bound as root: " << bindAsRoot;
+    EXPECT_EQ(tally->connections, bindAsRoot ? 1 : 0);
+    if (bindAsRoot) {
+      EXPECT_NE(joined(logLines())
+                    .find("served by " + common::userText(kOtherUser) + ", not by this user"),
+                std::string::npos)
+          << joined(logLines());
+    }
+  }
+}
+
+// Whatever the log is, the browser's traffic and the host's start never
+// depend on it, and nobody else can read it.
+TEST_F(TapTest, TheLogIsPrivateAndNeverStopsTheHost) {
+  std::ofstream(log_) << "kept\n";
+  ASSERT_EQ(::chmod(log_.c_str(), 0644), 0);
+  HostProcess& tap = startTap();
+  EXPECT_EQ(textOf(tap.readFrame()), kUnavailable);
+  EXPECT_TRUE(endsCleanly(tap));
+  struct stat info {};
+  ASSERT_EQ(::stat(log_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(logLines().front(), "kept") << "appended to, not replaced";
+
+  const std::string target = dir_.file("target");
+  std::ofstream(target) << "untouched\n";
+  const std::string fifo = dir_.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  struct Case {
+    std::string path;
+    std::string reason;
+  };
+  const std::vector<Case> cases = {
+      {dir_.file("link"), "link is a symbolic link; give a file or a terminal"},
+      // No reader: opening it for writing would wait for one.
+      {fifo, "fifo is a FIFO; give a file or a terminal"},
+      {dir_.file("gone/trace.log"), "gone does not exist"},
+      {"/dev/null", "null is a device that is no terminal; give a file or a terminal"},
+  };
+  ASSERT_EQ(::symlink(target.c_str(), cases[0].path.c_str()), 0);
+  for (const Case& c : cases) {
+    log_ = c.path;
+    HostProcess& unwatched = startTap();
+    EXPECT_EQ(textOf(unwatched.readFrame()), kUnavailable) << c.path;
+    unwatched.closeInput();
+    EXPECT_TRUE(exitedWithZero(unwatched.waitExit())) << c.path;
+    EXPECT_NE(unwatched.errorOutput().find(c.reason), std::string::npos) << unwatched.errorOutput();
+    EXPECT_NE(unwatched.errorOutput().find("running the host without the tap"), std::string::npos);
+  }
+  std::ifstream kept(target);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "untouched\n");
+}
+
+// A terminal nobody reads (on hold, or its window gone) takes no line; the
+// traffic goes on at full speed.
+TEST_F(TapTest, ATerminalNobodyReadsHoldsNothingBack) {
+  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(::grantpt(terminal), 0);
+  ASSERT_EQ(::unlockpt(terminal), 0);
+  log_ = ::ptsname(terminal);
+  FakeApp app(socket_);
+  std::optional<AppConnection> connection = startConnected(app);
+  ASSERT_TRUE(connection);
+  HostProcess& tap = *tap_;
+  const std::string message = R"({"type":"echo","fill":")" + std::string(100, 'x') + "\"}";
+  int echoed = 0;
+  for (; echoed < 1000; ++echoed) {
+    if (!tap.sendFrame(message)) break;
+    std::optional<Bytes> passed = connection->readFrame();
+    if (!passed || !connection->send(frameOf(*passed))) break;
+    if (textOf(tap.readFrame()) != message) break;
+  }
+  EXPECT_EQ(echoed, 1000);
+  EXPECT_TRUE(endsCleanly(tap));
+  ::close(terminal);
+}
+
+// The log tells what happened in the order it happened, even where the
+// host writes to the application and to the browser one right after the
+// other; a message the host drops is marked.
+TEST_F(TapTest, LinesComeInTheOrderTheBytesPassed) {
+  // So long a runtime folder that a socket in it would be past what the
+  // host connects to.
+  const std::string runtime = dir_.file(std::string(80, 'r'));
+  ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
+  auto app = std::make_unique<FakeApp>(socket_);
+  ASSERT_TRUE(app->listening()) << app->error();
+  HostProcess& tap = startTap(hostExecutable(), {{"XDG_RUNTIME_DIR", runtime}});
+  EXPECT_EQ(textOf(tap.readFrame()), kConnected);
+  std::optional<AppConnection> connection = app->accept();
+  ASSERT_TRUE(connection);
+  const std::string hello = R"({"type":"hello"})";
+  const std::string focus = R"({"type":"focus"})";
+  ASSERT_TRUE(tap.sendFrame(hello));
+  ASSERT_TRUE(tap.sendFrame(focus));
+  EXPECT_EQ(textOf(connection->readFrame()), hello);
+  EXPECT_EQ(textOf(connection->readFrame()), focus);
+  connection.reset();
+  app.reset();
+  EXPECT_EQ(textOf(tap.readFrame()), kUnavailable);
+  ASSERT_TRUE(tap.sendFrame(R"({"type":"ping"})"));
+  // The application comes back once the host has had the message.
+  EXPECT_TRUE(waitUntil([&] { return joined(logLines()).find("ping") != std::string::npos; }));
+  app = std::make_unique<FakeApp>(socket_);
+  ASSERT_TRUE(app->listening()) << app->error();
+  EXPECT_EQ(textOf(tap.readFrame(5s)), kConnected);
+  connection = app->accept();
+  ASSERT_TRUE(connection);
+  EXPECT_EQ(textOf(connection->readFrame()), hello);
+  EXPECT_EQ(textOf(connection->readFrame()), focus);
+  EXPECT_TRUE(endsCleanly(tap));
+
+  const std::vector<std::string> lines = logLines();
+  const std::string text = joined(lines);
+  EXPECT_NE(text.find("XDG_RUNTIME_DIR (" + runtime + ") is too long"), std::string::npos) << text;
+  const std::size_t started = lineAt(lines, "-- host started");
+  const std::size_t opened = lineAt(lines, "-- app connection opened");
+  const std::size_t connected = lineAt(lines, "host->browser");
+  EXPECT_LT(started, opened) << text;
+  EXPECT_LT(opened, connected) << text;
+  EXPECT_NE(lines[connected].find("[status] " + std::string(kConnected)), std::string::npos);
+  // The return: the replay comes before the report that the host wrote
+  // after it.
+  const std::size_t reopened = lineAt(lines, "-- app connection opened", opened + 1);
+  const std::size_t replayed = lineAt(lines, "host->app", reopened);
+  const std::size_t reported = lineAt(lines, "host->browser", reopened);
+  EXPECT_LT(replayed, reported) << text;
+  ASSERT_LT(reported, lines.size()) << text;
+  EXPECT_NE(lines[reported].find(kConnected), std::string::npos) << text;
+  const std::vector<std::string> sent = framesOf("browser->host");
+  ASSERT_EQ(sent.size(), 3u) << text;
+  EXPECT_EQ(sent[0], "16 B " + hello);
+  EXPECT_EQ(sent[2], R"(15 B [dropped: no application] {"type":"ping"})");
 }
 
 }  // namespace

@@ -5,11 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "tools/common/paths.h"
+#include "tools/common/trusted_path.h"
 
 namespace ostrel::setup {
 namespace {
@@ -28,13 +31,36 @@ bool writeEverything(int fd, std::string_view bytes) {
   return true;
 }
 
-// Makes a rename inside `folder` durable; failure here loses nothing the
-// caller could act on, so it is not reported.
-void syncFolder(const std::string& folder) {
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+// Reads `fd` to its end, at most `limit` bytes; false on an error or when
+// there is more.
+bool readUpTo(int fd, std::size_t limit, std::string& into) {
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    into.append(buffer, static_cast<std::size_t>(n));
+    if (into.size() > limit) {
+      errno = EFBIG;
+      return false;
+    }
+  }
+}
+
+// A new file for this user only, beside `name` in `folder`, never one
+// that existed.
+common::Descriptor makeTemporary(int folder, const std::string& name, std::string& temporary) {
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".%08x", random());
+    temporary = "." + name + suffix;
+    int fd = ::openat(folder, temporary.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return common::Descriptor(fd);
+  }
+  return {};
 }
 
 }  // namespace
@@ -84,69 +110,104 @@ FileContents readWholeFile(const std::string& path, std::size_t bound) {
 }
 
 Problem makeDirectories(const std::string& path, mode_t mode, std::vector<std::string>& created) {
-  if (path.empty() || isDirectory(path)) return std::nullopt;
-  std::string parent = common::parentFolder(path);
-  if (parent != path) {
-    if (Problem problem = makeDirectories(parent, mode, created)) return problem;
-  }
-  if (::mkdir(path.c_str(), mode) != 0) {
-    if (errno != EEXIST) return failure("create the folder", path, errno);
-    if (!isDirectory(path)) return "cannot create the folder " + path + ": a file is in the way";
-    return std::nullopt;  // made by someone else meanwhile
-  }
-  created.push_back(path);
-  if (::chmod(path.c_str(), mode) != 0) return failure("set the mode of", path, errno);
+  common::OpenedFolder folder = common::openTrustedFolder(path, mode, &created);
+  if (!folder.problem.empty()) return folder.problem;
   return std::nullopt;
 }
 
-std::optional<std::string> followLinks(const std::string& path) {
-  std::string current = path;
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat info {};
-    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
-    std::vector<char> target(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 4096) + 1);
-    ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
-    if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return current;
-    std::string next(target.data(), static_cast<std::size_t>(length));
-    current = next.starts_with('/') ? next : joinPath(common::parentFolder(current), next);
+WriteTarget examineForWrite(const std::string& path) {
+  WriteTarget target;
+  common::FilePlace place = common::reachFile(path, true);
+  target.path = place.path;
+  target.link = place.link;
+  FileContents& contents = target.contents;
+  if (!place.problem.empty()) {
+    contents.state = FileState::kUnreadable;
+    contents.reason = place.problem;
+    return target;
   }
-  return std::nullopt;
+  if (place.folder.missing || place.entry.st_mode == 0) return target;  // nothing there yet
+  common::Descriptor fd(::openat(place.folder.fd.get(), place.name.c_str(),
+                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat info {};
+  if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {
+    contents.state = FileState::kUnreadable;
+    contents.reason = failure("read", place.path, errno);
+    return target;
+  }
+  contents.state = FileState::kUnreadable;
+  if (!S_ISREG(info.st_mode)) {
+    contents.reason = place.path + " is not a regular file";
+  } else if (std::string owner = common::foreignOwnerProblem(info, place.path); !owner.empty()) {
+    contents.reason = owner;
+  } else if (static_cast<std::size_t>(info.st_size) > kLargestManaged) {
+    contents.reason = place.path + " is larger than " + std::to_string(kLargestManaged) +
+                      " bytes, which no manifest is";
+  } else if (!readUpTo(fd.get(), kLargestManaged, contents.text)) {
+    contents.reason = failure("read", place.path, errno);
+  } else {
+    contents.state = FileState::kPresent;
+  }
+  return target;
 }
 
-Problem writeFileAtomically(const std::string& linkOrPath, std::string_view contents) {
-  std::optional<std::string> resolved = followLinks(linkOrPath);
-  if (!resolved) return failure("write", linkOrPath, ELOOP);
-  const std::string& path = *resolved;
-  std::string folder = common::parentFolder(path);
-  std::string name = path.substr(path.rfind('/') + 1);
-  std::string pattern = joinPath(folder, "." + name + ".XXXXXX");
-  std::vector<char> temporary(pattern.begin(), pattern.end());
-  temporary.push_back('\0');
-  int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return failure("write into", folder, errno);
-  bool written = writeEverything(fd, contents) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+Problem writeFileAtomically(const std::string& path, std::string_view contents, mode_t mode) {
+  common::FilePlace place = common::reachFile(path, false);
+  if (!place.problem.empty()) return "cannot write " + path + ": " + place.problem;
+  if (place.folder.missing) {
+    return "cannot write " + path + ": " + place.folder.path + " does not exist";
+  }
+  if (place.entry.st_mode != 0 && !S_ISREG(place.entry.st_mode) && !S_ISLNK(place.entry.st_mode)) {
+    return "cannot write " + place.path + ": it is not a regular file";
+  }
+  const int folder = place.folder.fd.get();
+  std::string temporary;
+  common::Descriptor fd = makeTemporary(folder, place.name, temporary);
+  if (!fd.valid()) return failure("write into", place.folder.path, errno);
+  bool written = writeEverything(fd.get(), contents) && ::fchmod(fd.get(), mode) == 0 &&
+                 ::fsync(fd.get()) == 0;
   int error = errno;
-  if (::close(fd) != 0 && written) {
+  if (::close(fd.release()) != 0 && written) {
     written = false;
     error = errno;
   }
-  if (written && ::rename(temporary.data(), path.c_str()) == 0) {
-    syncFolder(folder);
+  if (written && ::renameat(folder, temporary.c_str(), folder, place.name.c_str()) == 0) {
+    // Makes the rename durable; a failure here loses nothing the caller
+    // could act on.
+    ::fsync(folder);
     return std::nullopt;
   }
   if (written) error = errno;
-  ::unlink(temporary.data());
-  return failure("write", path, error);
+  ::unlinkat(folder, temporary.c_str(), 0);
+  return failure("write", place.path, error);
 }
 
 Problem removeFile(const std::string& path) {
-  if (::unlink(path.c_str()) != 0) return failure("remove", path, errno);
+  common::FilePlace place = common::reachFile(path, false);
+  if (!place.problem.empty()) return "cannot remove " + path + ": " + place.problem;
+  if (place.folder.missing) return failure("remove", path, ENOENT);
+  if (::unlinkat(place.folder.fd.get(), place.name.c_str(), 0) != 0) {
+    return failure("remove", place.path, errno);
+  }
   return std::nullopt;
 }
 
-Problem removeFolder(const std::string& path) {
-  if (::rmdir(path.c_str()) != 0) return failure("remove the folder", path, errno);
-  return std::nullopt;
+Problem removeFolder(const std::string& path) { return removeFolderIfEmpty(path).problem; }
+
+FolderRemoval removeFolderIfEmpty(const std::string& path) {
+  FolderRemoval removal;
+  common::FilePlace place = common::reachFile(path, false);
+  if (!place.problem.empty()) {
+    removal.problem = "cannot remove the folder " + path + ": " + place.problem;
+  } else if (!place.folder.missing &&
+             ::unlinkat(place.folder.fd.get(), place.name.c_str(), AT_REMOVEDIR) != 0) {
+    if (errno != ENOTEMPTY && errno != EEXIST && errno != ENOENT) {
+      removal.problem = failure("remove the folder", place.path, errno);
+    }
+  } else {
+    removal.removed = !place.folder.missing;
+  }
+  return removal;
 }
 
 bool isDirectory(const std::string& path) {

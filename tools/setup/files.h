@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,23 +48,45 @@ inline bool isUnusable(FileState state) {
   return state != FileState::kMissing && state != FileState::kPresent;
 }
 
+// Writes act for the user running the tool: every folder on the way is
+// walked as tools/common/trusted_path.h says (owned by this user or root,
+// no link another user owns followed), and the files written or replaced
+// must be this user's.
+
 // Creates `path` and any missing parents with exactly `mode` (whatever the
 // umask), and appends each folder it created to `created`, outermost first.
 Problem makeDirectories(const std::string& path, mode_t mode, std::vector<std::string>& created);
 
+// What a write at `path` would replace, found without writing: the file at
+// the end of the links this user owns, read up to kLargestManaged bytes
+// without blocking.
+struct WriteTarget {
+  FileContents contents;            // kUnreadable with a reason when it may not be written
+  std::string path;                 // where the write lands
+  std::optional<std::string> link;  // the link at `path` that leads there
+};
+inline constexpr std::size_t kLargestManaged = 1 << 20;
+WriteTarget examineForWrite(const std::string& path);
+
 // Replaces `path` with `contents` so that a reader sees either the old file
 // or the whole new one, never a part: a temporary file in the same folder,
-// flushed to disk and renamed over `path`. The result has mode 0644. The
-// temporary file is removed again when anything fails. When `path` is a
-// symbolic link, the file it leads to is replaced and the link stays.
-Problem writeFileAtomically(const std::string& path, std::string_view contents);
+// flushed to disk and renamed over `path`, in the folder that was checked.
+// The result has `mode`. The temporary file is removed again when anything
+// fails. A link at `path` is replaced, never followed: give the path
+// examineForWrite() found.
+Problem writeFileAtomically(const std::string& path, std::string_view contents, mode_t mode = 0644);
 
-// The file that `path` leads to, following symbolic links in its last
-// component (itself when it is no link); nothing when the links loop.
-std::optional<std::string> followLinks(const std::string& path);
-
+// Remove the entry itself (a link, not what it leads to), in a checked
+// folder.
 Problem removeFile(const std::string& path);
 Problem removeFolder(const std::string& path);
+// Removes the folder when it is empty: true when it did, false when the
+// folder holds something or is not there.
+struct FolderRemoval {
+  bool removed = false;
+  Problem problem;
+};
+FolderRemoval removeFolderIfEmpty(const std::string& path);
 
 bool isDirectory(const std::string& path);
 

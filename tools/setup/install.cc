@@ -4,6 +4,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <iterator>
+
 #include "browser_presence.h"
 #include "commands.h"
 #include "files.h"
@@ -13,25 +18,31 @@
 #include "installed_extensions.h"
 #include "manifest.h"
 #include "targets.h"
+#include "tools/common/paths.h"
+#include "tools/common/trusted_path.h"
 #include "trace.h"
 #include "validation.h"
 
 namespace ostrel::setup {
 namespace {
 
-// One manifest to write, decided before anything is written.
+// One file to write, decided before anything is written.
 struct Step {
-  const Target* target = nullptr;
-  std::string text;
-  std::optional<std::string> previous;  // the file's text when it existed
+  std::string label{};   // "Chromium, per user"; empty for the tap's script
+  std::string shown{};   // the path the user knows it by
+  std::string folder{};  // made when missing
+  mode_t folderMode = 0755;
+  std::string path{};  // where the write lands (a link this user made is followed)
+  std::string text{};
+  mode_t mode = 0644;
+  std::optional<std::string> previous{};  // the file's text when it existed
+  std::string hint{};                     // said after a failure to write it
 };
 
 // What one write changed, so that it can be taken back.
 struct Change {
-  const Target* target = nullptr;
-  std::string writtenPath;  // the file replaced or created (a link's target)
+  const Step* step = nullptr;
   bool written = false;
-  std::optional<std::string> previous;
   std::vector<std::string> createdFolders;  // outermost first
 };
 
@@ -131,117 +142,192 @@ std::string permissionHint(const Target& target) {
              : "";
 }
 
+// Per user: as the XDG rules ask.
+mode_t folderModeFor(Scope scope) { return scope == Scope::kUser ? 0700 : 0755; }
+
 // Decides what to do at one target without writing; false after reporting
 // why nothing may be written there.
 bool plan(const Context& context, const Target& target, const Manifest& manifest,
           std::vector<Step>& steps) {
   std::string text = renderManifest(manifest);
-  FileContents existing = readWholeFile(target.manifestPath);
-  if (isUnusable(existing.state)) {
-    context.err << "error: cannot read " << target.manifestPath << ": " << existing.reason
+  WriteTarget existing = examineForWrite(target.manifestPath);
+  FileContents& contents = existing.contents;
+  if (isUnusable(contents.state)) {
+    context.err << "error: cannot write " << target.manifestPath << ": " << contents.reason
                 << permissionHint(target) << "\n";
     return false;
   }
-  if (existing.state == FileState::kMissing) {
-    steps.push_back({&target, std::move(text), std::nullopt});
+  Step step{.label = target.label,
+            .shown = target.manifestPath,
+            .folder = target.folder,
+            .folderMode = folderModeFor(target.scope),
+            .path = existing.path,
+            .text = std::move(text),
+            .hint = permissionHint(target)};
+  if (contents.state == FileState::kMissing) {
+    steps.push_back(std::move(step));
     return true;
   }
-  if (existing.text == text) {
+  if (contents.text == step.text) {
     context.out << "already up to date: " << target.manifestPath << " (" << target.label << ")\n";
     return true;
   }
-  ManifestReading reading = readManifest(existing.text, target.family);
+  ManifestReading reading = readManifest(contents.text, target.family);
   bool own = reading.manifest && isOwnManifest(*reading.manifest);
+  if (!own && existing.link) {
+    // --force would write through the link into a file this tool did not
+    // write: it is not offered.
+    context.err << "error: " << *existing.link << " is a symbolic link to " << existing.path
+                << ", which was not written by this tool; replace the link with a file, or remove "
+                   "it, yourself\n";
+    return false;
+  }
   if (!own && !context.options.force) {
     context.err << "error: " << target.manifestPath
                 << " exists and was not written by this tool; remove it yourself or add --force\n";
     return false;
   }
-  steps.push_back({&target, std::move(text), std::move(existing.text)});
+  step.previous = std::move(contents.text);
+  steps.push_back(std::move(step));
   return true;
 }
 
 // Performs one step, recording in `change` what it altered.
 Problem write(const Step& step, Change& change) {
-  const Target& target = *step.target;
-  change.target = &target;
-  change.previous = step.previous;
-  mode_t mode = target.scope == Scope::kUser ? 0700 : 0755;  // per user: as the XDG rules ask
-  if (Problem problem = makeDirectories(target.folder, mode, change.createdFolders)) {
+  change.step = &step;
+  if (Problem problem = makeDirectories(step.folder, step.folderMode, change.createdFolders)) {
     return problem;
   }
-  change.writtenPath = followLinks(target.manifestPath).value_or(target.manifestPath);
-  Problem problem = writeFileAtomically(target.manifestPath, step.text);
+  Problem problem = writeFileAtomically(step.path, step.text, step.mode);
   change.written = !problem;
   return problem;
 }
 
-// Takes back `changes`, newest first, reporting each.
-void undo(const Context& context, const std::vector<Change>& changes) {
+// Takes back `changes`, newest first, reporting each; false when something
+// stays.
+bool undo(const Context& context, const std::vector<Change>& changes) {
+  bool complete = true;
   for (std::size_t i = changes.size(); i-- > 0;) {
     const Change& change = changes[i];
+    const Step& step = *change.step;
     Problem problem;
     if (change.written) {
-      problem = change.previous ? writeFileAtomically(change.writtenPath, *change.previous)
-                                : removeFile(change.writtenPath);
+      problem = step.previous ? writeFileAtomically(step.path, *step.previous, step.mode)
+                              : removeFile(step.path);
       if (!problem) {
-        context.err << "undone: " << (change.previous ? "restored " : "removed ")
-                    << change.writtenPath << "\n";
+        context.err << "undone: " << (step.previous ? "restored " : "removed ") << step.path
+                    << "\n";
       }
     }
     for (std::size_t j = change.createdFolders.size(); j-- > 0 && !problem;) {
       problem = removeFolder(change.createdFolders[j]);
     }
-    if (problem) context.err << "error: could not undo: " << *problem << "\n";
+    if (problem) {
+      context.err << "error: could not undo: " << *problem << "\n";
+      complete = false;
+    }
   }
+  return complete;
 }
 
-// With --trace, writes the tap's script and returns its path, which the
-// manifests then name in the host's place; otherwise the host's path.
-std::optional<std::string> registeredProgram(const Context& context, const std::string& hostPath) {
+// True when the manifest at `path` names `program`, or cannot be read to
+// tell.
+bool namesProgram(const std::string& path, const std::string& program) {
+  FileContents existing = examineForWrite(path).contents;
+  if (existing.state != FileState::kPresent) return existing.state == FileState::kUnreadable;
+  ManifestReading reading = readManifest(existing.text, Family::kChromium);
+  return reading.manifest && reading.manifest->path == program;
+}
+
+// With --trace: checks that the tap is there and plans its script, naming
+// the manifests of this run and those of earlier runs that still name it.
+// False after reporting why not.
+bool planTap(const Context& context, const std::string& script, const std::string& hostPath,
+             const std::string& logPath, const std::vector<Target>& targets,
+             std::vector<Step>& steps) {
   const Options& options = context.options;
-  if (!options.trace) return hostPath;
   if (options.system) {
     context.err << "error: --trace registers the tap for this user only; leave out --system (a "
                    "per-user registration is looked at before the system-wide one)\n";
-    return std::nullopt;
+    return false;
   }
-  const std::string script = traceScriptPath(context.environment, options.name);
-  if (Problem problem = writeTraceScript(script, context.tapPath, *options.trace, hostPath)) {
-    context.err << "error: " << *problem << "\n";
-    return std::nullopt;
+  if (::access(context.tapPath.c_str(), X_OK) != 0) {
+    context.err << "error: the tap is not at " << context.tapPath << " (" << std::strerror(errno)
+                << "); it is installed beside this tool\n";
+    return false;
   }
-  context.out << "tap: " << script << " runs " << hostPath << " and logs every frame to "
-              << traceLogOf(script).value_or(*options.trace) << "\n";
-  return script;
+  WriteTarget existing = examineForWrite(script);
+  if (existing.contents.state == FileState::kUnreadable) {
+    context.err << "error: cannot write " << script << ": " << existing.contents.reason << "\n";
+    return false;
+  }
+  const bool present = existing.contents.state == FileState::kPresent;
+  std::optional<TraceScript> earlier =
+      present ? readTraceScript(existing.contents.text) : std::nullopt;
+  if (present && !earlier) {
+    context.err << "error: " << script
+                << " exists and was not written by this tool; remove it "
+                   "yourself\n";
+    return false;
+  }
+  std::vector<std::string> registrations;
+  registrations.reserve(targets.size());
+  for (const Target& target : targets) registrations.push_back(target.manifestPath);
+  if (earlier) {
+    for (const std::string& manifest : earlier->registrations) {
+      if (std::ranges::find(registrations, manifest) == registrations.end() &&
+          namesProgram(manifest, script)) {
+        registrations.push_back(manifest);
+      }
+    }
+  }
+  Step step{.shown = script,
+            .folder = common::parentFolder(script),
+            .folderMode = 0700,
+            .path = existing.path,
+            .text = traceScript(context.tapPath, logPath, hostPath, registrations),
+            .mode = 0755};
+  if (present) step.previous = std::move(existing.contents.text);
+  steps.insert(steps.begin(), std::move(step));
+  return true;
 }
 
 // After an install without --trace: the tap's script goes once no
 // registration names it any more.
 void removeUnusedTap(const Context& context) {
   const std::string script = traceScriptPath(context.environment, context.options.name);
-  if (context.options.trace || !isTraceScript(script) || stillRegistered(context, script)) return;
+  if (context.options.trace) return;
+  std::optional<TraceScript> tap = ownTraceScript(script);
+  if (!tap || stillRegistered(context, script)) return;
+  const std::optional<std::string>& log = tap->log;
   if (Problem problem = removeTraceScript(script)) {
     context.err << "warning: " << *problem << "\n";
   } else {
     context.out << "tap taken out: removed " << script << "\n";
+    if (log) {
+      context.out << "note: the tap's log " << *log << " stays; remove it yourself when done\n";
+    }
   }
 }
 
 }  // namespace
 
-// True when a manifest of this tool, for any browser, still names `program`.
 bool stillRegistered(const Context& context, const std::string& program) {
+  // Every per-user folder of every browser, whatever this run was given ...
   Options everywhere = context.options;
   everywhere.browsers.clear();
+  everywhere.userDataDir.reset();
   everywhere.system = false;
-  for (const Target& target : inspectTargets(everywhere, context.environment).targets) {
-    FileContents existing = readWholeFile(target.manifestPath);
-    if (existing.state != FileState::kPresent) continue;
-    ManifestReading reading = readManifest(existing.text, target.family);
-    if (reading.manifest && reading.manifest->path == program) return true;
+  auto names = [&](const std::string& manifest) { return namesProgram(manifest, program); };
+  const TargetList list = changeTargets(everywhere, context.environment, true);
+  std::vector<std::string> manifests;
+  manifests.reserve(list.targets.size());
+  for (const Target& target : list.targets) manifests.push_back(target.manifestPath);
+  // ... and the profile folders the tap's script was registered in.
+  if (std::optional<TraceScript> tap = ownTraceScript(program)) {
+    std::ranges::copy(tap->registrations, std::back_inserter(manifests));
   }
-  return false;
+  return std::ranges::any_of(manifests, names);
 }
 
 int runInstall(const Context& context) {
@@ -280,33 +366,58 @@ int runInstall(const Context& context) {
     return kExitFailure;
   }
 
-  std::optional<std::string> program = registeredProgram(context, hostPath);
-  if (!program) return kExitFailure;
+  // Everything is decided before anything is written.
+  const std::string script = traceScriptPath(context.environment, options.name);
+  const std::string program = options.trace ? script : hostPath;
   std::vector<Step> steps;
   bool writable = true;
   for (const Target& target : list.targets) {
     Manifest manifest =
-        ownManifest(options.name, *program, target.family, allowedFor(options, target.family));
+        ownManifest(options.name, program, target.family, allowedFor(options, target.family));
     writable = plan(context, target, manifest, steps) && writable;
+  }
+  TraceLog log{.path = options.trace ? common::absolutePath(*options.trace) : ""};
+  if (writable && options.trace) {
+    writable = planTap(context, script, hostPath, log.path, list.targets, steps);
   }
   if (!writable) {
     context.err << "error: nothing was written\n";
     return kExitFailure;
+  }
+  if (options.trace) {
+    if (Problem problem = prepareTraceLog(*options.trace, log)) {
+      context.err << "error: " << *problem << "\nerror: nothing was written\n";
+      return kExitFailure;
+    }
   }
 
   std::vector<Change> changes;
   for (const Step& step : steps) {
     Change& change = changes.emplace_back();
     if (Problem problem = write(step, change)) {
-      context.err << "error: " << *problem << permissionHint(*step.target) << "\n";
-      undo(context, changes);
-      context.err << "error: nothing was registered; what this run had written is taken back\n";
+      context.err << "error: " << *problem << step.hint << "\n";
+      bool undone = undo(context, changes);
+      if (log.created) {
+        Problem removed = removeFile(log.path);
+        undone = !removed && undone;
+        if (removed) context.err << "error: could not undo: " << *removed << "\n";
+      }
+      context.err << (undone ? "error: nothing was registered; what this run had written is "
+                               "taken back\n"
+                             : "error: nothing was registered; what could not be taken back is "
+                               "named above\n");
       return kExitFailure;
     }
   }
   for (const Change& change : changes) {
-    context.out << (change.previous ? "updated: " : "installed: ") << change.target->manifestPath
-                << " (" << change.target->label << ")\n";
+    const Step& step = *change.step;
+    if (step.label.empty()) {
+      context.out << "tap: " << step.shown << " runs " << hostPath << " and logs every frame to "
+                  << log.path << "\n";
+    } else {
+      context.out << (step.previous ? "updated: " : "installed: ") << step.shown << " ("
+                  << step.label << ")\n";
+    }
   }
   context.out << "checked: " << hostPath
               << " answers as the host does (started once as a browser starts it; it connects "

@@ -39,22 +39,4 @@ OpenAppPlan planOpenApp(const std::string& hostPath, const AppLaunch& launch) {
   return plan;
 }
 
-std::string shellWords(const std::vector<std::string>& words) {
-  std::string text;
-  for (const std::string& word : words) {
-    if (!text.empty()) text += ' ';
-    bool plain = !word.empty() && word.find_first_not_of(
-                                      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                      "0123456789/._-+=:,@%") == std::string::npos;
-    if (plain) {
-      text += word;
-      continue;
-    }
-    text += '\'';
-    for (char c : word) text += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    text += '\'';
-  }
-  return text;
-}
-
 }  // namespace ostrel::setup

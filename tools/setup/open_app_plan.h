@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/open_app.h"
+#include "tools/common/shell_words.h"
 
 namespace ostrel::setup {
 
@@ -24,8 +25,7 @@ struct OpenAppPlan {
 
 OpenAppPlan planOpenApp(const std::string& hostPath, const AppLaunch& launch);
 
-// `words` joined by spaces, each quoted for a POSIX shell when it needs it.
-std::string shellWords(const std::vector<std::string>& words);
+using common::shellWords;
 
 }  // namespace ostrel::setup
 

@@ -14,8 +14,8 @@
 
 namespace ostrel::setup {
 
-// The "description" of the manifests the package carries; the same text is
-// written by cmake/Packaging.cmake.
+// The "description" of the manifests the package carries, which the build
+// writes with this library (package_files.h).
 inline constexpr std::string_view kPackageDescription =
     "Ostrel native messaging host (installed by the ostrel-native-host package)";
 

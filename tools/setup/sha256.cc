@@ -1,6 +1,7 @@
 #include "sha256.h"
 
 #include <bit>
+#include <cstddef>
 #include <vector>
 
 namespace ostrel::setup {
@@ -21,8 +22,9 @@ using State = std::array<std::uint32_t, 8>;
 void compress(State& state, const std::uint8_t* block) {
   std::array<std::uint32_t, 64> w{};
   for (int i = 0; i < 16; ++i) {
-    w[i] = (std::uint32_t{block[4 * i]} << 24) | (std::uint32_t{block[4 * i + 1]} << 16) |
-           (std::uint32_t{block[4 * i + 2]} << 8) | std::uint32_t{block[4 * i + 3]};
+    const std::uint8_t* word = block + std::ptrdiff_t{4} * i;
+    w[i] = (std::uint32_t{word[0]} << 24) | (std::uint32_t{word[1]} << 16) |
+           (std::uint32_t{word[2]} << 8) | std::uint32_t{word[3]};
   }
   for (int i = 16; i < 64; ++i) {
     std::uint32_t s0 = std::rotr(w[i - 15], 7) ^ std::rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
@@ -60,8 +62,9 @@ Sha256Digest sha256(std::string_view bytes) {
   }
   Sha256Digest digest{};
   for (int i = 0; i < 8; ++i) {
-    for (int j = 0; j < 4; ++j)
+    for (int j = 0; j < 4; ++j) {
       digest[4 * i + j] = static_cast<std::uint8_t>(state[i] >> (24 - 8 * j));
+    }
   }
   return digest;
 }

@@ -5,10 +5,13 @@
 // place, a small script that runs ostrel-native-host-tap with the log file
 // and the real host; installing again without --trace takes it out. The
 // script is per user, one per host name, in
-// $XDG_DATA_HOME/ostrel-native-host (~/.local/share/ostrel-native-host).
+// $XDG_DATA_HOME/ostrel-native-host (~/.local/share/ostrel-native-host),
+// and names the manifests that were made to run it, so that it stays while
+// any of them still does.
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "browsers.h"
@@ -16,22 +19,47 @@
 
 namespace ostrel::setup {
 
+// The line that marks a script this tool wrote for the tap.
+inline constexpr std::string_view kTraceScriptMark =
+    "# Written by ostrel-native-host-setup install --trace.";
+
 // Where the script for host `name` lives.
 std::string traceScriptPath(const Environment& environment, const std::string& name);
 
-// The script's text: runs `tap` with `logPath` and `hostPath`, passing on
-// the browser's arguments.
-std::string traceScript(const std::string& tap, const std::string& logPath,
-                        const std::string& hostPath);
+// The folder of the scripts when $XDG_DATA_HOME is not set.
+std::string defaultTraceFolder(const std::string& home);
 
-// Checks that the tap is there and the log can be appended to (creating
-// it), then writes the script, executable, at `scriptPath`, making its
-// folder as needed. `logPath` is made absolute against the working folder.
-Problem writeTraceScript(const std::string& scriptPath, const std::string& tap,
-                         const std::string& logPath, const std::string& hostPath);
+// The script's text: runs `tap` with `logPath` and `hostPath`, passing on
+// the browser's arguments; `registrations` are the manifests that name it.
+std::string traceScript(const std::string& tap, const std::string& logPath,
+                        const std::string& hostPath, const std::vector<std::string>& registrations);
+
+// The log a trace goes to, opened as the tap opens it (made if missing,
+// private, a file or a terminal of this user's) and closed again, so that
+// a wrong path shows at install. `log.path` is `path` made absolute.
+struct TraceLog {
+  std::string path;
+  bool created = false;  // made by this call: to be removed when the install is taken back
+};
+Problem prepareTraceLog(const std::string& path, TraceLog& log);
 
 // Removes the script and then its folder when that is left empty.
 Problem removeTraceScript(const std::string& scriptPath);
+
+// What a script this tool wrote for the tap names: the log file, the host
+// the tap runs, and the manifests made to run it.
+struct TraceScript {
+  std::optional<std::string> log;
+  std::optional<std::string> host;
+  std::vector<std::string> registrations;
+};
+
+// Nothing when `text` is not a script this tool wrote.
+std::optional<TraceScript> readTraceScript(std::string_view text);
+
+// This user's script at `path`, read as a write would find it (see
+// examineForWrite); nothing when there is none that this tool wrote.
+std::optional<TraceScript> ownTraceScript(const std::string& path);
 
 // True when `path` is a script this tool wrote for the tap.
 bool isTraceScript(const std::string& path);

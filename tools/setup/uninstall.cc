@@ -3,9 +3,6 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-
 #include "commands.h"
 #include "files.h"
 #include "manifest.h"
@@ -24,13 +21,9 @@ void removeEmptyFolders(const Context& context, const Target& target) {
   std::string folder = target.folder;
   for (int level = 0; level < (target.browser != nullptr ? 2 : 1); ++level) {
     if (folder == context.environment.home || folder == context.environment.configHome) return;
-    if (::rmdir(folder.c_str()) != 0) {
-      if (errno != ENOTEMPTY && errno != EEXIST && errno != ENOENT) {
-        context.err << "warning: cannot remove the empty folder " << folder << ": "
-                    << std::strerror(errno) << "\n";
-      }
-      return;
-    }
+    FolderRemoval removal = removeFolderIfEmpty(folder);
+    if (removal.problem) context.err << "warning: " << *removal.problem << "\n";
+    if (!removal.removed) return;
     context.out << "removed the empty folder " << folder << "\n";
     folder = common::parentFolder(folder);
   }
@@ -62,13 +55,18 @@ void reportSystemWideLeft(const Context& context, const TargetList& list) {
 
 // False after reporting a failure.
 bool uninstallOne(const Context& context, const Target& target) {
-  FileContents existing = readWholeFile(target.manifestPath);
+  // Read as a write finds it: the removal is one.
+  FileContents existing = examineForWrite(target.manifestPath).contents;
   if (existing.state == FileState::kMissing) {
     context.out << "not registered: " << target.manifestPath << " (" << target.label << ")\n";
     return true;
   }
+  const char* hint = target.scope == Scope::kSystem && ::geteuid() != 0
+                         ? " (system-wide folders need root: run it with sudo)"
+                         : "";
   if (isUnusable(existing.state)) {
-    context.err << "error: cannot read " << target.manifestPath << ": " << existing.reason << "\n";
+    context.err << "error: cannot remove " << target.manifestPath << ": " << existing.reason << hint
+                << "\n";
     return false;
   }
   ManifestReading reading = readManifest(existing.text, target.family);
@@ -77,9 +75,7 @@ bool uninstallOne(const Context& context, const Target& target) {
     return true;
   }
   if (Problem problem = removeFile(target.manifestPath)) {
-    bool needsRoot = target.scope == Scope::kSystem && ::geteuid() != 0;
-    context.err << "error: " << *problem
-                << (needsRoot ? " (system-wide folders need root: run it with sudo)" : "") << "\n";
+    context.err << "error: " << *problem << hint << "\n";
     return false;
   }
   context.out << "removed: " << target.manifestPath << " (" << target.label << ")\n";
@@ -90,12 +86,16 @@ bool uninstallOne(const Context& context, const Target& target) {
 // The tap's script, once no per-user registration names it any more.
 void removeUnusedTrace(const Context& context) {
   const std::string script = traceScriptPath(context.environment, context.options.name);
-  if (!isTraceScript(script)) return;
-  if (stillRegistered(context, script)) return;
+  std::optional<TraceScript> tap = ownTraceScript(script);
+  if (!tap || stillRegistered(context, script)) return;
+  const std::optional<std::string>& log = tap->log;
   if (Problem problem = removeTraceScript(script)) {
     context.err << "warning: " << *problem << "\n";
-  } else {
-    context.out << "removed: " << script << " (the tap)\n";
+    return;
+  }
+  context.out << "removed: " << script << " (the tap)\n";
+  if (log) {
+    context.out << "note: the tap's log " << *log << " stays; remove it yourself when done\n";
   }
 }
 

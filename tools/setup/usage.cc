@@ -1,9 +1,11 @@
 #include "usage.h"
 
-namespace ostrel::setup {
+#include "browsers.h"
 
-std::string_view usageText() {
-  return R"(Usage: ostrel-native-host-setup COMMAND [OPTIONS]
+namespace ostrel::setup {
+namespace {
+
+constexpr std::string_view kUsage = R"(Usage: ostrel-native-host-setup COMMAND [OPTIONS]
 
 Registers ostrel-native-host with web browsers, so that an extension can
 reach the desktop application through it.
@@ -23,7 +25,7 @@ Commands:
               add-on's id (browser_specific_settings.gecko.id)
 
 Options:
-  --browser NAME        chrome, chromium, edge, brave, vivaldi, firefox or all;
+  --browser NAME        @BROWSERS@ or all;
                         may be repeated (install needs it; others default to
                         all); install takes "all" to mean those that look
                         installed, and names the ones it skips
@@ -72,6 +74,18 @@ Exit status:
   status: when nothing is registered or a registration is broken), 2 when
   the command line is wrong.
 )";
+
+}  // namespace
+
+std::string usageText() {
+  std::string browsers;
+  for (const Browser& browser : allBrowsers()) {
+    browsers += (browsers.empty() ? "" : ", ") + std::string(browser.key);
+  }
+  std::string text(kUsage);
+  const std::string_view placeholder = "@BROWSERS@";
+  text.replace(text.find(placeholder), placeholder.size(), browsers);
+  return text;
 }
 
 }  // namespace ostrel::setup

@@ -3,11 +3,11 @@
 
 // The text printed by --help.
 
-#include <string_view>
+#include <string>
 
 namespace ostrel::setup {
 
-std::string_view usageText();
+std::string usageText();
 
 }  // namespace ostrel::setup
 

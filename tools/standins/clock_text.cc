@@ -6,7 +6,9 @@
 namespace ostrel::standins {
 
 std::string clockText(std::chrono::system_clock::time_point when) {
-  using namespace std::chrono;
+  using std::chrono::duration_cast;
+  using std::chrono::milliseconds;
+  using std::chrono::system_clock;
   const std::time_t seconds = system_clock::to_time_t(when);
   const auto millis = duration_cast<milliseconds>(when.time_since_epoch()).count() % 1000;
   std::tm local{};

@@ -14,10 +14,9 @@ bool isTextual(std::span<const std::uint8_t> payload) {
   if (!simdjson::validate_utf8(reinterpret_cast<const char*>(payload.data()), payload.size())) {
     return false;
   }
-  for (std::uint8_t byte : payload) {
-    if (isControl(byte) && byte != '\n' && byte != '\r' && byte != '\t') return false;
-  }
-  return true;
+  return std::ranges::none_of(payload, [](std::uint8_t byte) {
+    return isControl(byte) && byte != '\n' && byte != '\r' && byte != '\t';
+  });
 }
 
 // The largest cut at or below `limit` that does not split a UTF-8 character.

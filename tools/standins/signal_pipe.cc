@@ -38,7 +38,7 @@ bool SignalPipe::install() {
   return true;
 }
 
-bool SignalPipe::drain(bool& childEnded) {
+bool SignalPipe::drain(bool& childEnded) const {
   bool stop = false;
   char bytes[64];
   ssize_t n;

@@ -18,7 +18,7 @@ class SignalPipe {
 
   // Empties the pipe. Returns true when a stop was asked (SIGINT, SIGTERM or
   // SIGHUP); `childEnded` is set when SIGCHLD arrived.
-  bool drain(bool& childEnded);
+  bool drain(bool& childEnded) const;
 
  private:
   int readFd_ = -1;

@@ -79,7 +79,7 @@ class StandinApp {
     if (fds[2].revents) onStdin();
     for (std::size_t i = 0; i < ids.size(); ++i) {
       // A line typed on standard input ("/close") may have closed it already.
-      if (fds[3 + i].revents && connections_.count(ids[i]) != 0) {
+      if (fds[3 + i].revents && connections_.contains(ids[i])) {
         onConnectionReady(ids[i], fds[3 + i].revents);
       }
     }
@@ -245,8 +245,10 @@ class StandinApp {
 }  // namespace
 }  // namespace ostrel::standins
 
-int main(int argc, char** argv) {
-  using namespace ostrel::standins;
+namespace ostrel::standins {
+namespace {
+
+int appMain(int argc, char** argv) {
   if (!ostrel::fillClosedStandardDescriptors()) return 1;
   setProgramName("ostrel-standin-app");
   std::string error;
@@ -266,3 +268,8 @@ int main(int argc, char** argv) {
   }
   return StandinApp(*options).run(*path);
 }
+
+}  // namespace
+}  // namespace ostrel::standins
+
+int main(int argc, char** argv) { return ostrel::standins::appMain(argc, argv); }

@@ -341,8 +341,10 @@ std::optional<std::string> defaultHost(std::string& error) {
 }  // namespace
 }  // namespace ostrel::standins
 
-int main(int argc, char** argv) {
-  using namespace ostrel::standins;
+namespace ostrel::standins {
+namespace {
+
+int browserMain(int argc, char** argv) {
   if (!ostrel::fillClosedStandardDescriptors()) return 1;
   setProgramName("ostrel-standin-browser");
   std::string error;
@@ -370,3 +372,8 @@ int main(int argc, char** argv) {
   }
   return StandinBrowser(*options).run(*host);
 }
+
+}  // namespace
+}  // namespace ostrel::standins
+
+int main(int argc, char** argv) { return ostrel::standins::browserMain(argc, argv); }

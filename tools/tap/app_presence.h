@@ -5,7 +5,9 @@
 // without connecting to it, so that the application sees no connection the
 // host did not make. Linux reads the system's table of sockets; other
 // systems, and Linux without /proc, only see whether a socket file lies at
-// the path, so a stale socket counts as a listener there.
+// the path, so a stale socket counts as a listener there. A socket file
+// that belongs to another user counts as none: the host would not talk to
+// what serves it.
 
 #include <string>
 

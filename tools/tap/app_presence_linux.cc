@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -12,9 +13,10 @@ namespace {
 // The socket flag of a listening socket in /proc/net/unix.
 constexpr unsigned long kAcceptConnections = 0x10000;
 
-bool isSocketFile(const std::string& path) {
+// A socket of another user is no application the host would talk to.
+bool isOwnSocketFile(const std::string& path) {
   struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+  return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode) && info.st_uid == ::geteuid();
 }
 
 // An application that bound a relative path is listed by that path.
@@ -28,7 +30,7 @@ bool samePath(const std::string& listed, const std::string& path) {
 }  // namespace
 
 bool appListening(const std::string& path) {
-  if (!isSocketFile(path)) return false;
+  if (!isOwnSocketFile(path)) return false;
   // Num RefCount Protocol Flags Type St Inode Path
   std::ifstream table("/proc/net/unix");
   // Without the table (no /proc), a socket file is taken for a listener.
@@ -37,7 +39,13 @@ bool appListening(const std::string& path) {
   std::getline(table, line);
   while (std::getline(table, line)) {
     std::istringstream fields(line);
-    std::string num, refs, protocol, flags, type, state, inode;
+    std::string num;
+    std::string refs;
+    std::string protocol;
+    std::string flags;
+    std::string type;
+    std::string state;
+    std::string inode;
     if (!(fields >> num >> refs >> protocol >> flags >> type >> state >> inode)) continue;
     std::string listed;
     std::getline(fields >> std::ws, listed);

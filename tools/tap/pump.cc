@@ -27,9 +27,9 @@ bool writeAllBytes(int fd, std::span<const std::uint8_t> bytes) {
 
 // Logs the frames that are whole now.
 void logFrames(common::FrameSplitter& splitter, Direction direction, TapLog& log,
-               bool& brokenSaid) {
+               PumpWatcher& watcher, bool& brokenSaid) {
   while (std::optional<std::span<const std::uint8_t>> payload = splitter.next()) {
-    log.frame(direction, *payload);
+    log.frame(direction, *payload, watcher.markFor(*payload));
   }
   if (splitter.broken() && !brokenSaid) {
     brokenSaid = true;
@@ -39,12 +39,12 @@ void logFrames(common::FrameSplitter& splitter, Direction direction, TapLog& log
   }
 }
 
-// Waits until `from` is readable or `stop` fires; false for a stop.
+// Waits until `from` is readable or `stop` (when 0 or more) fires; false
+// for a stop.
 bool awaitInput(int from, int stop) {
-  if (stop < 0) return true;
   pollfd fds[2] = {{.fd = from, .events = POLLIN, .revents = 0},
                    {.fd = stop, .events = POLLIN, .revents = 0}};
-  while (::poll(fds, 2, -1) < 0) {
+  while (::poll(fds, stop < 0 ? 1 : 2, -1) < 0) {
     if (errno != EINTR) return true;  // let the read report it
   }
   return fds[0].revents != 0 || fds[1].revents == 0;
@@ -52,13 +52,18 @@ bool awaitInput(int from, int stop) {
 
 }  // namespace
 
-PumpResult pump(int from, int to, Direction direction, TapLog& log, int stop) {
+PumpResult pump(int from, int to, Direction direction, TapLog& log, int stop,
+                PumpWatcher* watcher) {
+  PumpWatcher nobody;
+  PumpWatcher& told = watcher != nullptr ? *watcher : nobody;
   common::FrameSplitter splitter;
   PumpResult result;
   bool brokenSaid = false;
   bool stopping = false;
   while (true) {
-    if (!stopping && !awaitInput(from, stop)) stopping = true;
+    if (!stopping && (stop >= 0 || watcher != nullptr) && !awaitInput(from, stop)) {
+      stopping = true;
+    }
     if (stopping) {
       // Only what is there already: the writer has gone.
       pollfd ready{.fd = from, .events = POLLIN, .revents = 0};
@@ -67,6 +72,7 @@ PumpResult pump(int from, int to, Direction direction, TapLog& log, int stop) {
         break;
       }
     }
+    told.reading();
     std::span<std::uint8_t> room = splitter.room(kChunk);
     ssize_t got = ::read(from, room.data(), kChunk);
     if (got < 0 && errno == EINTR) continue;
@@ -79,7 +85,9 @@ PumpResult pump(int from, int to, Direction direction, TapLog& log, int stop) {
     // room().
     const std::span<const std::uint8_t> chunk(room.data(), static_cast<std::size_t>(got));
     splitter.commit(chunk.size());
-    logFrames(splitter, direction, log, brokenSaid);
+    told.beforeLogging();
+    logFrames(splitter, direction, log, told, brokenSaid);
+    told.logged();
     if (!writeAllBytes(to, chunk)) {
       result.end = PumpEnd::kWriteFailed;
       break;

@@ -1,8 +1,10 @@
 #include "tap_log.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 
@@ -15,11 +17,9 @@ namespace ostrel::tap {
 namespace {
 
 bool isStatusMessage(std::span<const std::uint8_t> payload) {
-  for (bool connected : {true, false}) {
-    Payload status = statusMessage(connected);
-    if (std::ranges::equal(payload, status.bytes())) return true;
-  }
-  return false;
+  return std::ranges::any_of(std::array{true, false}, [&](bool connected) {
+    return std::ranges::equal(payload, statusMessage(connected).bytes());
+  });
 }
 
 }  // namespace
@@ -39,12 +39,13 @@ std::string_view directionText(Direction direction) {
 }
 
 std::string frameLine(std::chrono::system_clock::time_point when, Direction direction,
-                      std::span<const std::uint8_t> payload) {
+                      std::span<const std::uint8_t> payload, std::string_view mark) {
   char head[64];
   std::snprintf(head, sizeof head, " %-13s %8zu B  ", std::string(directionText(direction)).c_str(),
                 payload.size());
   std::string line = standins::clockText(when) + head;
   if (direction == Direction::kHostToBrowser && isStatusMessage(payload)) line += "[status] ";
+  if (!mark.empty()) line += "[" + std::string(mark) + "] ";
   return line + standins::describePayload(payload);
 }
 
@@ -52,26 +53,99 @@ std::string eventLine(std::chrono::system_clock::time_point when, std::string_vi
   return standins::clockText(when) + " -- " + std::string(text);
 }
 
-void TapLog::frame(Direction direction, std::span<const std::uint8_t> payload) {
-  writeLine(frameLine(std::chrono::system_clock::now(), direction, payload));
+TapLog::TapLog(int fd, std::size_t capacity) : fd_(fd), capacity_(capacity) {
+  writer_ = std::thread([this] { writeLoop(); });
+}
+
+TapLog::~TapLog() {
+  stop();
+  ::close(fd_);
+}
+
+void TapLog::frame(Direction direction, std::span<const std::uint8_t> payload,
+                   std::string_view mark) {
+  add(frameLine(std::chrono::system_clock::now(), direction, payload, mark));
 }
 
 void TapLog::event(std::string_view text) {
-  writeLine(eventLine(std::chrono::system_clock::now(), text));
+  add(eventLine(std::chrono::system_clock::now(), text));
 }
 
-void TapLog::writeLine(std::string line) {
+void TapLog::add(std::string line) {
   line += '\n';
-  MutexLock held(mutex_);
-  // A log that cannot be written must not disturb the traffic: the line is
-  // dropped.
-  std::size_t done = 0;
-  while (done < line.size()) {
-    ssize_t written = ::write(fd_, line.data() + done, line.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    done += static_cast<std::size_t>(written);
+  {
+    MutexLock held(mutex_);
+    if (stopping_) return;
+    std::string note = dropped_ > 0 ? droppedNote() : "";
+    if (waiting_.size() + note.size() + line.size() > capacity_) {
+      ++dropped_;
+      return;
+    }
+    waiting_ += note;
+    waiting_ += line;
+    dropped_ = 0;
   }
+  wake_.notify_one();
+}
+
+std::string TapLog::droppedNote() const {
+  return eventLine(std::chrono::system_clock::now(),
+                   std::to_string(dropped_) + " lines left out: the log did not keep up") +
+         "\n";
+}
+
+void TapLog::stop(std::chrono::milliseconds deadline) {
+  {
+    MutexLock held(mutex_);
+    if (!stopping_) {
+      giveUpAt_ = std::chrono::steady_clock::now() + deadline;
+      // The count of the last lines left out is told whatever the room.
+      if (dropped_ > 0) waiting_ += droppedNote();
+    }
+    stopping_ = true;
+  }
+  wake_.notify_one();
+  if (writer_.joinable()) writer_.join();
+}
+
+void TapLog::writeLoop() {
+  std::string batch;
+  while (true) {
+    {
+      MutexLock held(mutex_);
+      while (waiting_.empty() && !stopping_) wake_.wait(mutex_);
+      if (waiting_.empty()) return;  // stopping, with everything written
+      batch.swap(waiting_);
+    }
+    if (!writeOut(batch)) {
+      // Given up: nothing more is taken.
+      MutexLock held(mutex_);
+      if (!stopping_) giveUpAt_ = std::chrono::steady_clock::now();
+      stopping_ = true;
+      waiting_.clear();
+      return;
+    }
+    batch.clear();
+  }
+}
+
+bool TapLog::writeOut(std::string_view text) {
+  constexpr int kSliceMs = 100;
+  while (!text.empty()) {
+    ssize_t written = ::write(fd_, text.data(), text.size());
+    if (written > 0) {
+      text.remove_prefix(static_cast<std::size_t>(written));
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+    // Full for now: wait for room, in slices, so that a stop is seen.
+    pollfd room{.fd = fd_, .events = POLLOUT, .revents = 0};
+    if (::poll(&room, 1, kSliceMs) < 0 && errno != EINTR) return false;
+    MutexLock held(mutex_);
+    if (stopping_ && std::chrono::steady_clock::now() >= giveUpAt_) return false;
+  }
+  return true;
 }
 
 }  // namespace ostrel::tap

@@ -22,13 +22,17 @@
 #include <vector>
 
 #include "build_config.h"  // generated: OSTREL_VERSION
+#include "channel/payload.h"
+#include "host/classify.h"
 #include "host/settings.h"
 #include "platform/descriptors.h"
 #include "pump.h"
 #include "socket_tap.h"
 #include "tap_log.h"
+#include "tools/common/log_file.h"
 
-extern char** environ;
+// Declared by no header on Apple systems.
+extern char** environ;  // NOLINT(readability-redundant-declaration)
 
 namespace ostrel::tap {
 namespace {
@@ -50,15 +54,24 @@ const char* const kUsage =
     "between the host and the application. Both streams, the host's exit status\n"
     "and what the browser sees when the host ends stay as they are.\n"
     "\n"
+    "FILE must be this user's: a file (made 0600 when it is not) or a terminal,\n"
+    "in folders no other user can change, and not a symbolic link. When it\n"
+    "cannot be opened, the tap says why on standard error and runs the host in\n"
+    "its own place, unwatched. Lines that the file does not take in time (a\n"
+    "terminal on hold) are left out, and the log says how many.\n"
+    "\n"
     "Each line: local time, direction (browser->host, host->browser, host->app,\n"
     "app->host), payload size, then the payload as text (\"(not JSON)\" or \"hex:\"\n"
     "when it is not JSON, shortened after 160 bytes). The host's own status\n"
-    "messages are marked [status]; lines starting with -- are events.\n"
+    "messages are marked [status]; a browser message that reaches the host\n"
+    "while no application is there, so that the host drops it, is marked\n"
+    "[dropped: no application]; lines starting with -- are events.\n"
     "\n"
     "The host is given a socket of the tap's own as OSTREL_SOCKET_PATH, which\n"
     "exists only while the application listens on the real one (the tap's\n"
-    "OSTREL_SOCKET_PATH, or the host's default path). The application sees the\n"
-    "tap, not the host, as its peer process; the user is the same.\n"
+    "OSTREL_SOCKET_PATH, or the host's default path). Like the host, the tap\n"
+    "talks only to an application run by its own user. The application sees\n"
+    "the tap, not the host, as its peer process; the user is the same.\n"
     "\n"
     "Not started by hand as a rule: register it with\n"
     "  ostrel-native-host-setup install --trace FILE [the install options]\n"
@@ -109,6 +122,7 @@ std::vector<std::string> hostEnvironment(const std::string& socketPath) {
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
   std::vector<char*> result;
+  result.reserve(strings.size() + 1);
   for (std::string& text : strings) result.push_back(text.data());
   result.push_back(nullptr);
   return result;
@@ -124,6 +138,31 @@ struct Host {
   pid_t pid = -1;
   int input = -1;   // the host's standard input, written by the tap
   int output = -1;  // the host's standard output, read by the tap
+};
+
+// The host's output: what it wrote to the application before is logged
+// first.
+class OutputWatcher : public PumpWatcher {
+ public:
+  explicit OutputWatcher(SocketTap& sockets) : sockets_(sockets) {}
+  void beforeLogging() override { sockets_.catchUp(); }
+
+ private:
+  SocketTap& sockets_;
+};
+
+// The browser's messages: those the host will drop are marked.
+class InputWatcher : public PumpWatcher {
+ public:
+  explicit InputWatcher(SocketTap& sockets) : sockets_(sockets) {}
+  std::string markFor(std::span<const std::uint8_t> payload) override {
+    // "open_app" is never forwarded, so never dropped.
+    if (messageType(Payload::copyOf(payload)) == "open_app") return {};
+    return sockets_.appUnavailable() ? "dropped: no application" : "";
+  }
+
+ private:
+  SocketTap& sockets_;
 };
 
 bool sigpipeWasIgnored = false;
@@ -234,24 +273,34 @@ std::string endText(int status) {
   std::_Exit(WIFEXITED(status) ? WEXITSTATUS(status) : kExitFailure);
 }
 
+// Without a log, the host runs in the tap's place, as if the tap were not
+// there: a trace must never cost the user the host.
+[[noreturn]] void runHostUnwatched(const TapOptions& options, const std::string& problem) {
+  std::cerr << "ostrel-native-host-tap: " << problem << "; running the host without the tap\n";
+  std::vector<std::string> argv{options.hostPath};
+  argv.insert(argv.end(), options.hostArguments.begin(), options.hostArguments.end());
+  std::vector<char*> argvPointers = pointers(argv);
+  ::execv(options.hostPath.c_str(), argvPointers.data());
+  std::cerr << "ostrel-native-host-tap: cannot start " << options.hostPath << ": "
+            << std::strerror(errno) << "\n";
+  std::_Exit(kExitFailure);
+}
+
 int run(const TapOptions& options) {
-  int logFd =
-      ::open(options.logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
-  if (logFd < 0) {
-    std::cerr << "ostrel-native-host-tap: cannot open " << options.logPath << ": "
-              << std::strerror(errno) << "\n";
-    return kExitFailure;
-  }
+  common::OpenedLog opened = common::openLog(options.logPath);
+  if (!opened.problem.empty()) runHostUnwatched(options, opened.problem);
   // Never destroyed: connection threads may use it until the process ends.
-  auto* log = new TapLog(logFd);
+  auto* log = new TapLog(opened.fd.release());
   if (!installSignalHandlers()) {
     log->event(std::string("cannot set up signal handling: ") + std::strerror(errno));
+    log->stop();
     return kExitFailure;
   }
   const std::string appSocket = settleSettings().socketPath;
   auto* sockets = new SocketTap(appSocket, *log);
   if (std::optional<std::string> problem = sockets->start()) {
     log->event(*problem);
+    log->stop();
     return kExitFailure;
   }
   std::string error;
@@ -259,25 +308,32 @@ int run(const TapOptions& options) {
   if (!host) {
     log->event(error);
     sockets->stop();
+    log->stop();
     return kExitFailure;
   }
   hostPid = host->pid;
   log->event("host started (pid " + std::to_string(host->pid) + "): " + shownCommand(options));
   log->event("application socket " + appSocket + ", offered to the host as " +
              sockets->hostSocketPath());
+  sockets->acceptConnections();
 
   int wake[2];
   if (!openPipe(wake)) {
     log->event(std::string("cannot make a pipe: ") + std::strerror(errno));
     ::kill(host->pid, SIGTERM);
+    log->stop();
     return kExitFailure;
   }
-  std::thread([input = host->input, log] {
-    PumpResult result = pump(0, input, Direction::kBrowserToHost, *log);
+  std::thread([input = host->input, log, sockets] {
+    InputWatcher watcher(*sockets);
+    PumpResult result = pump(0, input, Direction::kBrowserToHost, *log, -1, &watcher);
     if (result.end == PumpEnd::kEndOfInput) log->event("the browser closed the host's input");
     ::close(input);
   }).detach();
-  std::thread output([&] { pump(host->output, 1, Direction::kHostToBrowser, *log, wake[0]); });
+  std::thread output([&] {
+    OutputWatcher watcher(*sockets);
+    pump(host->output, 1, Direction::kHostToBrowser, *log, wake[0], &watcher);
+  });
 
   int status = 0;
   while (::waitpid(host->pid, &status, 0) < 0) {
@@ -295,6 +351,7 @@ int run(const TapOptions& options) {
   output.join();
   log->event(endText(status));
   sockets->stop();
+  log->stop();
   endAs(status);
 }
 

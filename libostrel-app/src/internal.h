@@ -1,0 +1,25 @@
+/* What the library's files share, and the few calls that differ between
+ * systems (platform_linux.c, platform_apple.c). Not installed. */
+#ifndef OSTREL_APP_INTERNAL_H
+#define OSTREL_APP_INTERNAL_H
+
+#include <stddef.h>
+
+/* A new Unix-domain stream socket, close-on-exec, blocking; -1 with errno. */
+int ostrel_app_open_socket(void);
+
+/* accept(2) giving a close-on-exec descriptor; -1 with errno. */
+int ostrel_app_accept_raw(int listen_fd);
+
+/* Makes writes to `fd` whose peer has gone fail with EPIPE rather than
+ * raise SIGPIPE, where the system has a per-socket setting for it. */
+void ostrel_app_quiet_pipe(int fd);
+
+/* The flags for send() that keep it from raising SIGPIPE, where they exist. */
+int ostrel_app_send_flags(void);
+
+/* Writes a sentence to `reason` (when not NULL), as snprintf does. */
+void ostrel_app_say(char* reason, size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+#endif /* OSTREL_APP_INTERNAL_H */

@@ -1,0 +1,58 @@
+// The tap's log on its own: a reader that falls behind costs lines, never
+// the caller's time, and the lines left out are counted.
+
+#include "tap_log.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/descriptors.h"
+#include "support/test_support.h"
+
+namespace ostrel::tap {
+namespace {
+
+TEST(TapLogTest, LeavesOutAndCountsWhatItsReaderDoesNotTake) {
+  int ends[2];
+  ASSERT_TRUE(openPipe(ends));
+  ASSERT_TRUE(setNonBlocking(ends[1]));
+  auto log = std::make_unique<TapLog>(ends[1], 4096);
+  // Nobody reads: the pipe fills, then the buffer, and the rest is left
+  // out without waiting.
+  constexpr int kLines = 20000;
+  for (int i = 0; i < kLines; ++i) log->event("line " + std::to_string(i));
+  // A reader comes at last: what waits is written out, with the count.
+  std::string text;
+  std::thread reader([&] {
+    while (tests::waitReadable(ends[0], common::kDeadline) &&
+           common::readAvailable(ends[0], text)) {
+    }
+  });
+  log.reset();  // writes out what waits, and closes the pipe's end
+  reader.join();
+  ::close(ends[0]);
+  // Each count says how many lines were left out since the last one.
+  const std::string counted = " lines left out: the log did not keep up\n";
+  int written = 0;
+  int leftOut = 0;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    line += "\n";
+    if (line.find("-- line ") != std::string::npos) ++written;
+    if (line.ends_with(counted)) {
+      std::size_t number = line.find("-- ") + 3;
+      leftOut += std::stoi(line.substr(number, line.size() - counted.size() - number));
+    }
+  }
+  EXPECT_EQ(written + leftOut, kLines);
+  EXPECT_GT(leftOut, 0);
+  EXPECT_GT(written, 0);
+}
+
+}  // namespace
+}  // namespace ostrel::tap
