@@ -57,38 +57,38 @@ bool any(Mask mask) {
   return (halves[0] | halves[1]) != 0;
 }
 
-// Whether a quote or a backslash stands anywhere in the block at `at`.
-bool quoteOrBackslash(const std::uint8_t* at) {
+// Whether a quote stands anywhere in the block at `at`.
+bool quoteIn(const std::uint8_t* at) {
   const Lanes quote = splat('"');
-  const Lanes backslash = splat('\\');
-  const Lanes a = load(at);
-  const Lanes b = load(at + kLanes);
-  const Lanes c = load(at + 2 * kLanes);
-  const Lanes d = load(at + 3 * kLanes);
-  return any((a == quote) | (a == backslash) | (b == quote) | (b == backslash) | (c == quote) |
-             (c == backslash) | (d == quote) | (d == backslash));
+  return any((load(at) == quote) | (load(at + kLanes) == quote) |
+             (load(at + 2 * kLanes) == quote) | (load(at + 3 * kLanes) == quote));
 }
 
 // Where, in the sixteen bytes at `at`, a quote followed by the first letter
-// of an acted-on type, or a backslash followed by 'u', starts: all ones in
-// each such lane.
+// of an acted-on type, or by a backslash, starts: all ones in each such
+// lane.
 Lanes pairStarts(const std::uint8_t* at) {
   const Lanes first = load(at);
   const Lanes second = load(at + 1);
-  const auto letter = (second == splat('h')) | (second == splat('f')) | (second == splat('b')) |
-                      (second == splat('o'));
-  const auto starts =
-      ((first == splat('"')) & letter) | ((first == splat('\\')) & (second == splat('u')));
-  return __builtin_convertvector(starts, Lanes);
+  const auto next = (second == splat('h')) | (second == splat('f')) | (second == splat('b')) |
+                    (second == splat('o')) | (second == splat('\\'));
+  return __builtin_convertvector((first == splat('"')) & next, Lanes);
 }
 
-// Whether "\u", or an acted-on type between quotes, starts at `at`, where
-// pairStarts() found a quote or a backslash.
+// Whether the string that the quote at `at` opens may be an acted-on type:
+// its letters are those of one of them, each as it is or escaped, and it
+// ends with the word. A "\u" escape is taken to spell the letter it stands
+// at, so nothing escaped is missed; no other escape spells a letter.
 bool startsHere(std::string_view text, std::size_t at) {
-  if (text[at] == '\\') return true;  // followed by 'u'
   const std::string_view rest = text.substr(at + 1);
   return std::any_of(std::begin(kActedOn), std::end(kActedOn), [&](std::string_view type) {
-    return rest.size() > type.size() && rest.starts_with(type) && rest[type.size()] == '"';
+    for (std::size_t i = 0; i <= type.size(); ++i) {
+      if (i == rest.size()) return false;
+      if (rest[i] == '\\') return i + 1 < rest.size() && rest[i + 1] == 'u';
+      if (i == type.size()) return rest[i] == '"';
+      if (rest[i] != type[i]) return false;
+    }
+    return false;
   });
 }
 
@@ -124,15 +124,16 @@ std::optional<std::string_view> actedOnType(const Payload& payload) {
   return std::nullopt;
 }
 
-// A type's value is a JSON string. Spelled without "\u", its letters stand
-// in the text as they are, since no other escape stands for a letter: a
-// value "hello" is the seven bytes "hello", quotes included. Blocks without
-// a quote or a backslash, most of a long text, are passed over whole.
+// A type's value is a JSON string, opened by a quote. Its letters stand in
+// the text as they are or as "\u" escapes, since no other escape stands for
+// a letter: a value "hello" is the seven bytes "hello", quotes included, or
+// has a backslash where one of its letters is. Blocks without a quote, most
+// of a long text, are passed over whole.
 bool mayHaveActedOnType(const Payload& payload) {
   const std::uint8_t* bytes = payload.data();
   const std::string_view text = payload.text();
   for (std::size_t block = 0; block < text.size(); block += kBlock) {
-    if (!quoteOrBackslash(bytes + block)) continue;
+    if (!quoteIn(bytes + block)) continue;
     for (std::size_t lanes = block; lanes < block + kBlock && lanes < text.size();
          lanes += kLanes) {
       for (unsigned starts = bitsOf(pairStarts(bytes + lanes)); starts != 0; starts &= starts - 1) {
