@@ -243,10 +243,21 @@ bool Relay::relayCompleteFrames() {
   const IncomingFrames::CompleteRun run = incoming.completeFrames(options_.maxMessageLength);
   if (!run.frames.empty()) {
     if (reportedConnected != true) syncState();
-    writeFrame(run.frames, options_.outputFd);
+    writeToBrowser(run.frames);
     incoming.consume(run.frames.size());
   }
   return run.next != IncomingFrames::Status::kTooLong;
+}
+
+// Standard output is non-blocking when the host runs (see runHost), so a
+// browser that does not read makes this wait, with `lock` held, while the
+// input is watched: once that has hung up, the wait lasts the grace at most
+// and the frames are given up, cut short where the browser stopped.
+void Relay::writeToBrowser(std::span<const std::uint8_t> frames) {
+  InputWatch input{.fd = options_.inputFd, .grace = kInputClosedGrace, .closedAt = inputClosedAt};
+  writeFrame(frames, options_.outputFd,
+             [&] { return waitWritable(options_.outputFd, input); });
+  if (input.closedAt && !inputClosedAt) inputClosedAt = input.closedAt;
 }
 
 // ---------------------------------------------------------------------------
@@ -295,7 +306,7 @@ void Relay::syncState() {
   }
   if (reportedConnected == connected) return;
   reportedConnected = connected;  // kept even when the write below fails
-  writeFrame(statusMessage(connected).frame(), options_.outputFd);
+  writeToBrowser(statusMessage(connected).frame());
 }
 
 void Relay::shutdown() {
