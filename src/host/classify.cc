@@ -60,8 +60,8 @@ bool any(Mask mask) {
 // Whether a quote stands anywhere in the block at `at`.
 bool quoteIn(const std::uint8_t* at) {
   const Lanes quote = splat('"');
-  return any((load(at) == quote) | (load(at + kLanes) == quote) |
-             (load(at + 2 * kLanes) == quote) | (load(at + 3 * kLanes) == quote));
+  return any((load(at) == quote) | (load(at + kLanes) == quote) | (load(at + 2 * kLanes) == quote) |
+             (load(at + 3 * kLanes) == quote));
 }
 
 // Where, in the sixteen bytes at `at`, a quote followed by the first letter

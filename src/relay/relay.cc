@@ -255,8 +255,7 @@ bool Relay::relayCompleteFrames() {
 // and the frames are given up, cut short where the browser stopped.
 void Relay::writeToBrowser(std::span<const std::uint8_t> frames) {
   InputWatch input{.fd = options_.inputFd, .grace = kInputClosedGrace, .closedAt = inputClosedAt};
-  writeFrame(frames, options_.outputFd,
-             [&] { return waitWritable(options_.outputFd, input); });
+  writeFrame(frames, options_.outputFd, [&] { return waitWritable(options_.outputFd, input); });
   if (input.closedAt && !inputClosedAt) inputClosedAt = input.closedAt;
 }
 

@@ -77,9 +77,9 @@ TEST(ClassifyTest, FindsTheTypesItActsOnWithoutParsingWhatCannotHaveThem) {
       {R"({"type":"ping"})", false, std::nullopt},
       {R"({"type":"say hello"})", false, std::nullopt},
       {R"({"type":"hellos","x":"Blur","y":"focus "})", false, std::nullopt},
-      {R"({"type":"x","s":"\"hello\""})", false, std::nullopt},  // escaped quotes
-      {R"({"type":"open-app","hello":1})", true, std::nullopt},  // a name that is the word
-      {R"({"type":"\u0068ello"})", true, "hello"},  // the first letter escaped
+      {R"({"type":"x","s":"\"hello\""})", false, std::nullopt},         // escaped quotes
+      {R"({"type":"open-app","hello":1})", true, std::nullopt},         // a name that is the word
+      {R"({"type":"\u0068ello"})", true, "hello"},                      // the first letter escaped
       {R"({"type":"x","s":"caf\u00e9 \u0062"})", false, std::nullopt},  // no word's start
       {"", false, std::nullopt},
   };
