@@ -2,8 +2,8 @@
 // drives it: arbitrary bytes arrive in reads of arbitrary size (at most 64
 // KiB each, the most the reader asks for), over one or more connections.
 // Checks, against an independent decoding of each connection's bytes:
-//   - every frame taken off the front is the next frame of the input, whole
-//     and unchanged, in order;
+//   - the run of complete frames taken off the front after each read is
+//     exactly the next frames of the input, whole and unchanged, in order;
 //   - a header over the limit is refused exactly where the decoding refuses
 //     it, and only there;
 //   - what stays buffered is exactly the undecoded rest, never more than
@@ -47,32 +47,30 @@ struct Connection {
 };
 
 // Takes every complete frame off `incoming`, as the reader does after each
-// read. False when a refused header ended the connection.
+// read: the whole run of them, in one piece. False when a refused header
+// ended the connection.
 bool takeFrames(IncomingFrames& incoming, Connection& connection, std::int64_t limit) {
-  for (;;) {
-    const IncomingFrames::Front front = incoming.front(limit);
-    FUZZ_CHECK(incoming.size() == connection.undecoded());
-    if (connection.undecoded() < 4) {
-      FUZZ_CHECK(front.status == IncomingFrames::Status::kIncomplete);
-      return true;
-    }
+  FUZZ_CHECK(incoming.size() == connection.undecoded());
+  const IncomingFrames::CompleteRun run = incoming.completeFrames(limit);
+  const std::size_t first = connection.next;
+  bool refused = false;
+  while (connection.undecoded() >= 4) {
     const std::uint32_t length = connection.declaredLength();
     if (static_cast<std::int64_t>(length) > limit) {
-      FUZZ_CHECK(front.status == IncomingFrames::Status::kTooLong);
-      return false;
+      refused = true;
+      break;
     }
-    if (connection.undecoded() - 4 < length) {
-      FUZZ_CHECK(front.status == IncomingFrames::Status::kIncomplete);
-      return true;
-    }
-    FUZZ_CHECK(front.status == IncomingFrames::Status::kComplete);
-    FUZZ_CHECK(front.frame.size() == 4 + static_cast<std::size_t>(length));
-    FUZZ_CHECK(
-        std::equal(front.frame.begin(), front.frame.end(),
-                   connection.received.begin() + static_cast<std::ptrdiff_t>(connection.next)));
-    incoming.pop();
+    if (connection.undecoded() - 4 < length) break;
     connection.next += 4 + length;
   }
+  FUZZ_CHECK(run.frames.size() == connection.next - first);
+  FUZZ_CHECK(std::equal(run.frames.begin(), run.frames.end(),
+                        connection.received.begin() + static_cast<std::ptrdiff_t>(first)));
+  FUZZ_CHECK(run.next ==
+             (refused ? IncomingFrames::Status::kTooLong : IncomingFrames::Status::kIncomplete));
+  incoming.consume(run.frames.size());
+  FUZZ_CHECK(incoming.size() == connection.undecoded());
+  return !refused;
 }
 
 }  // namespace

@@ -1,6 +1,11 @@
 // Classification of arbitrary browser payloads. messageType must not crash
 // or change the payload, and its answer must agree with a second,
-// independent JSON decoder:
+// independent JSON decoder (below). actedOnType, which parses only what may
+// have one of the four types the host acts on, must give messageType's
+// answer narrowed to those four, and the scan that spares the parse must
+// never pass over a payload whose type is one of them.
+//
+// The second decoder:
 //   - text the decoder rejects has no type, nor has text with a NUL byte
 //     (which that decoder takes for the end of its input);
 //   - for text it accepts, the type is the string value of the object's
@@ -87,6 +92,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::optional<std::string> type = ostrel::messageType(payload);
   FUZZ_CHECK(payload.size() == size);
   FUZZ_CHECK(size == 0 || std::memcmp(payload.data(), data, size) == 0);
+
+  const bool actedOn = type == "hello" || type == "focus" || type == "blur" || type == "open_app";
+  FUZZ_CHECK(ostrel::mayHaveActedOnType(payload) || !actedOn);
+  const std::optional<std::string_view> narrowed = ostrel::actedOnType(payload);
+  FUZZ_CHECK(actedOn ? narrowed == type : !narrowed.has_value());
 
   // Never valid JSON, and the second decoder takes it for the end of input.
   if (std::memchr(data, 0, size) != nullptr) {

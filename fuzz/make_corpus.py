@@ -94,6 +94,12 @@ for name, text in [
     ('whitespace', b' \t\r\n{ "type" : "blur" } \n'),
     ('trailing_garbage', b'{"type":"hello"}x'),
     ('nul_in_string', b'{"type":"a\\u0000b"}'),
+    # look-alikes of the four types the host acts on, on both sides of the scan
+    ('word_outside_type', b'{"type":"x","note":"hello"}'),
+    ('word_inside_a_string', b'{"type":"say hello","s":"blurry"}'),
+    ('escaped_quotes', b'{"type":"x","s":"\\"focus\\""}'),
+    ('escaped_name', b'{"\\u0074ype":"open_app"}'),
+    ('across_blocks', b'{"pad":"' + b'p' * 55 + b'","type":"blur"}'),
 ]:
     write(name, 'classify', text)
 

@@ -81,6 +81,12 @@ void writeFrame(std::span<const std::uint8_t> frames, int fd) {
   writeAll(fd, frames);
 }
 
+bool writeFrame(std::span<const std::uint8_t> frames, int fd,
+                const std::function<bool()>& waitWritable) {
+  std::lock_guard<std::mutex> guard(outputLock());
+  return writeAllWaiting(fd, frames, waitWritable);
+}
+
 void writeMessage(std::span<const std::uint8_t> payload, int fd) {
   writeFrame(frameMessage(payload), fd);
 }

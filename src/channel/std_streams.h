@@ -57,6 +57,11 @@ void writeMessage(std::span<const std::uint8_t> payload, int fd = kStandardOutpu
 // several side by side, which then leave in one write.
 void writeFrame(std::span<const std::uint8_t> frames, int fd = kStandardOutput);
 
+// The same, waiting as the caller decides whenever `fd` cannot take more
+// (see writeAll); false when the frames did not go out whole.
+bool writeFrame(std::span<const std::uint8_t> frames, int fd,
+                const std::function<bool()>& waitWritable);
+
 }  // namespace ostrel
 
 #endif  // OSTREL_CHANNEL_STD_STREAMS_H_

@@ -6,9 +6,14 @@
 // included. Escapes are decoded before the value is returned, and when
 // "type" occurs more than once the last occurrence counts. Not thread-safe:
 // the browser loop alone classifies.
+//
+// Only four types change what the host does with a message: "hello",
+// "focus", "blur" and "open_app". actedOnType() finds those alone, and
+// parses no payload that cannot carry one of them.
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "channel/payload.h"
 
@@ -19,6 +24,18 @@ namespace ostrel {
 // parser's limits and count as invalid), not an object, or has no string
 // "type".
 std::optional<std::string> messageType(const Payload& payload);
+
+// The message's type when it is one of the four the host acts on, as
+// messageType() finds it; nothing for every other message, whatever its
+// type. A payload for which mayHaveActedOnType() is false is not parsed.
+std::optional<std::string_view> actedOnType(const Payload& payload);
+
+// False only when the payload cannot have one of the four types: none of
+// them occurs in it as a whole string, quotes included ("hello"), nor with
+// a backslash where one of its letters is ("hel\u006co": "\u" is the only
+// escape that can spell a letter). Reads each byte once, many at a time,
+// and allocates nothing.
+bool mayHaveActedOnType(const Payload& payload);
 
 }  // namespace ostrel
 

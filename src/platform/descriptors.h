@@ -27,6 +27,9 @@ bool setCloseOnExec(int fd);
 // A second, close-on-exec descriptor for what `fd` refers to, or -1.
 int duplicateDescriptor(int fd);
 
+// Whether `fd` is a pipe (or FIFO) or a socket.
+bool isPipeOrSocket(int fd);
+
 // Sets or clears O_NONBLOCK; false on failure.
 bool setNonBlocking(int fd, bool nonBlocking = true);
 

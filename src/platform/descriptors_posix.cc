@@ -1,5 +1,6 @@
 // Shared by every system.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,11 @@ bool setCloseOnExec(int fd) {
 }
 
 int duplicateDescriptor(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
+
+bool isPipeOrSocket(int fd) {
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
+}
 
 bool setNonBlocking(int fd, bool nonBlocking) {
   const int flags = ::fcntl(fd, F_GETFL);

@@ -30,25 +30,6 @@ std::span<std::uint8_t> IncomingFrames::tail(std::size_t capacity) {
 
 void IncomingFrames::commit(std::size_t count) { end_ += count; }
 
-IncomingFrames::Front IncomingFrames::front(std::int64_t maxMessageLength) const {
-  if (size() < kFrameHeaderSize) return {Status::kIncomplete, {}};
-  const std::uint8_t* start = storage_.get() + begin_;
-  const std::uint32_t length =
-      decodeFrameLength(std::span<const std::uint8_t, kFrameHeaderSize>(start, kFrameHeaderSize));
-  if (static_cast<std::int64_t>(length) > maxMessageLength) return {Status::kTooLong, {}};
-  const std::size_t frameSize = kFrameHeaderSize + length;
-  if (size() < frameSize) return {Status::kIncomplete, {}};
-  return {Status::kComplete, {start, frameSize}};
-}
-
-void IncomingFrames::pop() {
-  const Front current = front(UINT32_MAX);
-  assert(current.status == Status::kComplete && "popped a frame that is not complete");
-  if (current.status != Status::kComplete) return;
-  begin_ += current.frame.size();
-  if (begin_ == end_) begin_ = end_ = 0;
-}
-
 IncomingFrames::CompleteRun IncomingFrames::completeFrames(std::int64_t maxMessageLength) const {
   const std::uint8_t* start = storage_.get() + begin_;
   std::size_t run = 0;
@@ -57,10 +38,10 @@ IncomingFrames::CompleteRun IncomingFrames::completeFrames(std::int64_t maxMessa
     if (left < kFrameHeaderSize) return {{start, run}, Status::kIncomplete};
     const std::uint32_t length = decodeFrameLength(
         std::span<const std::uint8_t, kFrameHeaderSize>(start + run, kFrameHeaderSize));
-    const Status status = static_cast<std::int64_t>(length) > maxMessageLength ? Status::kTooLong
-                          : left < kFrameHeaderSize + length                   ? Status::kIncomplete
-                                                                               : Status::kComplete;
-    if (status != Status::kComplete) return {{start, run}, status};
+    if (static_cast<std::int64_t>(length) > maxMessageLength) {
+      return {{start, run}, Status::kTooLong};
+    }
+    if (left - kFrameHeaderSize < length) return {{start, run}, Status::kIncomplete};
     run += kFrameHeaderSize + length;
   }
 }

@@ -22,12 +22,7 @@ class IncomingFrames {
  public:
   enum class Status {
     kIncomplete,  // fewer than 4 bytes, or the frame's payload is still missing
-    kComplete,    // a whole frame is at the front
-    kTooLong,     // the front header declares more than the limit allows
-  };
-  struct Front {
-    Status status;
-    std::span<const std::uint8_t> frame;  // header and payload, when complete
+    kTooLong,     // the header declares more than the limit allows
   };
 
   // Space for up to `capacity` more bytes at the end, to read into.
@@ -35,16 +30,11 @@ class IncomingFrames {
   // Takes `count` bytes written into the space that tail() returned.
   void commit(std::size_t count);
 
-  // What stands at the front, judged against `maxMessageLength`. The length
-  // check comes first: a too-long header is reported as soon as its 4 bytes
-  // are present.
-  Front front(std::int64_t maxMessageLength) const;
-  // Removes the complete frame at the front; there must be one.
-  void pop();
-
   // Every complete frame at the front, side by side as they arrived, and
   // what stands after them: kIncomplete (nothing, or a frame still
-  // arriving) or kTooLong.
+  // arriving) or kTooLong. Lengths are judged against `maxMessageLength`
+  // before completeness: a too-long header is reported as soon as its 4
+  // bytes are present.
   struct CompleteRun {
     std::span<const std::uint8_t> frames;
     Status next;

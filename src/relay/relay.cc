@@ -16,6 +16,8 @@
 namespace ostrel {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // The longest path that fits sun_path with its terminating zero byte on
 // every system the host runs on.
 constexpr std::size_t kMaxSocketPathBytes = OSTREL_APP_MAX_SOCKET_PATH;
@@ -23,10 +25,11 @@ constexpr std::size_t kMaxSocketPathBytes = OSTREL_APP_MAX_SOCKET_PATH;
 // One read of the application socket takes at most this much.
 constexpr std::size_t kReadChunk = 65536;
 
-// What is read from a connection whose write failed, before it is dropped:
-// enough for every frame a socket buffer can hold, and a bound should the
-// application go on writing.
-constexpr std::size_t kLeftoverLimit = std::size_t{4} * 1048576;
+// How long what is left in a connection whose write failed is read before
+// it is dropped. An application that has closed left a finite rest, read in
+// far less whatever its socket buffer; the bound is for a peer that stopped
+// reading but goes on writing.
+constexpr std::chrono::milliseconds kLeftoverTime{1000};
 
 // How long a write to an application that does not read may still wait
 // once the browser has closed the host's input: the host is about to end,
@@ -112,14 +115,10 @@ void Relay::closeConnection() {
 }
 
 // Frames the application completed before the connection went are relayed
-// first: when the browser has not been told of the connection yet, it is
-// told now, then the frames, then that the connection is gone.
+// first (the browser told of the connection first, if it had not been),
+// then the browser is told that the connection is gone.
 void Relay::dropConnection() {
-  if (fd >= 0 &&
-      incoming.front(options_.maxMessageLength).status == IncomingFrames::Status::kComplete) {
-    syncState();
-    relayCompleteFrames();
-  }
+  if (fd >= 0) relayCompleteFrames();
   closeConnection();
   syncState();
 }
@@ -177,16 +176,20 @@ bool Relay::waitUntilWritable() {
 }
 
 // After a failed write: what the application sent before it went is still
-// in the socket. Takes it into `incoming` (dropConnection relays it).
+// in the socket. Reads it to its end, or until nothing more is there (the
+// socket never blocks), relaying every complete frame as it goes, so that
+// no more than one partial frame is ever kept; a peer still writing is read
+// for kLeftoverTime at most.
 void Relay::readWhatIsLeft() {
-  for (std::size_t taken = 0; taken < kLeftoverLimit;) {
+  const Clock::time_point deadline = Clock::now() + kLeftoverTime;
+  do {
     const std::span<std::uint8_t> space = incoming.tail(kReadChunk);
     const ssize_t n = ::read(fd, space.data(), space.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
     incoming.commit(static_cast<std::size_t>(n));
-    taken += static_cast<std::size_t>(n);
-  }
+    if (!relayCompleteFrames()) return;  // an over-long frame ends the connection there
+  } while (Clock::now() < deadline);
 }
 
 void Relay::forward(Payload payload, std::optional<std::string_view> messageType) {
@@ -224,29 +227,36 @@ void Relay::handleReadable(int descriptor) {
     return;
   }
   incoming.commit(static_cast<std::size_t>(n));
-
-  // A whole frame from the application shows that the connection is up,
-  // even while the replay or the message that made it is still being
-  // written: the browser is told so now, and what follows is relayed as on
-  // any live connection. Holding the frame instead would stop the reading
-  // that an application writing before it reads needs to go on.
-  if (reportedConnected != true &&
-      incoming.front(options_.maxMessageLength).status == IncomingFrames::Status::kComplete) {
-    syncState();
-  }
   if (!relayCompleteFrames()) dropConnection();  // the over-long frame and all after it
 }
 
 // Writes every complete frame at the front of `incoming` to the browser, in
 // order and in one write. False when a frame declares more than the limit;
 // it and everything after it stay where they are.
+//
+// A whole frame from the application shows that the connection is up, even
+// while the replay or the message that made it is still being written: the
+// browser is told so first, and what follows is relayed as on any live
+// connection. Holding the frame instead would stop the reading that an
+// application writing before it reads needs to go on.
 bool Relay::relayCompleteFrames() {
   const IncomingFrames::CompleteRun run = incoming.completeFrames(options_.maxMessageLength);
   if (!run.frames.empty()) {
-    writeFrame(run.frames, options_.outputFd);
+    if (reportedConnected != true) syncState();
+    writeToBrowser(run.frames);
     incoming.consume(run.frames.size());
   }
   return run.next != IncomingFrames::Status::kTooLong;
+}
+
+// Standard output is non-blocking when the host runs (see runHost), so a
+// browser that does not read makes this wait, with `lock` held, while the
+// input is watched: once that has hung up, the wait lasts the grace at most
+// and the frames are given up, cut short where the browser stopped.
+void Relay::writeToBrowser(std::span<const std::uint8_t> frames) {
+  InputWatch input{.fd = options_.inputFd, .grace = kInputClosedGrace, .closedAt = inputClosedAt};
+  writeFrame(frames, options_.outputFd, [&] { return waitWritable(options_.outputFd, input); });
+  if (input.closedAt && !inputClosedAt) inputClosedAt = input.closedAt;
 }
 
 // ---------------------------------------------------------------------------
@@ -295,7 +305,7 @@ void Relay::syncState() {
   }
   if (reportedConnected == connected) return;
   reportedConnected = connected;  // kept even when the write below fails
-  writeFrame(statusMessage(connected).frame(), options_.outputFd);
+  writeToBrowser(statusMessage(connected).frame());
 }
 
 void Relay::shutdown() {

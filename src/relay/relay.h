@@ -26,8 +26,10 @@
 // frame, even while the replay or the message that made the connection is
 // still being written. Application frames therefore never wait for the
 // host's own write, and what is kept of them is at most one partial frame.
-// Writes to standard output still block with `lock` held, so a browser that
-// stops reading stalls the relay.
+// Writes to standard output wait with `lock` held, so a browser that stops
+// reading stalls the relay, for as long as it keeps the host's input open:
+// once the input has hung up, every write (to either peer) waits one second
+// longer at most, and is then given up, so the host can end.
 //
 // The relay never reports a failure in words: the browser learns about the
 // connection only from status messages.
@@ -66,7 +68,8 @@ struct RelayOptions {
   // Where frames for the browser go.
   int outputFd = kStandardOutput;
   // The browser's end of the host's input, watched for a hang-up while a
-  // write to the application waits; -1 watches nothing.
+  // write waits (to the application, or to an outputFd in non-blocking
+  // mode); -1 watches nothing.
   int inputFd = kStandardInput;
 };
 
@@ -112,9 +115,10 @@ class Relay : public std::enable_shared_from_this<Relay> {
   bool waitUntilWritable() REQUIRES(lock);
   void readWhatIsLeft() REQUIRES(lock);
 
-  // Reading from the application.
+  // Reading from the application, and writing to the browser.
   void handleReadable(int descriptor) EXCLUDES(lock);
   bool relayCompleteFrames() REQUIRES(lock);
+  void writeToBrowser(std::span<const std::uint8_t> frames) REQUIRES(lock);
 
   // Reconnection and status.
   void attemptReconnect() EXCLUDES(lock);
@@ -137,14 +141,16 @@ class Relay : public std::enable_shared_from_this<Relay> {
   bool writerWaiting GUARDED_BY(lock) = false;  // in poll, to be woken if the connection closes
   std::condition_variable writingDone;          // signalled, under `lock`, when writing ends
   // When the browser was first seen to have closed the host's input while
-  // a write waited; writes give up soon after it.
+  // a write (to either peer) waited; writes give up soon after it.
   std::optional<std::chrono::steady_clock::time_point> inputClosedAt GUARDED_BY(lock);
   // Protected by `lock`: the cache, the timer and the reports.
   std::optional<Payload> hello GUARDED_BY(lock);           // the last "hello"
   std::optional<Payload> latestState GUARDED_BY(lock);     // the last "focus" or "blur"
   std::optional<bool> reportedConnected GUARDED_BY(lock);  // absent until the first report
   const std::unique_ptr<TimerSource> timer PT_GUARDED_BY(lock);
-  bool timerRunning GUARDED_BY(lock) = false;  // true exactly while timer is resumed
+  // Whether syncState() has the timer resumed. stopTimer() resumes a
+  // suspended timer once more, only to cancel it, and leaves this false.
+  bool timerRunning GUARDED_BY(lock) = false;
   bool shuttingDown GUARDED_BY(lock) = false;
 };
 

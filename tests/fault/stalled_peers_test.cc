@@ -64,5 +64,22 @@ TEST_F(StalledPeers, BrowserThatStopsReadingLosesNothingOnceItReadsAgain) {
   expectCleanExit();
 }
 
+// The browser's input stays the host's lifeline even while a write to it
+// waits: closing it ends the stalled host within the one-second grace.
+TEST_F(StalledPeers, BrowserThatStopsReadingAndClosesTheInputEndsTheHost) {
+  std::thread application([&] {
+    for (std::uint32_t i = 0; i < kFrames; ++i) {
+      if (!connection->send(frameOfBytes(patternPayload(i, kFrameSize)))) return;
+    }
+  });
+  EXPECT_TRUE(waitUntil([&] { return pendingBytes(host.output()) >= kQueuedBytes; }));
+  host.closeInput();
+  const std::optional<int> status = host.waitExit(std::chrono::seconds(10));
+  if (!status) stopHost();
+  EXPECT_TRUE(exitedWithZero(status));
+  EXPECT_EQ(host.errorOutput(), "");
+  application.join();  // its writes fail once the host is gone
+}
+
 }  // namespace
 }  // namespace ostrel::tests

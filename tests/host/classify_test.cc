@@ -42,12 +42,53 @@ TEST(ClassifyTest, HasNoTypeUnlessAValidObjectWithAStringType) {
 }
 
 TEST(ClassifyTest, ParsesInPlaceAcrossManySizes) {
-  // The parser reads into the payload's padding; sizes around its block
-  // widths must all work.
+  // The parser and the scan read into the payload's padding; sizes and
+  // places around their block widths must all work.
   for (std::size_t filler = 0; filler < 200; ++filler) {
     const std::string text = R"({"pad":")" + std::string(filler, 'p') + R"(","type":"hello"})";
     ASSERT_EQ(typeOf(text), "hello") << filler;
+    ASSERT_EQ(actedOnType(Payload::copyOf(text)), "hello") << filler;
+    const std::string escaped =
+        R"({"type":"x","pad":")" + std::string(filler, 'p') + R"(","type":"\u0062lur"})";
+    ASSERT_EQ(actedOnType(Payload::copyOf(escaped)), "blur") << filler;
+    const std::string cut = R"({"type":"x","pad":")" + std::string(filler + 1, 'p') + R"(hello"})";
+    ASSERT_FALSE(mayHaveActedOnType(Payload::copyOf(cut))) << filler;
   }
+}
+
+// Look-alikes on both sides of the shortcut: texts that cannot have one of
+// the four types are not parsed, and each answer is the full parse's.
+TEST(ClassifyTest, FindsTheTypesItActsOnWithoutParsingWhatCannotHaveThem) {
+  const struct {
+    std::string_view text;
+    bool parsed;
+    std::optional<std::string_view> type;
+  } cases[] = {
+      {R"({"type":"focus","x":1})", true, "focus"},
+      {R"({"type":"open_app"})", true, "open_app"},
+      {R"({"type":"hel\u006co"})", true, "hello"},        // an escaped letter
+      {R"({"\u0074ype":"blur"})", true, "blur"},          // an escaped name
+      {R"({"type":"x","type":"focus"})", true, "focus"},  // the last one counts
+      {R"({"type":"hello","type":"x"})", true, std::nullopt},
+      {R"({"type":"x","note":"hello"})", true, std::nullopt},  // the word outside "type"
+      {R"({"data":{"type":"hello"}})", true, std::nullopt},    // "type" in a nested object
+      {R"(["hello"])", true, std::nullopt},
+      {R"({"type":"hello")", true, std::nullopt},  // not valid JSON
+      {R"({"type":"ping"})", false, std::nullopt},
+      {R"({"type":"say hello"})", false, std::nullopt},
+      {R"({"type":"hellos","x":"Blur","y":"focus "})", false, std::nullopt},
+      {R"({"type":"x","s":"\"hello\""})", false, std::nullopt},         // escaped quotes
+      {R"({"type":"open-app","hello":1})", true, std::nullopt},         // a name that is the word
+      {R"({"type":"\u0068ello"})", true, "hello"},                      // the first letter escaped
+      {R"({"type":"x","s":"caf\u00e9 \u0062"})", false, std::nullopt},  // no word's start
+      {"", false, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const Payload payload = Payload::copyOf(c.text);
+    EXPECT_EQ(mayHaveActedOnType(payload), c.parsed) << c.text;
+    EXPECT_EQ(actedOnType(payload), c.type) << c.text;
+  }
+  EXPECT_EQ(typeOf(R"({"type":"ping"})"), "ping") << "the full parse still finds every type";
 }
 
 }  // namespace

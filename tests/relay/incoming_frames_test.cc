@@ -20,18 +20,20 @@ void append(IncomingFrames& incoming, const Bytes& bytes) {
   incoming.commit(bytes.size());
 }
 
-// Takes every complete frame off the front, as the reader does.
+// Takes every complete frame off the front, as the reader does, and cuts
+// the run apart by the lengths in its headers.
 std::vector<std::string> drain(IncomingFrames& incoming, Status* stop = nullptr) {
+  const IncomingFrames::CompleteRun run = incoming.completeFrames(kMaxMessageLength);
+  if (stop) *stop = run.next;
   std::vector<std::string> payloads;
-  for (;;) {
-    const auto front = incoming.front(kMaxMessageLength);
-    if (front.status != Status::kComplete) {
-      if (stop) *stop = front.status;
-      return payloads;
-    }
-    payloads.emplace_back(front.frame.begin() + 4, front.frame.end());
-    incoming.pop();
+  for (std::size_t at = 0; at < run.frames.size();) {
+    const std::size_t length = run.frames[at] | run.frames[at + 1] << 8 | run.frames[at + 2] << 16 |
+                               std::size_t{run.frames[at + 3]} << 24;
+    payloads.emplace_back(run.frames.begin() + at + 4, run.frames.begin() + at + 4 + length);
+    at += 4 + length;
   }
+  incoming.consume(run.frames.size());
+  return payloads;
 }
 
 TEST(IncomingFramesTest, WaitsForSplitHeadersAndPayloads) {

@@ -229,6 +229,47 @@ TEST_F(RelayReaderTest, ABurstOfManySmallFramesIsRelayedInOrder) {
   sender.join();
 }
 
+TEST_F(RelayReaderTest, EveryFrameLeftInAClosedApplicationsSocketIsRelayed) {
+  // An application that wrote more than 4 MiB and closed before the host
+  // read it: the browser's next message fails to go out, and everything the
+  // application completed must still reach the browser.
+  f_.peer().suspendReader();
+  const int app = connection_.fd();
+  // Both ends' buffers, as far as the system lets a user raise them.
+  for (const auto& [fd, option] : {std::pair{app, SO_SNDBUF}, {f_.peer().fd(), SO_RCVBUF}}) {
+    for (int wanted = 64 * 1048576; wanted > 65536; wanted /= 2) {
+      if (::setsockopt(fd, SOL_SOCKET, option, &wanted, sizeof wanted) == 0) break;
+    }
+  }
+  std::vector<std::string> payloads;
+  std::size_t sent = 0;
+  for (std::size_t i = 0; sent < std::size_t{16} * 1048576; ++i) {
+    std::string payload = std::to_string(i) + ":";
+    payload.resize(65536, 'f');
+    const Bytes frame = frameOf(payload);
+    const ssize_t n = ::send(app, frame.data(), frame.size(), MSG_DONTWAIT);
+    if (n > 0) sent += static_cast<std::size_t>(n);
+    if (n != static_cast<ssize_t>(frame.size())) break;  // a cut frame is never relayed
+    payloads.push_back(std::move(payload));
+  }
+  if (payloads.size() * 65540 < std::size_t{9} * 1048576 / 2) {
+    GTEST_SKIP() << "the system lets a socket hold only " << sent
+                 << " bytes (on Linux, net.core.wmem_max); more than 4 MiB are needed";
+  }
+  connection_.close();
+
+  std::thread browser([&] { f_.forward(R"({"type":"after"})", std::nullopt); });
+  std::vector<std::string> relayed;
+  while (std::optional<std::string> next = f_.nextOutput()) {
+    relayed.push_back(std::move(*next));
+    if (relayed.back() == kUnavailable) break;
+  }
+  browser.join();  // nothing more is written to the pipe
+  payloads.emplace_back(kUnavailable);
+  EXPECT_EQ(relayed.size(), payloads.size());
+  EXPECT_TRUE(relayed == payloads) << "frames lost, altered or out of order";
+}
+
 // A packet socket as the browser's end keeps every write apart, so that the
 // test sees how the frames were grouped into writes.
 TEST(RelayOutputTest, TheFramesThatOneReadCompletesLeaveInOneWrite) {

@@ -43,6 +43,11 @@ class RelayTestPeer {
     return std::string(relay_->latestState->text());
   }
   void handleReadable(int descriptor) { relay_->handleReadable(descriptor); }
+  // Stops the reader, as if it lagged behind, until the connection closes.
+  void suspendReader() {
+    MutexLock held(relay_->lock);
+    relay_->reader->suspend();
+  }
   void attemptReconnect() { relay_->attemptReconnect(); }
 
  private:
