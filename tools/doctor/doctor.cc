@@ -67,7 +67,7 @@ std::string installCommand(const Context& context, const Target& target,
   } else {
     command += " --user-data-dir " + quotedWord(common::parentFolder(target.folder));
   }
-  if (target.scope == Scope::kSystem) command = "sudo " + command + " --system";
+  if (target.scope == Scope::kSystem) command += " --system";
   const char* option = target.family == Family::kChromium ? " --origin " : " --extension-id ";
   for (const std::string& id : allowed) command += option + quotedWord(id);
   if (!hostPath.empty() && resolved(hostPath) != resolved(context.defaultHostPath)) {
@@ -77,8 +77,17 @@ std::string installCommand(const Context& context, const Target& target,
   return command;
 }
 
-std::string asRoot(const Target& target) {
-  return target.scope == Scope::kSystem && ::geteuid() != 0 ? "sudo " : "";
+// Adds `command` as the fix, written as this user runs it where it needs
+// root (`root`); where no command this user can run mends it, says what to
+// run as root instead.
+void fixAs(const Context& context, bool root, const std::string& command, Report& report) {
+  if (!root) {
+    report.fix(command);
+  } else if (std::optional<std::string> run = doctor::asRoot(command, context.environment)) {
+    report.fix(*run);
+  } else {
+    report.advise("as root (sudo is not installed), run: " + command);
+  }
 }
 
 // The fix for a manifest the browser refuses: what install would write
@@ -114,7 +123,8 @@ std::optional<FoundManifest> examine(const Context& context, const Target& targe
   if (contents.state != FileState::kPresent) {
     report.problem("cannot read it: " + contents.reason);
     if (contents.state == FileState::kUnreadable) {
-      report.fix(asRoot(target) + "chmod a+r " + quotedWord(target.manifestPath));
+      fixAs(context, target.scope == Scope::kSystem, "chmod a+r " + quotedWord(target.manifestPath),
+            report);
       report.advise("the browser reads it as its user; let every folder above it be entered too");
     }
     return std::nullopt;
@@ -137,17 +147,17 @@ std::optional<FoundManifest> examine(const Context& context, const Target& targe
     struct stat info {};
     if (::stat(manifest->path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
         (info.st_mode & 0111) == 0) {
-      report.fix(std::string(info.st_uid != ::geteuid() && ::geteuid() != 0 ? "sudo " : "") +
-                 "chmod +x " + quotedWord(manifest->path));
+      fixAs(context, info.st_uid != ::geteuid(), "chmod +x " + quotedWord(manifest->path), report);
     } else if (own) {
-      report.fix(installCommand(context, target, manifest->allowed, ""));
+      fixAs(context, target.scope == Scope::kSystem,
+            installCommand(context, target, manifest->allowed, ""), report);
       report.advise("that registers the host beside this tool instead");
     }
   } else if (packaged) {
     report.advise("reinstall the ostrel-native-host package, or build one with the right ids");
   } else if (std::string fix = manifest ? manifestFix(context, target, *manifest) : "";
              !fix.empty()) {
-    report.fix(fix);
+    fixAs(context, target.scope == Scope::kSystem, fix, report);
     if (!own) {
       report.advise("it was not written by this tool, so install replaces it only with --force");
     }
@@ -338,19 +348,10 @@ struct StartingEnvironment {
   std::string whose;                                // in words
 };
 
-const char* entryValue(const std::vector<std::string>& entries, std::string_view name) {
-  for (const std::string& entry : entries) {
-    if (entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=') {
-      return entry.c_str() + name.size() + 1;
-    }
-  }
-  return nullptr;
-}
-
 SocketSetting settingOf(const StartingEnvironment& start) {
   if (!start.entries) return hostSocketSetting();
-  return socketSettingFrom(entryValue(*start.entries, kSocketPathVariable),
-                           entryValue(*start.entries, "HOME"));
+  return socketSettingFrom(doctor::entryValue(*start.entries, kSocketPathVariable),
+                           doctor::entryValue(*start.entries, "HOME"));
 }
 
 // Where the probed host looks for the application: worked out from the
@@ -768,8 +769,8 @@ void reportEnvironment(const Context& context, const std::vector<doctor::Running
       report.note(words + "; its environment cannot be read, so this shell's is assumed");
       continue;
     }
-    const char* home = entryValue(*browser.environment, "HOME");
-    const char* socket = entryValue(*browser.environment, kSocketPathVariable);
+    const char* home = doctor::entryValue(*browser.environment, "HOME");
+    const char* socket = doctor::entryValue(*browser.environment, kSocketPathVariable);
     report.note(words + ", with HOME=" + (home != nullptr ? home : "(unset)") + " and " +
                 kSocketPathVariable +
                 (socket != nullptr ? "=" + std::string(socket) : std::string(" unset")) +
@@ -849,8 +850,10 @@ void reportPolicies(const Context& context, const TargetList& list,
       if (perUser && !systemWide) {
         report.problem(std::string(browser->displayName) + ": " + *why +
                        ": the per-user registration is useless; a system-wide one would work");
-        report.fix(doctor::installCommand(context, browser, std::nullopt, Scope::kSystem, allowed,
-                                          hostPath, false));
+        fixAs(context, true,
+              doctor::installCommand(context, browser, std::nullopt, Scope::kSystem, allowed,
+                                     hostPath, false),
+              report);
       } else {
         report.note(std::string(browser->displayName) + ": " + *why);
       }
@@ -898,15 +901,18 @@ void reportWinners(const TargetList& list, Report& report) {
   }
 }
 
-// The running browsers that share this home folder: they read the
-// manifests and profiles looked at here. One started with another HOME
-// reads other folders; one without HOME uses the password database's.
-std::vector<doctor::RunningBrowser> browsersOfThisHome(const Context& context) {
+// The running browsers of this user that read the manifests and profiles
+// looked at here: those whose HOME is this home folder, and those started
+// without HOME (or with one that is not absolute), which read below the
+// password database's home instead and are judged by it. One started with
+// another HOME reads the folders of whoever set it up so, and is left out.
+std::vector<doctor::RunningBrowser> browsersOfThisUser(const Context& context) {
   std::vector<doctor::RunningBrowser> kept;
   for (doctor::RunningBrowser& browser : doctor::runningBrowsers()) {
     if (!browser.environment) continue;
-    std::optional<std::string> home = homeDirectoryFrom(entryValue(*browser.environment, "HOME"));
-    if (home && *home == context.environment.home) kept.push_back(std::move(browser));
+    if (browser.homeFromPasswordDatabase || browser.home == context.environment.home) {
+      kept.push_back(std::move(browser));
+    }
   }
   return kept;
 }
@@ -984,7 +990,7 @@ std::optional<std::string> countingUserDataDir(const doctor::Question& question,
 
 int answerQuestion(const Context& context, doctor::Question question) {
   const Browser& browser = *question.browser;
-  const std::vector<doctor::RunningBrowser> running = browsersOfThisHome(context);
+  const std::vector<doctor::RunningBrowser> running = browsersOfThisUser(context);
   std::string runningNote;
   question.userDataDir = countingUserDataDir(question, running, runningNote);
   doctor::Verdict verdict = doctor::judge(context, question, running);
@@ -1079,7 +1085,7 @@ int runDoctor(const Context& context) {
   }
   Report report;
   const std::vector<doctor::RunningBrowser> running =
-      options.system ? std::vector<doctor::RunningBrowser>{} : browsersOfThisHome(context);
+      options.system ? std::vector<doctor::RunningBrowser>{} : browsersOfThisUser(context);
   std::vector<FoundManifest> found;
   int present = 0;
   for (const Target& target : list.targets) {
