@@ -346,6 +346,9 @@ void reportProbe(const ProbeResult& result, SocketDiagnosis& socket, Report& rep
 struct StartingEnvironment {
   std::optional<std::vector<std::string>> entries;  // nothing: this process's
   std::string whose;                                // in words
+  // The running browser whose environment it is, when it is the very
+  // browser (or profile folder) asked about; nullptr otherwise.
+  const doctor::RunningBrowser* browser = nullptr;
 };
 
 SocketSetting settingOf(const StartingEnvironment& start) {
@@ -402,12 +405,63 @@ StartingEnvironment startingEnvironment(const Target& target,
                           ? browser.browser == target.browser
                           : browser.userDataDir == common::parentFolder(target.folder);
     if (same || best == nullptr) best = &browser;
-    if (same) break;
+    if (same) {
+      return {browser.environment,
+              "the environment of the running " + browser.program + " (pid " +
+                  std::to_string(browser.pid) + ")",
+              &browser};
+    }
   }
   if (best == nullptr) return {std::nullopt, "this shell's environment (no browser of it runs)"};
-  return {best->environment, "the environment of the running " + best->program + " (pid " +
-                                 std::to_string(best->pid) + ")"};
+  return {best->environment,
+          "the environment of the running " + best->program + " (pid " + std::to_string(best->pid) +
+              ")",
+          nullptr};
 }
+
+// Where the probed host looked for the application, without words.
+SocketSetting settingUsed(const ProbeResult& result, const StartingEnvironment& start) {
+  if (!result.environment) return settingOf(start);
+  return socketSettingFrom(valueIn(*result.environment, kSocketPathVariable),
+                           valueIn(*result.environment, "HOME"));
+}
+
+// Why the host that the running browser asked about starts does not reach
+// this user's application: its environment leads the host to another path
+// than a host started from here looks at, and nothing answers there.
+// Nothing when the host reached it, or looks where one started from here
+// would (the application may simply not run now).
+std::optional<std::string> ledAway(const ProbeResult& result, const StartingEnvironment& start) {
+  if (start.browser == nullptr || !start.entries || result.outcome != ProbeOutcome::kUnavailable) {
+    return std::nullopt;
+  }
+  const SocketSetting used = settingUsed(result, start);
+  const SocketSetting here = hostSocketSetting();
+  if (used.path == here.path) return std::nullopt;
+  const char* socket = doctor::entryValue(*start.entries, kSocketPathVariable);
+  const char* ownSocket = std::getenv(kSocketPathVariable);
+  const char* home = doctor::entryValue(*start.entries, "HOME");
+  std::string cause;
+  if (socket != nullptr && (ownSocket == nullptr || std::strcmp(socket, ownSocket) != 0)) {
+    cause = "runs with " + std::string(kSocketPathVariable) + "=" + socket;
+  } else if (socket == nullptr && ownSocket != nullptr) {
+    cause = "runs without " + std::string(kSocketPathVariable) + ", which this shell sets";
+  } else if (home == nullptr || home[0] != '/') {
+    cause = "runs without HOME, so the host takes the password database's home folder";
+  } else {
+    cause = "runs with HOME=" + std::string(home);
+  }
+  return "the host that " + start.browser->program + " (pid " + std::to_string(start.browser->pid) +
+         ") starts does not reach the application: the browser " + cause +
+         ", and the host looks for the application at " +
+         (used.path.empty() ? std::string("(no path)") : used.path) +
+         ", where nothing answers, not at " + here.path + ", where a host started from here looks";
+}
+
+// What to do about a browser whose environment leads its hosts away.
+constexpr const char* kLedAwayAdvice =
+    "start the browser with the environment the application expects (the same HOME and "
+    "OSTREL_SOCKET_PATH as this shell), or let the application listen where the host looks";
 
 // Starts each distinct host once, as the first browser naming it would.
 void probeHosts(const Context& context, const std::vector<FoundManifest>& found,
@@ -463,6 +517,8 @@ using doctor::idOf;
 std::string described(const InstalledExtension& extension, const Profile& profile) {
   std::string text = extension.id;
   if (!extension.name.empty()) text += " (\"" + extension.name + "\")";
+  // A running browser's --load-extension is no profile.
+  if (profile.folder.starts_with("--")) return text + ", loaded by the " + profile.folder;
   if (extension.unpacked) text += ", loaded unpacked,";
   return text + " in the profile " + profile.folder;
 }
@@ -473,26 +529,57 @@ std::string described(const InstalledExtension& extension, const Profile& profil
 struct ProfileSet {
   Target target;  // where a registration for these profiles goes
   std::vector<Profile> profiles;
+  const Browser* browser = nullptr;  // whose profiles they are (the target's, or a running one)
 };
 
-// Whether the extension will connect, by the browser's whole verdict;
-// reported as fine only then.
+// The registration a "yes" verdict found, as a target.
+Target targetOf(const doctor::Question& question, const doctor::Verdict& verdict) {
+  return Target{.label = std::string(question.browser->displayName),
+                .browser = question.userDataDir ? nullptr : question.browser,
+                .family = question.browser->family,
+                .scope = Scope::kUser,
+                .folder = common::parentFolder(verdict.manifestPath),
+                .manifestPath = verdict.manifestPath};
+}
+
+// Starts the host of a "yes" verdict as the browser would, with `start`.
+ProbeResult probeAsBrowser(const Context& context, const doctor::Question& question,
+                           const doctor::Verdict& verdict, const StartingEnvironment& start) {
+  const Family family = question.browser->family;
+  return probeHost(
+      verdict.manifest->path,
+      browserArguments(family, verdict.manifestPath, allowedFormOf(family, question.id)),
+      context.probeDeadline, start.entries);
+}
+
+// Whether the extension will connect, by the browser's whole verdict, and,
+// where the browser runs now, reach the application from the host it
+// starts; reported as fine only then.
 void reportAllowed(const Context& context, const ProfileSet& set,
                    const InstalledExtension& extension, const Profile& profile,
                    const std::vector<doctor::RunningBrowser>& running, Report& report) {
-  const Browser* browser =
-      set.target.browser != nullptr ? set.target.browser : findBrowser("chromium");
   doctor::Question question{
-      .browser = browser, .id = idOf(set.target.family, extension.id), .userDataDir = std::nullopt};
+      .browser = set.browser, .id = idOf(set.target.family, extension.id), .userDataDir = {}};
   if (set.target.browser == nullptr) question.userDataDir = common::parentFolder(set.target.folder);
   doctor::Verdict verdict = doctor::judge(context, question, running);
   if (verdict.yes) {
-    report.fine("allowed and installed: " + described(extension, profile));
+    const StartingEnvironment start = startingEnvironment(targetOf(question, verdict), running);
+    std::optional<std::string> away;
+    if (start.browser != nullptr)
+      away = ledAway(probeAsBrowser(context, question, verdict, start), start);
+    if (!away) {
+      report.fine("allowed and installed: " + described(extension, profile));
+      return;
+    }
+    report.problem("allowed, but it will not reach the application: " +
+                   described(extension, profile) + ": " + *away);
+    report.advise(kLedAwayAdvice);
     return;
   }
   report.problem("allowed, but it will not connect: " + described(extension, profile) + ": " +
                  verdict.reason);
   if (!verdict.fix.empty()) report.fix(verdict.fix);
+  if (!verdict.advice.empty()) report.advise(verdict.advice);
 }
 
 void compareProfiles(const Context& context, const ProfileSet& set,
@@ -513,6 +600,7 @@ void compareProfiles(const Context& context, const ProfileSet& set,
     if (hostPath.empty() || here) hostPath = entry.manifest.path;
   }
   if (allowedHere.empty() && allowedThere.empty()) return;
+  report.about(std::string(set.browser->key), "");
   if (!headed) report.heading("Installed extensions:");
   headed = true;
   report.heading(set.target.label + ": " + std::to_string(set.profiles.size()) +
@@ -571,6 +659,48 @@ void compareProfiles(const Context& context, const ProfileSet& set,
   }
 }
 
+// The set `browser` reads its profiles from: its own profile folder's, or
+// its browser's; nullptr when there is none to add to.
+ProfileSet* setOf(std::vector<ProfileSet>& sets, const doctor::RunningBrowser& browser,
+                  const std::string& ownFolder) {
+  for (ProfileSet& set : sets) {
+    const bool same =
+        ownFolder.empty()
+            ? set.target.browser != nullptr && set.target.browser == browser.browser
+            : set.target.browser == nullptr && common::parentFolder(set.target.folder) == ownFolder;
+    if (same) return &set;
+  }
+  return nullptr;
+}
+
+// What a running browser shows beyond its profile folders: the extensions
+// it was told to load, and Firefox's -profile, added to its set.
+void addRunningProfiles(const TargetList& list, const doctor::RunningBrowser& browser,
+                        const std::string& ownFolder, std::vector<ProfileSet>& sets) {
+  Profile loaded{.folder = "--load-extension of " + browser.program + " (pid " +
+                           std::to_string(browser.pid) + ")",
+                 .extensions = doctor::loadedExtensions(browser)};
+  std::optional<Profile> own;
+  if (!browser.profile.empty()) own = profileAt(browser.family, browser.profile);
+  if (loaded.extensions.empty() && !own) return;
+  ProfileSet* set = setOf(sets, browser, ownFolder);
+  if (set == nullptr && ownFolder.empty()) {
+    for (const Target& target : list.targets) {
+      if (target.browser == browser.browser && target.scope == Scope::kUser) {
+        sets.push_back({target, {}, target.browser});
+        set = &sets.back();
+        break;
+      }
+    }
+  }
+  if (set == nullptr) return;
+  if (!loaded.extensions.empty()) set->profiles.push_back(std::move(loaded));
+  if (own && std::none_of(set->profiles.begin(), set->profiles.end(),
+                          [&](const Profile& profile) { return profile.folder == own->folder; })) {
+    set->profiles.push_back(std::move(*own));
+  }
+}
+
 void reportInstalledExtensions(const Context& context, const TargetList& list,
                                std::vector<FoundManifest> found,
                                const std::vector<doctor::RunningBrowser>& running, Report& report) {
@@ -587,33 +717,42 @@ void reportInstalledExtensions(const Context& context, const TargetList& list,
       std::vector<Profile> found = findProfiles(target.family, root);
       std::move(found.begin(), found.end(), std::back_inserter(profiles));
     }
-    if (!profiles.empty()) sets.push_back({target, std::move(profiles)});
+    const Browser* browser = target.browser;
+    if (browser == nullptr) {
+      browser = context.options.browsers.empty() ? findBrowser("chromium")
+                                                 : context.options.browsers.front();
+    }
+    if (!profiles.empty()) sets.push_back({target, std::move(profiles), browser});
   }
   // A running browser's own profile folder is looked at too.
   if (!context.options.userDataDir && !context.options.system) {
     for (const doctor::RunningBrowser& browser : running) {
-      if (browser.family != Family::kChromium || browser.userDataDir.empty()) continue;
-      const doctor::RunningBrowser& running = browser;
-      std::vector<Profile> profiles = findProfiles(Family::kChromium, running.userDataDir);
-      if (profiles.empty()) continue;
-      const std::string folder = userDataManifestFolder(running.userDataDir);
-      Target target{.label = "profile folder " + running.userDataDir,
-                    .browser = nullptr,
-                    .family = Family::kChromium,
-                    .scope = Scope::kUser,
-                    .folder = folder,
-                    .manifestPath = joinPath(folder, manifestFileName(context.options.name))};
-      FileContents contents = readWholeFile(target.manifestPath);
-      ManifestReading reading = readManifest(contents.text, Family::kChromium);
-      if (contents.state == FileState::kPresent && reading.manifest) {
-        found.push_back({target, *reading.manifest});
+      const std::string own = doctor::ownUserDataDir(browser, context.environment);
+      if (browser.family == Family::kChromium && !own.empty() && !setOf(sets, browser, own)) {
+        std::vector<Profile> profiles = findProfiles(Family::kChromium, own);
+        const std::string folder = userDataManifestFolder(own);
+        Target target{.label = "profile folder " + own,
+                      .browser = nullptr,
+                      .family = Family::kChromium,
+                      .scope = Scope::kUser,
+                      .folder = folder,
+                      .manifestPath = joinPath(folder, manifestFileName(context.options.name))};
+        FileContents contents = readWholeFile(target.manifestPath);
+        ManifestReading reading = readManifest(contents.text, Family::kChromium);
+        if (contents.state == FileState::kPresent && reading.manifest) {
+          found.push_back({target, *reading.manifest});
+        }
+        sets.push_back({std::move(target), std::move(profiles),
+                        browser.browser != nullptr ? browser.browser : findBrowser("chromium")});
       }
-      sets.push_back({std::move(target), std::move(profiles)});
+      addRunningProfiles(list, browser, own, sets);
     }
   }
+  std::erase_if(sets, [](const ProfileSet& set) { return set.profiles.empty(); });
   if (sets.empty() || found.empty()) return;
   bool headed = false;
   for (const ProfileSet& set : sets) compareProfiles(context, set, found, running, headed, report);
+  report.about("", "");
 }
 
 // The browsers that will look for the host but find no registration: one
@@ -1002,18 +1141,10 @@ int answerQuestion(const Context& context, doctor::Question question) {
   if (!verdict.yes) {
     report.problem(verdict.reason);
     if (!verdict.fix.empty()) report.fix(verdict.fix);
+    if (!verdict.advice.empty()) report.advise(verdict.advice);
   } else {
-    Target target{.label = std::string(browser.displayName),
-                  .browser = question.userDataDir ? nullptr : &browser,
-                  .family = browser.family,
-                  .scope = Scope::kUser,
-                  .folder = common::parentFolder(verdict.manifestPath),
-                  .manifestPath = verdict.manifestPath};
-    const StartingEnvironment start = startingEnvironment(target, running);
-    ProbeResult result = probeHost(verdict.manifest->path,
-                                   browserArguments(browser.family, verdict.manifestPath,
-                                                    allowedFormOf(browser.family, question.id)),
-                                   context.probeDeadline, start.entries);
+    const StartingEnvironment start = startingEnvironment(targetOf(question, verdict), running);
+    ProbeResult result = probeAsBrowser(context, question, verdict, start);
     if (result.outcome != ProbeOutcome::kConnected &&
         result.outcome != ProbeOutcome::kUnavailable) {
       Report probe;
@@ -1028,6 +1159,9 @@ int answerQuestion(const Context& context, doctor::Question question) {
         }
       }
       report.problem(why);
+    } else if (std::optional<std::string> away = ledAway(result, start)) {
+      report.problem(*away);
+      report.advise(kLedAwayAdvice);
     } else {
       report.fine(who + " will start the host " + verdict.manifest->path + " through " +
                   verdict.manifestPath);
@@ -1054,6 +1188,9 @@ int answerQuestion(const Context& context, doctor::Question question) {
     if (first) {
       context.out << (yes ? "yes: " : "no: ") << doctor::printable(finding.words) << "\n";
       if (!finding.fix.empty()) context.out << "fix: " << doctor::printable(finding.fix) << "\n";
+      if (!finding.advice.empty()) {
+        context.out << "what to do: " << doctor::printable(finding.advice) << "\n";
+      }
       first = false;
       continue;
     }
@@ -1062,6 +1199,9 @@ int answerQuestion(const Context& context, doctor::Question question) {
                                                         : "note: ";
     context.out << kind << doctor::printable(finding.words) << "\n";
     if (!finding.fix.empty()) context.out << "fix: " << doctor::printable(finding.fix) << "\n";
+    if (!finding.advice.empty()) {
+      context.out << "what to do: " << doctor::printable(finding.advice) << "\n";
+    }
   }
   return yes ? kExitSuccess : kExitFailure;
 }

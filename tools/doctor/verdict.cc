@@ -383,8 +383,8 @@ Verdict judgeFirefox(const Context& context, const Question& question,
   for (const auto& [scope, path] : candidates) {
     folders += (folders.empty() ? "" : " or ") + common::parentFolder(path);
   }
-  std::string why = "no manifest named " + manifestName(context) + " is in " + folders +
-                    ", where Firefox looks";
+  std::string why =
+      "no manifest named " + manifestName(context) + " is in " + folders + ", where Firefox looks";
   const std::string file = candidates.empty() ? std::string() : candidates.front().second;
   if (elsewhere == nullptr) {
     return rewritten(context, question, Scope::kUser, std::nullopt, why, file);
@@ -485,14 +485,13 @@ std::vector<InstalledExtension> loadedExtensions(const RunningBrowser& browser) 
     std::optional<std::vector<std::string>> permissions = setup::manifestPermissions(folder);
     setup::ExtensionIdReading reading = setup::extensionIdOfPath(folder);
     if (!permissions || !reading.id) continue;
-    loaded.push_back(
-        {.id = *reading.id,
-         .name = {},
-         .unpacked = true,
-         .disabled = false,
-         .nativeMessaging = std::find(permissions->begin(), permissions->end(),
-                                      "nativeMessaging") != permissions->end(),
-         .file = setup::joinPath(folder, "manifest.json")});
+    loaded.push_back({.id = *reading.id,
+                      .name = {},
+                      .unpacked = true,
+                      .disabled = false,
+                      .nativeMessaging = std::find(permissions->begin(), permissions->end(),
+                                                   "nativeMessaging") != permissions->end(),
+                      .file = setup::joinPath(folder, "manifest.json")});
   }
   return loaded;
 }

@@ -61,7 +61,8 @@ std::string installCommand(const setup::Context& context, const setup::Browser* 
 // `command`, which needs root, as this user runs it: itself for root,
 // after "sudo " where sudo is on the search path; nothing where neither
 // works (the caller then says what to run as root).
-std::optional<std::string> asRoot(const std::string& command, const setup::Environment& environment);
+std::optional<std::string> asRoot(const std::string& command,
+                                  const setup::Environment& environment);
 
 // The folders a running browser reads by: `base` with the browser's own
 // home folder and configuration home, where its environment tells them.

@@ -36,7 +36,8 @@ std::vector<std::string> entries(const std::string& folder) {
 
 std::vector<std::string> subfolders(const std::string& folder) {
   std::vector<std::string> names = entries(folder);
-  std::erase_if(names, [&](const std::string& name) { return !isDirectory(joinPath(folder, name)); });
+  std::erase_if(names,
+                [&](const std::string& name) { return !isDirectory(joinPath(folder, name)); });
   return names;
 }
 
@@ -168,8 +169,9 @@ void addProfileFolderAddons(const std::string& folder, Profile& profile) {
     } else if (FileContents proxy = readWholeFile(path, 4096); proxy.state == FileState::kPresent) {
       unpackedAt = proxy.text.substr(0, proxy.text.find_first_of("\r\n"));
     }
-    const bool known = std::any_of(profile.extensions.begin(), profile.extensions.end(),
-                                   [&](const InstalledExtension& added) { return added.id == name; });
+    const bool known =
+        std::any_of(profile.extensions.begin(), profile.extensions.end(),
+                    [&](const InstalledExtension& added) { return added.id == name; });
     if (known || checkFirefoxExtensionId(name)) continue;
     std::optional<bool> permission;
     if (auto permissions = manifestPermissions(unpackedAt)) {
