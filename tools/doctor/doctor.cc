@@ -755,6 +755,14 @@ void reportInstalledExtensions(const Context& context, const TargetList& list,
   report.about("", "");
 }
 
+// Whether a system-wide manifest of the host is there for `browser`.
+bool systemWideFor(const Context& context, const Browser* browser) {
+  if (browser == nullptr) return false;
+  std::optional<std::string> folder = manifestFolder(*browser, Scope::kSystem, context.environment);
+  return folder && readWholeFile(joinPath(*folder, manifestFileName(context.options.name))).state !=
+                       FileState::kMissing;
+}
+
 // The browsers that will look for the host but find no registration: one
 // that looks installed while another of its family has one, and a running
 // Chromium-family browser with a --user-data-dir of its own.
@@ -811,7 +819,13 @@ void reportUncoveredBrowsers(const Context& context, const TargetList& list,
     report.fix(installCommand(context, target, allowed, hostPath));
   }
   for (const doctor::RunningBrowser& running : browsers) {
-    if (running.family != Family::kChromium || running.userDataDir.empty()) continue;
+    // One started with its default folder, or one a system-wide manifest
+    // serves, has been looked at with its browser.
+    if (running.family != Family::kChromium ||
+        doctor::ownUserDataDir(running, context.environment).empty() ||
+        systemWideFor(context, running.browser)) {
+      continue;
+    }
     auto [covered, allowed, hostPath] = registeredFor(Family::kChromium, nullptr);
     Target profile{.label = "profile folder " + running.userDataDir,
                    .browser = nullptr,
@@ -1109,7 +1123,7 @@ Asked askedQuestion(const Options& options) {
 // one, which is where it reads manifests from.
 std::optional<std::string> countingUserDataDir(const doctor::Question& question,
                                                const std::vector<doctor::RunningBrowser>& running,
-                                               std::string& note) {
+                                               const Environment& environment, std::string& note) {
   if (question.userDataDir || question.browser->family != Family::kChromium) {
     return question.userDataDir;
   }
@@ -1117,7 +1131,7 @@ std::optional<std::string> countingUserDataDir(const doctor::Question& question,
   const doctor::RunningBrowser* shown = nullptr;
   for (const doctor::RunningBrowser& browser : running) {
     if (browser.browser != question.browser) continue;
-    folders.insert(browser.userDataDir);
+    folders.insert(doctor::ownUserDataDir(browser, environment));
     shown = &browser;
   }
   if (folders.size() != 1 || folders.begin()->empty()) return std::nullopt;
@@ -1131,7 +1145,7 @@ int answerQuestion(const Context& context, doctor::Question question) {
   const Browser& browser = *question.browser;
   const std::vector<doctor::RunningBrowser> running = browsersOfThisUser(context);
   std::string runningNote;
-  question.userDataDir = countingUserDataDir(question, running, runningNote);
+  question.userDataDir = countingUserDataDir(question, running, context.environment, runningNote);
   doctor::Verdict verdict = doctor::judge(context, question, running);
   if (!runningNote.empty()) verdict.notes.insert(verdict.notes.begin(), runningNote);
   Report report;

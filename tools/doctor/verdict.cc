@@ -423,7 +423,8 @@ std::string installCommand(const Context& context, const Browser* browser,
                            const std::vector<std::string>& allowed, const std::string& hostPath,
                            bool force) {
   std::string command = "ostrel-native-host-setup install";
-  if (userDataDir) {
+  // A system-wide manifest serves every profile folder of the browser.
+  if (userDataDir && scope != Scope::kSystem) {
     command += " --user-data-dir " + quotedWord(*userDataDir);
   } else if (browser != nullptr) {
     command += " --browser " + std::string(browser->key);
