@@ -207,12 +207,16 @@ std::optional<Verdict> extensionFault(const Context& context, const Question& qu
   if (!seen && !runs.empty() && !profiles.empty()) {
     // The browser runs, and its profiles were read: the extension is not
     // in it.
-    std::string there;
+    std::vector<std::string> ids;
     for (const Profile& profile : profiles) {
       for (const InstalledExtension& extension : profile.extensions) {
-        there += (there.empty() ? "" : ", ") + extension.id;
+        if (std::find(ids.begin(), ids.end(), extension.id) == ids.end()) {
+          ids.push_back(extension.id);
+        }
       }
     }
+    std::string there;
+    for (const std::string& id : ids) there += (there.empty() ? "" : ", ") + id;
     return no(what + " is not installed in the running " + runs.front()->program + " (pid " +
                   std::to_string(runs.front()->pid) + "), whose profiles hold " +
                   (there.empty() ? std::string("no extension") : there) +

@@ -16,10 +16,9 @@ namespace ostrel::setup {
 namespace {
 
 // Firefox's own add-ons, which no user installed.
+// (app-builtin, app-builtin-addons, app-system-defaults, and the like).
 bool isBuiltIn(std::string_view location) {
-  return location == "app-builtin" || location == "app-system-defaults" ||
-         location == "app-system-addons" || location == "app-system-share" ||
-         location == "app-system-local";
+  return location.starts_with("app-builtin") || location.starts_with("app-system");
 }
 
 std::vector<std::string> entries(const std::string& folder) {
