@@ -564,9 +564,15 @@ void reportAllowed(const Context& context, const ProfileSet& set,
   doctor::Verdict verdict = doctor::judge(context, question, running);
   if (verdict.yes) {
     const StartingEnvironment start = startingEnvironment(targetOf(question, verdict), running);
-    std::optional<std::string> away;
-    if (start.browser != nullptr)
-      away = ledAway(probeAsBrowser(context, question, verdict, start), start);
+    const ProbeResult result = probeAsBrowser(context, question, verdict, start);
+    if (result.outcome != ProbeOutcome::kConnected &&
+        result.outcome != ProbeOutcome::kUnavailable) {
+      report.problem("allowed, but the host " + verdict.manifest->path +
+                     " does not work as the browser starts it: " + described(extension, profile) +
+                     " (the host's check below says why)");
+      return;
+    }
+    std::optional<std::string> away = ledAway(result, start);
     if (!away) {
       report.fine("allowed and installed: " + described(extension, profile));
       return;

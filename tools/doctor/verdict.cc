@@ -91,7 +91,7 @@ std::vector<std::string> keptAllowed(const setup::Manifest* manifest, Family fam
 // that does not allow the extension: install again, with force when this
 // tool did not write it, and never for a manifest the package owns.
 std::string rewriteCommand(const Context& context, const Question& question, Scope scope,
-                           const std::optional<setup::Manifest>& manifest) {
+                           const std::optional<setup::Manifest>& manifest, bool present) {
   const Family family = question.browser->family;
   const bool packaged = manifest && setup::ownerOf(*manifest) == setup::ManifestOwner::kPackage;
   if (packaged) return {};
@@ -101,15 +101,17 @@ std::string rewriteCommand(const Context& context, const Question& question, Sco
   return installCommand(
       context, question.browser, question.userDataDir, scope,
       keptAllowed(manifest ? &*manifest : nullptr, family, allowedFormOf(family, question.id)),
-      hostPath, manifest && !own);
+      hostPath, present && !own);
 }
 
-// A "no" whose fix is the command that rewrites the manifest of `scope`.
+// A "no" whose fix is the command that rewrites the manifest of `scope`,
+// with force where a file this tool did not write is there (`present`).
 Verdict rewritten(const Context& context, const Question& question, Scope scope,
-                  const std::optional<setup::Manifest>& manifest, std::string reason,
+                  const std::optional<setup::Manifest>& manifest, bool present, std::string reason,
                   std::string file) {
-  return no(std::move(reason), std::move(file), rewriteCommand(context, question, scope, manifest),
-            scope == Scope::kSystem, context.environment);
+  return no(std::move(reason), std::move(file),
+            rewriteCommand(context, question, scope, manifest, present), scope == Scope::kSystem,
+            context.environment);
 }
 
 // Why the host file named by a loaded manifest cannot be started, and the
@@ -275,12 +277,12 @@ Verdict judgeChromium(const Context& context, const Question& question,
   }
   if (chosen.empty()) {
     if (userOff && exists(userPath)) {
-      return rewritten(context, question, Scope::kSystem, std::nullopt,
+      return rewritten(context, question, Scope::kSystem, std::nullopt, false,
                        "the per-user manifest " + userPath + " is ignored: " + *userOff +
                            "; a system-wide registration would work",
                        policies.userLevelHosts->file);
     }
-    return rewritten(context, question, Scope::kUser, std::nullopt,
+    return rewritten(context, question, Scope::kUser, std::nullopt, false,
                      "no manifest named " + manifestName(context) + " is in " + userFolder +
                          (systemPath.empty() ? std::string() : " or " + *systemFolder) +
                          ", where " + std::string(browser.displayName) + " looks",
@@ -294,7 +296,7 @@ Verdict judgeChromium(const Context& context, const Question& question,
   const std::string which = scope == Scope::kUser ? "the per-user manifest " + chosen
                                                   : "the system-wide manifest " + chosen;
   if (!judgement.faults.empty()) {
-    return rewritten(context, question, scope, judgement.manifest,
+    return rewritten(context, question, scope, judgement.manifest, true,
                      which + ", which " + std::string(browser.displayName) +
                          " uses, is refused: " + judgement.faults.front(),
                      chosen);
@@ -302,7 +304,7 @@ Verdict judgeChromium(const Context& context, const Question& question,
   const setup::Manifest& manifest = *judgement.manifest;
   if (!allowsExtension(manifest, question.id)) {
     return rewritten(
-        context, question, scope, judgement.manifest,
+        context, question, scope, judgement.manifest, true,
         which + " does not allow " + allowedFormOf(Family::kChromium, question.id) +
             " (it allows " +
             (manifest.allowed.empty() ? std::string("none") : setup::shellWords(manifest.allowed)) +
@@ -357,13 +359,13 @@ Verdict judgeFirefox(const Context& context, const Question& question,
     } else {
       ManifestJudgement judgement = judgeManifest(contents.text, Family::kFirefox, name);
       if (!judgement.faults.empty()) {
-        refusal = rewritten(context, question, scope, judgement.manifest,
+        refusal = rewritten(context, question, scope, judgement.manifest, true,
                             path + " is refused by Firefox: " + judgement.faults.front(), path);
       } else if (!allowsExtension(*judgement.manifest, question.id)) {
         std::string why = path + " does not list the add-on id " + question.id;
         why += " in allowed_extensions (it lists " + setup::shellWords(judgement.manifest->allowed);
         why += "); Firefox says \"No such native application " + name + "\"";
-        refusal = rewritten(context, question, scope, judgement.manifest, why, path);
+        refusal = rewritten(context, question, scope, judgement.manifest, true, why, path);
       } else {
         if (auto fault = hostFileFault(context, path, judgement.manifest->path)) return *fault;
         Verdict verdict;
@@ -391,7 +393,7 @@ Verdict judgeFirefox(const Context& context, const Question& question,
       "no manifest named " + manifestName(context) + " is in " + folders + ", where Firefox looks";
   const std::string file = candidates.empty() ? std::string() : candidates.front().second;
   if (elsewhere == nullptr) {
-    return rewritten(context, question, Scope::kUser, std::nullopt, why, file);
+    return rewritten(context, question, Scope::kUser, std::nullopt, false, why, file);
   }
   why += ": the running " + elsewhere->program + " (pid " + std::to_string(elsewhere->pid) +
          ") reads below the home folder " + elsewhere->home +
