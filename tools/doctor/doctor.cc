@@ -109,6 +109,14 @@ std::string manifestFix(const Context& context, const Target& target, const Mani
   return isOwnManifest(manifest) ? command : command + " --force";
 }
 
+// Whether a system-wide manifest of the host is there for `browser`.
+bool systemWideFor(const Context& context, const Browser* browser) {
+  if (browser == nullptr) return false;
+  std::optional<std::string> folder = manifestFolder(*browser, Scope::kSystem, context.environment);
+  return folder && readWholeFile(joinPath(*folder, manifestFileName(context.options.name))).state !=
+                       FileState::kMissing;
+}
+
 // Reads and checks the manifest of one target as its browser would;
 // nothing when none is there or the browser cannot use it. Counts every
 // file present in `present`.
@@ -131,7 +139,17 @@ std::optional<FoundManifest> examine(const Context& context, const Target& targe
   }
   doctor::ManifestJudgement judgement =
       doctor::judgeManifest(contents.text, target.family, context.options.name);
-  for (const std::string& fault : judgement.faults) report.problem(fault);
+  // Firefox passes over a per-user manifest it refuses to the system-wide
+  // one, which is judged on its own.
+  const bool passedOver = target.family == Family::kFirefox && target.scope == Scope::kUser &&
+                          systemWideFor(context, target.browser);
+  for (const std::string& fault : judgement.faults) {
+    if (passedOver) {
+      report.warning(fault + "; Firefox passes over this file to the system-wide manifest");
+    } else {
+      report.problem(fault);
+    }
+  }
   const std::optional<Manifest>& manifest = judgement.manifest;
   // A host file that cannot run is the browser's next refusal.
   Problem hostFault;
@@ -759,14 +777,6 @@ void reportInstalledExtensions(const Context& context, const TargetList& list,
   bool headed = false;
   for (const ProfileSet& set : sets) compareProfiles(context, set, found, running, headed, report);
   report.about("", "");
-}
-
-// Whether a system-wide manifest of the host is there for `browser`.
-bool systemWideFor(const Context& context, const Browser* browser) {
-  if (browser == nullptr) return false;
-  std::optional<std::string> folder = manifestFolder(*browser, Scope::kSystem, context.environment);
-  return folder && readWholeFile(joinPath(*folder, manifestFileName(context.options.name))).state !=
-                       FileState::kMissing;
 }
 
 // The browsers that will look for the host but find no registration: one
