@@ -15,6 +15,7 @@
 #include "files.h"
 #include "manifest_rules.h"
 #include "peers/fake_app.h"
+#include "running_browsers.h"
 #include "test_home.h"
 #include "tool_process.h"
 #include "tools/common/child_process.h"
@@ -301,6 +302,42 @@ TEST_F(VerdictTest, TheRunningBrowsersEnvironmentCounts) {
   EXPECT_NE(output.find("the host reached the application at " + socket), std::string::npos)
       << output;
   browser.signal(SIGKILL);
+  ASSERT_TRUE(browser.waitExit(std::chrono::seconds(10)));
+
+  // The same browser started where its environment leads the host to a
+  // socket nobody listens on: the host starts, but reaches nothing.
+  const std::string elsewhere = home + "/elsewhere.sock";
+  common::ChildProcess astray(common::Launch{
+      .argv = {"/bin/bash", "-c",
+               "exec -a chromium /bin/sh -c 'sleep 30; :' sh --user-data-dir=" + profile},
+      .environment = common::environmentWith({"OSTREL_SOCKET_PATH=" + elsewhere})});
+  ASSERT_TRUE(astray.started());
+  ASSERT_TRUE(common::waitUntil([&] {
+    const auto words = common::commandLineOf(astray.pid());
+    return words && !words->empty() && words->front() == "chromium";
+  }));
+  EXPECT_TRUE(ask().starts_with("no: the host that chromium (pid " + std::to_string(astray.pid()) +
+                                ") starts does not reach the application: the browser runs "
+                                "with OSTREL_SOCKET_PATH=" +
+                                elsewhere))
+      << output;
+  EXPECT_EQ(status, kExitFailure);
+  astray.signal(SIGKILL);
+}
+
+// A main process as the system shows it: its profile folders and loaded
+// extensions; a helper, even one that rewrote its title, is none.
+TEST(RunningBrowsersTest, ReadsTheMainProcessAndPassesOverHelpers) {
+  auto chromium = doctor::browserIn(
+      {"/usr/lib/chromium/chromium", "--user-data-dir=/p", "--load-extension=/a,/b"});
+  ASSERT_TRUE(chromium);
+  EXPECT_EQ(chromium->userDataDir, "/p");
+  EXPECT_EQ(chromium->loadedExtensions, (std::vector<std::string>{"/a", "/b"}));
+  auto firefox = doctor::browserIn({"/usr/lib/firefox-esr/firefox-esr", "-profile", "/f"});
+  ASSERT_TRUE(firefox);
+  EXPECT_EQ(firefox->profile, "/f");
+  EXPECT_FALSE(doctor::browserIn({"/usr/lib/chromium/chromium --type=zygote --no-zygote-sandbox"}));
+  EXPECT_FALSE(doctor::browserIn({"/usr/lib/firefox-esr/firefox-esr", "-contentproc", "7"}));
 }
 
 TEST(ReadWholeFileTest, ReadsOnlyRegularFilesUpToTheBound) {
