@@ -62,14 +62,14 @@ void splitInto(const std::string& list, std::vector<std::string>& into) {
 
 }  // namespace
 
-std::optional<RunningBrowser> browserIn(const std::vector<std::string>& given) {
-  if (given.empty()) return std::nullopt;
+std::optional<RunningBrowser> browserIn(const std::vector<std::string>& commandLine) {
+  if (commandLine.empty()) return std::nullopt;
   // A process that rewrote its title (Chromium's zygote) shows its whole
   // command line as one word; its options follow a space.
-  std::vector<std::string> words = given;
+  std::vector<std::string> words = commandLine;
   if (words.size() == 1 && words[0].find(" -") != std::string::npos) {
     words.clear();
-    std::string_view line = given[0];
+    std::string_view line = commandLine[0];
     while (!line.empty()) {
       const std::size_t end = std::min(line.find(' '), line.size());
       if (end > 0) words.emplace_back(line.substr(0, end));

@@ -47,7 +47,7 @@ const char* entryValue(const std::vector<std::string>& entries, std::string_view
 
 // Which browser a main process's command line shows, or nothing for any
 // other process (a browser's helper processes included).
-std::optional<RunningBrowser> browserIn(const std::vector<std::string>& words);
+std::optional<RunningBrowser> browserIn(const std::vector<std::string>& commandLine);
 
 }  // namespace ostrel::doctor
 
