@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "extension_id.h"
 #include "files.h"
 #include "manifest_rules.h"
 #include "peers/fake_app.h"
@@ -323,6 +324,45 @@ TEST_F(VerdictTest, TheRunningBrowsersEnvironmentCounts) {
       << output;
   EXPECT_EQ(status, kExitFailure);
   astray.signal(SIGKILL);
+}
+
+// An extension the running browser was told to load is in no profile's
+// files: the report counts it, allowed and installed while it holds the
+// permission, and a problem once it does not.
+TEST_F(VerdictTest, AnExtensionTheRunningBrowserLoadsCounts) {
+  if (!common::commandLineOf(::getpid())) GTEST_SKIP() << "running browsers are read from /proc";
+  answeringHost();
+  // An extension with a key, whose id does not depend on its folder.
+  const std::string keyed = read(OSTREL_KEYED_EXTENSION "/manifest.json");
+  const std::string folder = common::parentFolder(writeFile("extension/manifest.json", keyed));
+  const std::optional<std::string> id = extensionIdOfPath(folder).id;
+  ASSERT_TRUE(id) << extensionIdOfPath(folder).error;
+  ASSERT_EQ(run("install --browser chromium --origin chrome-extension://" + *id + "/"), 0)
+      << errors;
+  common::ChildProcess browser(common::Launch{
+      .argv = {"/bin/bash", "-c",
+               "exec -a chromium /bin/sh -c 'sleep 30; :' sh --load-extension=" + folder},
+      .environment = common::environmentWith({})});
+  ASSERT_TRUE(browser.started());
+  ASSERT_TRUE(common::waitUntil([&] {
+    const auto words = common::commandLineOf(browser.pid());
+    return words && !words->empty() && words->front() == "chromium";
+  }));
+  EXPECT_EQ(run("doctor --browser chromium"), kExitSuccess) << output;
+  EXPECT_NE(output.find("ok: allowed and installed: " + *id +
+                        ", loaded by the --load-extension "
+                        "of chromium (pid " +
+                        std::to_string(browser.pid()) + ")"),
+            std::string::npos)
+      << output;
+  const std::string permission = R"("permissions": ["nativeMessaging"],)";
+  ASSERT_NE(keyed.find(permission), std::string::npos);
+  writeFile("extension/manifest.json",
+            std::string(keyed).erase(keyed.find(permission), permission.size()));
+  EXPECT_EQ(run("doctor --json --browser chromium"), kExitFailure) << output;
+  EXPECT_NE(output.find("lacks the \\\"nativeMessaging\\\" permission"), std::string::npos)
+      << output;
+  browser.signal(SIGKILL);
 }
 
 // A main process as the system shows it: its profile folders and loaded
