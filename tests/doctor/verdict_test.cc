@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include "extension_id.h"
 #include "files.h"
@@ -79,6 +80,21 @@ TEST(ManifestRulesTest, AsTheBrowsersReadThem) {
   }
   EXPECT_TRUE(doctor::allowsExtension(
       *judgeManifest(cases[1].text, Family::kChromium, "com.ostrel.native_host").manifest, kId));
+}
+
+// A stand-in for a browser's main process: named chromium, with `options`
+// on its command line and `environment` over this process's; nothing when
+// it did not start.
+std::unique_ptr<common::ChildProcess> fakeChromium(const std::string& options,
+                                                   const std::vector<std::string>& environment) {
+  auto browser = std::make_unique<common::ChildProcess>(common::Launch{
+      .argv = {"/bin/bash", "-c", "exec -a chromium /bin/sh -c 'sleep 30; :' sh " + options},
+      .environment = common::environmentWith(environment)});
+  const bool shown = browser->started() && common::waitUntil([&] {
+                       const auto words = common::commandLineOf(browser->pid());
+                       return words && !words->empty() && words->front() == "chromium";
+                     });
+  return shown ? std::move(browser) : nullptr;
 }
 
 class VerdictTest : public TestHome {
@@ -286,44 +302,32 @@ TEST_F(VerdictTest, TheRunningBrowsersEnvironmentCounts) {
       << errors;
   peers::FakeApp application(socket);
   ASSERT_TRUE(application.listening()) << application.error();
-  common::ChildProcess browser(common::Launch{
-      .argv = {"/bin/bash", "-c",
-               "exec -a chromium /bin/sh -c 'sleep 30; :' sh --user-data-dir=" + profile},
-      .environment = common::environmentWith({"OSTREL_SOCKET_PATH=" + socket})});
-  ASSERT_TRUE(browser.started());
-  ASSERT_TRUE(common::waitUntil([&] {
-    const auto words = common::commandLineOf(browser.pid());
-    return words && !words->empty() && words->front() == "chromium";
-  }));
+  std::unique_ptr<common::ChildProcess> browser =
+      fakeChromium("--user-data-dir=" + profile, {"OSTREL_SOCKET_PATH=" + socket});
+  ASSERT_TRUE(browser);
   EXPECT_TRUE(ask().starts_with("yes: ")) << output;
-  EXPECT_NE(output.find("answered for the running chromium (pid " + std::to_string(browser.pid()) +
+  EXPECT_NE(output.find("answered for the running chromium (pid " + std::to_string(browser->pid()) +
                         "), started with --user-data-dir=" + profile),
             std::string::npos)
       << output;
   EXPECT_NE(output.find("the host reached the application at " + socket), std::string::npos)
       << output;
-  browser.signal(SIGKILL);
-  ASSERT_TRUE(browser.waitExit(std::chrono::seconds(10)));
+  browser->signal(SIGKILL);
+  ASSERT_TRUE(browser->waitExit(std::chrono::seconds(10)));
 
   // The same browser started where its environment leads the host to a
   // socket nobody listens on: the host starts, but reaches nothing.
   const std::string elsewhere = home + "/elsewhere.sock";
-  common::ChildProcess astray(common::Launch{
-      .argv = {"/bin/bash", "-c",
-               "exec -a chromium /bin/sh -c 'sleep 30; :' sh --user-data-dir=" + profile},
-      .environment = common::environmentWith({"OSTREL_SOCKET_PATH=" + elsewhere})});
-  ASSERT_TRUE(astray.started());
-  ASSERT_TRUE(common::waitUntil([&] {
-    const auto words = common::commandLineOf(astray.pid());
-    return words && !words->empty() && words->front() == "chromium";
-  }));
-  EXPECT_TRUE(ask().starts_with("no: the host that chromium (pid " + std::to_string(astray.pid()) +
+  std::unique_ptr<common::ChildProcess> astray =
+      fakeChromium("--user-data-dir=" + profile, {"OSTREL_SOCKET_PATH=" + elsewhere});
+  ASSERT_TRUE(astray);
+  EXPECT_TRUE(ask().starts_with("no: the host that chromium (pid " + std::to_string(astray->pid()) +
                                 ") starts does not reach the application: the browser runs "
                                 "with OSTREL_SOCKET_PATH=" +
                                 elsewhere))
       << output;
   EXPECT_EQ(status, kExitFailure);
-  astray.signal(SIGKILL);
+  astray->signal(SIGKILL);
 }
 
 // An extension the running browser was told to load is in no profile's
@@ -339,20 +343,13 @@ TEST_F(VerdictTest, AnExtensionTheRunningBrowserLoadsCounts) {
   ASSERT_TRUE(id) << extensionIdOfPath(folder).error;
   ASSERT_EQ(run("install --browser chromium --origin chrome-extension://" + *id + "/"), 0)
       << errors;
-  common::ChildProcess browser(common::Launch{
-      .argv = {"/bin/bash", "-c",
-               "exec -a chromium /bin/sh -c 'sleep 30; :' sh --load-extension=" + folder},
-      .environment = common::environmentWith({})});
-  ASSERT_TRUE(browser.started());
-  ASSERT_TRUE(common::waitUntil([&] {
-    const auto words = common::commandLineOf(browser.pid());
-    return words && !words->empty() && words->front() == "chromium";
-  }));
+  std::unique_ptr<common::ChildProcess> browser = fakeChromium("--load-extension=" + folder, {});
+  ASSERT_TRUE(browser);
   EXPECT_EQ(run("doctor --browser chromium"), kExitSuccess) << output;
   EXPECT_NE(output.find("ok: allowed and installed: " + *id +
                         ", loaded by the --load-extension "
                         "of chromium (pid " +
-                        std::to_string(browser.pid()) + ")"),
+                        std::to_string(browser->pid()) + ")"),
             std::string::npos)
       << output;
   const std::string permission = R"("permissions": ["nativeMessaging"],)";
@@ -362,7 +359,7 @@ TEST_F(VerdictTest, AnExtensionTheRunningBrowserLoadsCounts) {
   EXPECT_EQ(run("doctor --json --browser chromium"), kExitFailure) << output;
   EXPECT_NE(output.find("lacks the \\\"nativeMessaging\\\" permission"), std::string::npos)
       << output;
-  browser.signal(SIGKILL);
+  browser->signal(SIGKILL);
 }
 
 // A main process as the system shows it: its profile folders and loaded
