@@ -102,6 +102,29 @@ TEST_F(InstalledExtensionsTest, FirefoxProfilesAndAnAddOnOfAnotherId) {
   EXPECT_FALSE(says("formautofill")) << output;
 }
 
+// Firefox installs what lies in the profile's extensions folder at its
+// next start and records it in extensions.json a while later: a packed
+// add-on, an unpacked one with its permissions, and built-ins in any of
+// Firefox's own locations.
+TEST_F(InstalledExtensionsTest, FirefoxAddOnsNotRecordedYet) {
+  writeFile(".mozilla/firefox/profiles.ini", "[Profile0]\nIsRelative=1\nPath=p.default\n");
+  writeFile(".mozilla/firefox/p.default/extensions.json",
+            R"({"addons":[{"id":"newtab@mozilla.org","type":"extension",)"
+            R"("location":"app-builtin-addons"}]})");
+  writeFile(".mozilla/firefox/p.default/extensions/packed@example.org.xpi", "PK");
+  writeFile(".mozilla/firefox/p.default/extensions/open@example.org/manifest.json",
+            R"({"permissions":["nativeMessaging"]})");
+  writeFile(".mozilla/firefox/p.default/extensions/not an id.xpi", "PK");
+  std::vector<Profile> profiles = findProfiles(Family::kFirefox, home + "/.mozilla/firefox");
+  ASSERT_EQ(profiles.size(), 1U);
+  ASSERT_EQ(profiles[0].extensions.size(), 2U);
+  EXPECT_EQ(profiles[0].extensions[0].id, "open@example.org");
+  EXPECT_TRUE(profiles[0].extensions[0].unpacked);
+  EXPECT_EQ(profiles[0].extensions[0].nativeMessaging, std::optional<bool>(true));
+  EXPECT_EQ(profiles[0].extensions[1].id, "packed@example.org");
+  EXPECT_EQ(profiles[0].extensions[1].nativeMessaging, std::nullopt) << "a packed one is not read";
+}
+
 // The browsers that will look: an installed one without a registration
 // while another has one, and a running one with a profile folder of its own.
 TEST_F(InstalledExtensionsTest, NamesTheBrowserThatWillLook) {

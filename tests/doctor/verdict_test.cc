@@ -11,10 +11,13 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
+#include "extension_id.h"
 #include "files.h"
 #include "manifest_rules.h"
 #include "peers/fake_app.h"
+#include "running_browsers.h"
 #include "test_home.h"
 #include "tool_process.h"
 #include "tools/common/child_process.h"
@@ -79,6 +82,21 @@ TEST(ManifestRulesTest, AsTheBrowsersReadThem) {
       *judgeManifest(cases[1].text, Family::kChromium, "com.ostrel.native_host").manifest, kId));
 }
 
+// A stand-in for a browser's main process: named chromium, with `options`
+// on its command line and `environment` over this process's; nothing when
+// it did not start.
+std::unique_ptr<common::ChildProcess> fakeChromium(const std::string& options,
+                                                   const std::vector<std::string>& environment) {
+  auto browser = std::make_unique<common::ChildProcess>(common::Launch{
+      .argv = {"/bin/bash", "-c", "exec -a chromium /bin/sh -c 'sleep 30; :' sh " + options},
+      .environment = common::environmentWith(environment)});
+  const bool shown = browser->started() && common::waitUntil([&] {
+                       const auto words = common::commandLineOf(browser->pid());
+                       return words && !words->empty() && words->front() == "chromium";
+                     });
+  return shown ? std::move(browser) : nullptr;
+}
+
 class VerdictTest : public TestHome {
  protected:
   // Asks the one question for Chromium; the first line of the answer.
@@ -117,8 +135,9 @@ TEST_F(VerdictTest, PoliciesDecideBeforeAnyManifest) {
   policy("managed", "30-system.json", R"({"NativeMessagingUserLevelHosts":false})");
   EXPECT_TRUE(ask().starts_with("no: the per-user manifest ")) << output;
   EXPECT_NE(output.find("NativeMessagingUserLevelHosts in " + root), std::string::npos) << output;
-  EXPECT_NE(output.find("fix: sudo ostrel-native-host-setup install --browser chromium --system "
-                        "--origin " +
+  // Written as this user runs it: root runs it as it is.
+  EXPECT_NE(output.find(std::string(::geteuid() == 0 ? "fix: " : "fix: sudo ") +
+                        "ostrel-native-host-setup install --browser chromium --system --origin " +
                         kOrigin),
             std::string::npos)
       << output;
@@ -283,23 +302,79 @@ TEST_F(VerdictTest, TheRunningBrowsersEnvironmentCounts) {
       << errors;
   peers::FakeApp application(socket);
   ASSERT_TRUE(application.listening()) << application.error();
-  common::ChildProcess browser(common::Launch{
-      .argv = {"/bin/bash", "-c",
-               "exec -a chromium /bin/sh -c 'sleep 30; :' sh --user-data-dir=" + profile},
-      .environment = common::environmentWith({"OSTREL_SOCKET_PATH=" + socket})});
-  ASSERT_TRUE(browser.started());
-  ASSERT_TRUE(common::waitUntil([&] {
-    const auto words = common::commandLineOf(browser.pid());
-    return words && !words->empty() && words->front() == "chromium";
-  }));
+  std::unique_ptr<common::ChildProcess> browser =
+      fakeChromium("--user-data-dir=" + profile, {"OSTREL_SOCKET_PATH=" + socket});
+  ASSERT_TRUE(browser);
   EXPECT_TRUE(ask().starts_with("yes: ")) << output;
-  EXPECT_NE(output.find("answered for the running chromium (pid " + std::to_string(browser.pid()) +
+  EXPECT_NE(output.find("answered for the running chromium (pid " + std::to_string(browser->pid()) +
                         "), started with --user-data-dir=" + profile),
             std::string::npos)
       << output;
   EXPECT_NE(output.find("the host reached the application at " + socket), std::string::npos)
       << output;
-  browser.signal(SIGKILL);
+  browser->signal(SIGKILL);
+  ASSERT_TRUE(browser->waitExit(std::chrono::seconds(10)));
+
+  // The same browser started where its environment leads the host to a
+  // socket nobody listens on: the host starts, but reaches nothing.
+  const std::string elsewhere = home + "/elsewhere.sock";
+  std::unique_ptr<common::ChildProcess> astray =
+      fakeChromium("--user-data-dir=" + profile, {"OSTREL_SOCKET_PATH=" + elsewhere});
+  ASSERT_TRUE(astray);
+  EXPECT_TRUE(ask().starts_with("no: the host that chromium (pid " + std::to_string(astray->pid()) +
+                                ") starts does not reach the application: the browser runs "
+                                "with OSTREL_SOCKET_PATH=" +
+                                elsewhere))
+      << output;
+  EXPECT_EQ(status, kExitFailure);
+  astray->signal(SIGKILL);
+}
+
+// An extension the running browser was told to load is in no profile's
+// files: the report counts it, allowed and installed while it holds the
+// permission, and a problem once it does not.
+TEST_F(VerdictTest, AnExtensionTheRunningBrowserLoadsCounts) {
+  if (!common::commandLineOf(::getpid())) GTEST_SKIP() << "running browsers are read from /proc";
+  answeringHost();
+  // An extension with a key, whose id does not depend on its folder.
+  const std::string keyed = read(OSTREL_KEYED_EXTENSION "/manifest.json");
+  const std::string folder = common::parentFolder(writeFile("extension/manifest.json", keyed));
+  const std::optional<std::string> id = extensionIdOfPath(folder).id;
+  ASSERT_TRUE(id) << extensionIdOfPath(folder).error;
+  ASSERT_EQ(run("install --browser chromium --origin chrome-extension://" + *id + "/"), 0)
+      << errors;
+  std::unique_ptr<common::ChildProcess> browser = fakeChromium("--load-extension=" + folder, {});
+  ASSERT_TRUE(browser);
+  EXPECT_EQ(run("doctor --browser chromium"), kExitSuccess) << output;
+  EXPECT_NE(output.find("ok: allowed and installed: " + *id +
+                        ", loaded by the --load-extension "
+                        "of chromium (pid " +
+                        std::to_string(browser->pid()) + ")"),
+            std::string::npos)
+      << output;
+  const std::string permission = R"("permissions": ["nativeMessaging"],)";
+  ASSERT_NE(keyed.find(permission), std::string::npos);
+  writeFile("extension/manifest.json",
+            std::string(keyed).erase(keyed.find(permission), permission.size()));
+  EXPECT_EQ(run("doctor --json --browser chromium"), kExitFailure) << output;
+  EXPECT_NE(output.find("lacks the \\\"nativeMessaging\\\" permission"), std::string::npos)
+      << output;
+  browser->signal(SIGKILL);
+}
+
+// A main process as the system shows it: its profile folders and loaded
+// extensions; a helper, even one that rewrote its title, is none.
+TEST(RunningBrowsersTest, ReadsTheMainProcessAndPassesOverHelpers) {
+  auto chromium = doctor::browserIn(
+      {"/usr/lib/chromium/chromium", "--user-data-dir=/p", "--load-extension=/a,/b"});
+  ASSERT_TRUE(chromium);
+  EXPECT_EQ(chromium->userDataDir, "/p");
+  EXPECT_EQ(chromium->loadedExtensions, (std::vector<std::string>{"/a", "/b"}));
+  auto firefox = doctor::browserIn({"/usr/lib/firefox-esr/firefox-esr", "-profile", "/f"});
+  ASSERT_TRUE(firefox);
+  EXPECT_EQ(firefox->profile, "/f");
+  EXPECT_FALSE(doctor::browserIn({"/usr/lib/chromium/chromium --type=zygote --no-zygote-sandbox"}));
+  EXPECT_FALSE(doctor::browserIn({"/usr/lib/firefox-esr/firefox-esr", "-contentproc", "7"}));
 }
 
 TEST(ReadWholeFileTest, ReadsOnlyRegularFilesUpToTheBound) {

@@ -67,7 +67,7 @@ std::string installCommand(const Context& context, const Target& target,
   } else {
     command += " --user-data-dir " + quotedWord(common::parentFolder(target.folder));
   }
-  if (target.scope == Scope::kSystem) command = "sudo " + command + " --system";
+  if (target.scope == Scope::kSystem) command += " --system";
   const char* option = target.family == Family::kChromium ? " --origin " : " --extension-id ";
   for (const std::string& id : allowed) command += option + quotedWord(id);
   if (!hostPath.empty() && resolved(hostPath) != resolved(context.defaultHostPath)) {
@@ -77,8 +77,17 @@ std::string installCommand(const Context& context, const Target& target,
   return command;
 }
 
-std::string asRoot(const Target& target) {
-  return target.scope == Scope::kSystem && ::geteuid() != 0 ? "sudo " : "";
+// Adds `command` as the fix, written as this user runs it where it needs
+// root (`root`); where no command this user can run mends it, says what to
+// run as root instead.
+void fixAs(const Context& context, bool root, const std::string& command, Report& report) {
+  if (!root) {
+    report.fix(command);
+  } else if (std::optional<std::string> run = doctor::asRoot(command, context.environment)) {
+    report.fix(*run);
+  } else {
+    report.advise("as root (sudo is not installed), run: " + command);
+  }
 }
 
 // The fix for a manifest the browser refuses: what install would write
@@ -100,6 +109,14 @@ std::string manifestFix(const Context& context, const Target& target, const Mani
   return isOwnManifest(manifest) ? command : command + " --force";
 }
 
+// Whether a system-wide manifest of the host is there for `browser`.
+bool systemWideFor(const Context& context, const Browser* browser) {
+  if (browser == nullptr) return false;
+  std::optional<std::string> folder = manifestFolder(*browser, Scope::kSystem, context.environment);
+  return folder && readWholeFile(joinPath(*folder, manifestFileName(context.options.name))).state !=
+                       FileState::kMissing;
+}
+
 // Reads and checks the manifest of one target as its browser would;
 // nothing when none is there or the browser cannot use it. Counts every
 // file present in `present`.
@@ -114,14 +131,25 @@ std::optional<FoundManifest> examine(const Context& context, const Target& targe
   if (contents.state != FileState::kPresent) {
     report.problem("cannot read it: " + contents.reason);
     if (contents.state == FileState::kUnreadable) {
-      report.fix(asRoot(target) + "chmod a+r " + quotedWord(target.manifestPath));
+      fixAs(context, target.scope == Scope::kSystem, "chmod a+r " + quotedWord(target.manifestPath),
+            report);
       report.advise("the browser reads it as its user; let every folder above it be entered too");
     }
     return std::nullopt;
   }
   doctor::ManifestJudgement judgement =
       doctor::judgeManifest(contents.text, target.family, context.options.name);
-  for (const std::string& fault : judgement.faults) report.problem(fault);
+  // Firefox passes over a per-user manifest it refuses to the system-wide
+  // one, which is judged on its own.
+  const bool passedOver = target.family == Family::kFirefox && target.scope == Scope::kUser &&
+                          systemWideFor(context, target.browser);
+  for (const std::string& fault : judgement.faults) {
+    if (passedOver) {
+      report.warning(fault + "; Firefox passes over this file to the system-wide manifest");
+    } else {
+      report.problem(fault);
+    }
+  }
   const std::optional<Manifest>& manifest = judgement.manifest;
   // A host file that cannot run is the browser's next refusal.
   Problem hostFault;
@@ -137,17 +165,17 @@ std::optional<FoundManifest> examine(const Context& context, const Target& targe
     struct stat info {};
     if (::stat(manifest->path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
         (info.st_mode & 0111) == 0) {
-      report.fix(std::string(info.st_uid != ::geteuid() && ::geteuid() != 0 ? "sudo " : "") +
-                 "chmod +x " + quotedWord(manifest->path));
+      fixAs(context, info.st_uid != ::geteuid(), "chmod +x " + quotedWord(manifest->path), report);
     } else if (own) {
-      report.fix(installCommand(context, target, manifest->allowed, ""));
+      fixAs(context, target.scope == Scope::kSystem,
+            installCommand(context, target, manifest->allowed, ""), report);
       report.advise("that registers the host beside this tool instead");
     }
   } else if (packaged) {
     report.advise("reinstall the ostrel-native-host package, or build one with the right ids");
   } else if (std::string fix = manifest ? manifestFix(context, target, *manifest) : "";
              !fix.empty()) {
-    report.fix(fix);
+    fixAs(context, target.scope == Scope::kSystem, fix, report);
     if (!own) {
       report.advise("it was not written by this tool, so install replaces it only with --force");
     }
@@ -336,21 +364,15 @@ void reportProbe(const ProbeResult& result, SocketDiagnosis& socket, Report& rep
 struct StartingEnvironment {
   std::optional<std::vector<std::string>> entries;  // nothing: this process's
   std::string whose;                                // in words
+  // The running browser whose environment it is, when it is the very
+  // browser (or profile folder) asked about; nullptr otherwise.
+  const doctor::RunningBrowser* browser = nullptr;
 };
-
-const char* entryValue(const std::vector<std::string>& entries, std::string_view name) {
-  for (const std::string& entry : entries) {
-    if (entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=') {
-      return entry.c_str() + name.size() + 1;
-    }
-  }
-  return nullptr;
-}
 
 SocketSetting settingOf(const StartingEnvironment& start) {
   if (!start.entries) return hostSocketSetting();
-  return socketSettingFrom(entryValue(*start.entries, kSocketPathVariable),
-                           entryValue(*start.entries, "HOME"));
+  return socketSettingFrom(doctor::entryValue(*start.entries, kSocketPathVariable),
+                           doctor::entryValue(*start.entries, "HOME"));
 }
 
 // Where the probed host looks for the application: worked out from the
@@ -401,12 +423,63 @@ StartingEnvironment startingEnvironment(const Target& target,
                           ? browser.browser == target.browser
                           : browser.userDataDir == common::parentFolder(target.folder);
     if (same || best == nullptr) best = &browser;
-    if (same) break;
+    if (same) {
+      return {browser.environment,
+              "the environment of the running " + browser.program + " (pid " +
+                  std::to_string(browser.pid) + ")",
+              &browser};
+    }
   }
   if (best == nullptr) return {std::nullopt, "this shell's environment (no browser of it runs)"};
-  return {best->environment, "the environment of the running " + best->program + " (pid " +
-                                 std::to_string(best->pid) + ")"};
+  return {best->environment,
+          "the environment of the running " + best->program + " (pid " + std::to_string(best->pid) +
+              ")",
+          nullptr};
 }
+
+// Where the probed host looked for the application, without words.
+SocketSetting settingUsed(const ProbeResult& result, const StartingEnvironment& start) {
+  if (!result.environment) return settingOf(start);
+  return socketSettingFrom(valueIn(*result.environment, kSocketPathVariable),
+                           valueIn(*result.environment, "HOME"));
+}
+
+// Why the host that the running browser asked about starts does not reach
+// this user's application: its environment leads the host to another path
+// than a host started from here looks at, and nothing answers there.
+// Nothing when the host reached it, or looks where one started from here
+// would (the application may simply not run now).
+std::optional<std::string> ledAway(const ProbeResult& result, const StartingEnvironment& start) {
+  if (start.browser == nullptr || !start.entries || result.outcome != ProbeOutcome::kUnavailable) {
+    return std::nullopt;
+  }
+  const SocketSetting used = settingUsed(result, start);
+  const SocketSetting here = hostSocketSetting();
+  if (used.path == here.path) return std::nullopt;
+  const char* socket = doctor::entryValue(*start.entries, kSocketPathVariable);
+  const char* ownSocket = std::getenv(kSocketPathVariable);
+  const char* home = doctor::entryValue(*start.entries, "HOME");
+  std::string cause;
+  if (socket != nullptr && (ownSocket == nullptr || std::strcmp(socket, ownSocket) != 0)) {
+    cause = "runs with " + std::string(kSocketPathVariable) + "=" + socket;
+  } else if (socket == nullptr && ownSocket != nullptr) {
+    cause = "runs without " + std::string(kSocketPathVariable) + ", which this shell sets";
+  } else if (home == nullptr || home[0] != '/') {
+    cause = "runs without HOME, so the host takes the password database's home folder";
+  } else {
+    cause = "runs with HOME=" + std::string(home);
+  }
+  return "the host that " + start.browser->program + " (pid " + std::to_string(start.browser->pid) +
+         ") starts does not reach the application: the browser " + cause +
+         ", and the host looks for the application at " +
+         (used.path.empty() ? std::string("(no path)") : used.path) +
+         ", where nothing answers, not at " + here.path + ", where a host started from here looks";
+}
+
+// What to do about a browser whose environment leads its hosts away.
+constexpr const char* kLedAwayAdvice =
+    "start the browser with the environment the application expects (the same HOME and "
+    "OSTREL_SOCKET_PATH as this shell), or let the application listen where the host looks";
 
 // Starts each distinct host once, as the first browser naming it would.
 void probeHosts(const Context& context, const std::vector<FoundManifest>& found,
@@ -462,6 +535,8 @@ using doctor::idOf;
 std::string described(const InstalledExtension& extension, const Profile& profile) {
   std::string text = extension.id;
   if (!extension.name.empty()) text += " (\"" + extension.name + "\")";
+  // A running browser's --load-extension is no profile.
+  if (profile.folder.starts_with("--")) return text + ", loaded by the " + profile.folder;
   if (extension.unpacked) text += ", loaded unpacked,";
   return text + " in the profile " + profile.folder;
 }
@@ -472,26 +547,63 @@ std::string described(const InstalledExtension& extension, const Profile& profil
 struct ProfileSet {
   Target target;  // where a registration for these profiles goes
   std::vector<Profile> profiles;
+  const Browser* browser = nullptr;  // whose profiles they are (the target's, or a running one)
 };
 
-// Whether the extension will connect, by the browser's whole verdict;
-// reported as fine only then.
+// The registration a "yes" verdict found, as a target.
+Target targetOf(const doctor::Question& question, const doctor::Verdict& verdict) {
+  return Target{.label = std::string(question.browser->displayName),
+                .browser = question.userDataDir ? nullptr : question.browser,
+                .family = question.browser->family,
+                .scope = Scope::kUser,
+                .folder = common::parentFolder(verdict.manifestPath),
+                .manifestPath = verdict.manifestPath};
+}
+
+// Starts the host of a "yes" verdict as the browser would, with `start`.
+ProbeResult probeAsBrowser(const Context& context, const doctor::Question& question,
+                           const doctor::Verdict& verdict, const StartingEnvironment& start) {
+  const Family family = question.browser->family;
+  return probeHost(
+      verdict.manifest->path,
+      browserArguments(family, verdict.manifestPath, allowedFormOf(family, question.id)),
+      context.probeDeadline, start.entries);
+}
+
+// Whether the extension will connect, by the browser's whole verdict, and,
+// where the browser runs now, reach the application from the host it
+// starts; reported as fine only then.
 void reportAllowed(const Context& context, const ProfileSet& set,
                    const InstalledExtension& extension, const Profile& profile,
                    const std::vector<doctor::RunningBrowser>& running, Report& report) {
-  const Browser* browser =
-      set.target.browser != nullptr ? set.target.browser : findBrowser("chromium");
   doctor::Question question{
-      .browser = browser, .id = idOf(set.target.family, extension.id), .userDataDir = std::nullopt};
+      .browser = set.browser, .id = idOf(set.target.family, extension.id), .userDataDir = {}};
   if (set.target.browser == nullptr) question.userDataDir = common::parentFolder(set.target.folder);
   doctor::Verdict verdict = doctor::judge(context, question, running);
   if (verdict.yes) {
-    report.fine("allowed and installed: " + described(extension, profile));
+    const StartingEnvironment start = startingEnvironment(targetOf(question, verdict), running);
+    const ProbeResult result = probeAsBrowser(context, question, verdict, start);
+    if (result.outcome != ProbeOutcome::kConnected &&
+        result.outcome != ProbeOutcome::kUnavailable) {
+      report.problem("allowed, but the host " + verdict.manifest->path +
+                     " does not work as the browser starts it: " + described(extension, profile) +
+                     " (the host's check below says why)");
+      return;
+    }
+    std::optional<std::string> away = ledAway(result, start);
+    if (!away) {
+      report.fine("allowed and installed: " + described(extension, profile));
+      return;
+    }
+    report.problem("allowed, but it will not reach the application: " +
+                   described(extension, profile) + ": " + *away);
+    report.advise(kLedAwayAdvice);
     return;
   }
   report.problem("allowed, but it will not connect: " + described(extension, profile) + ": " +
                  verdict.reason);
   if (!verdict.fix.empty()) report.fix(verdict.fix);
+  if (!verdict.advice.empty()) report.advise(verdict.advice);
 }
 
 void compareProfiles(const Context& context, const ProfileSet& set,
@@ -512,6 +624,7 @@ void compareProfiles(const Context& context, const ProfileSet& set,
     if (hostPath.empty() || here) hostPath = entry.manifest.path;
   }
   if (allowedHere.empty() && allowedThere.empty()) return;
+  report.about(std::string(set.browser->key), "");
   if (!headed) report.heading("Installed extensions:");
   headed = true;
   report.heading(set.target.label + ": " + std::to_string(set.profiles.size()) +
@@ -570,6 +683,48 @@ void compareProfiles(const Context& context, const ProfileSet& set,
   }
 }
 
+// The set `browser` reads its profiles from: its own profile folder's, or
+// its browser's; nullptr when there is none to add to.
+ProfileSet* setOf(std::vector<ProfileSet>& sets, const doctor::RunningBrowser& browser,
+                  const std::string& ownFolder) {
+  for (ProfileSet& set : sets) {
+    const bool same =
+        ownFolder.empty()
+            ? set.target.browser != nullptr && set.target.browser == browser.browser
+            : set.target.browser == nullptr && common::parentFolder(set.target.folder) == ownFolder;
+    if (same) return &set;
+  }
+  return nullptr;
+}
+
+// What a running browser shows beyond its profile folders: the extensions
+// it was told to load, and Firefox's -profile, added to its set.
+void addRunningProfiles(const TargetList& list, const doctor::RunningBrowser& browser,
+                        const std::string& ownFolder, std::vector<ProfileSet>& sets) {
+  Profile loaded{.folder = "--load-extension of " + browser.program + " (pid " +
+                           std::to_string(browser.pid) + ")",
+                 .extensions = doctor::loadedExtensions(browser)};
+  std::optional<Profile> own;
+  if (!browser.profile.empty()) own = profileAt(browser.family, browser.profile);
+  if (loaded.extensions.empty() && !own) return;
+  ProfileSet* set = setOf(sets, browser, ownFolder);
+  if (set == nullptr && ownFolder.empty()) {
+    for (const Target& target : list.targets) {
+      if (target.browser == browser.browser && target.scope == Scope::kUser) {
+        sets.push_back({target, {}, target.browser});
+        set = &sets.back();
+        break;
+      }
+    }
+  }
+  if (set == nullptr) return;
+  if (!loaded.extensions.empty()) set->profiles.push_back(std::move(loaded));
+  if (own && std::none_of(set->profiles.begin(), set->profiles.end(),
+                          [&](const Profile& profile) { return profile.folder == own->folder; })) {
+    set->profiles.push_back(std::move(*own));
+  }
+}
+
 void reportInstalledExtensions(const Context& context, const TargetList& list,
                                std::vector<FoundManifest> found,
                                const std::vector<doctor::RunningBrowser>& running, Report& report) {
@@ -586,33 +741,42 @@ void reportInstalledExtensions(const Context& context, const TargetList& list,
       std::vector<Profile> found = findProfiles(target.family, root);
       std::move(found.begin(), found.end(), std::back_inserter(profiles));
     }
-    if (!profiles.empty()) sets.push_back({target, std::move(profiles)});
+    const Browser* browser = target.browser;
+    if (browser == nullptr) {
+      browser = context.options.browsers.empty() ? findBrowser("chromium")
+                                                 : context.options.browsers.front();
+    }
+    if (!profiles.empty()) sets.push_back({target, std::move(profiles), browser});
   }
   // A running browser's own profile folder is looked at too.
   if (!context.options.userDataDir && !context.options.system) {
     for (const doctor::RunningBrowser& browser : running) {
-      if (browser.family != Family::kChromium || browser.userDataDir.empty()) continue;
-      const doctor::RunningBrowser& running = browser;
-      std::vector<Profile> profiles = findProfiles(Family::kChromium, running.userDataDir);
-      if (profiles.empty()) continue;
-      const std::string folder = userDataManifestFolder(running.userDataDir);
-      Target target{.label = "profile folder " + running.userDataDir,
-                    .browser = nullptr,
-                    .family = Family::kChromium,
-                    .scope = Scope::kUser,
-                    .folder = folder,
-                    .manifestPath = joinPath(folder, manifestFileName(context.options.name))};
-      FileContents contents = readWholeFile(target.manifestPath);
-      ManifestReading reading = readManifest(contents.text, Family::kChromium);
-      if (contents.state == FileState::kPresent && reading.manifest) {
-        found.push_back({target, *reading.manifest});
+      const std::string own = doctor::ownUserDataDir(browser, context.environment);
+      if (browser.family == Family::kChromium && !own.empty() && !setOf(sets, browser, own)) {
+        std::vector<Profile> profiles = findProfiles(Family::kChromium, own);
+        const std::string folder = userDataManifestFolder(own);
+        Target target{.label = "profile folder " + own,
+                      .browser = nullptr,
+                      .family = Family::kChromium,
+                      .scope = Scope::kUser,
+                      .folder = folder,
+                      .manifestPath = joinPath(folder, manifestFileName(context.options.name))};
+        FileContents contents = readWholeFile(target.manifestPath);
+        ManifestReading reading = readManifest(contents.text, Family::kChromium);
+        if (contents.state == FileState::kPresent && reading.manifest) {
+          found.push_back({target, *reading.manifest});
+        }
+        sets.push_back({std::move(target), std::move(profiles),
+                        browser.browser != nullptr ? browser.browser : findBrowser("chromium")});
       }
-      sets.push_back({std::move(target), std::move(profiles)});
+      addRunningProfiles(list, browser, own, sets);
     }
   }
+  std::erase_if(sets, [](const ProfileSet& set) { return set.profiles.empty(); });
   if (sets.empty() || found.empty()) return;
   bool headed = false;
   for (const ProfileSet& set : sets) compareProfiles(context, set, found, running, headed, report);
+  report.about("", "");
 }
 
 // The browsers that will look for the host but find no registration: one
@@ -671,7 +835,13 @@ void reportUncoveredBrowsers(const Context& context, const TargetList& list,
     report.fix(installCommand(context, target, allowed, hostPath));
   }
   for (const doctor::RunningBrowser& running : browsers) {
-    if (running.family != Family::kChromium || running.userDataDir.empty()) continue;
+    // One started with its default folder, or one a system-wide manifest
+    // serves, has been looked at with its browser.
+    if (running.family != Family::kChromium ||
+        doctor::ownUserDataDir(running, context.environment).empty() ||
+        systemWideFor(context, running.browser)) {
+      continue;
+    }
     auto [covered, allowed, hostPath] = registeredFor(Family::kChromium, nullptr);
     Target profile{.label = "profile folder " + running.userDataDir,
                    .browser = nullptr,
@@ -768,8 +938,8 @@ void reportEnvironment(const Context& context, const std::vector<doctor::Running
       report.note(words + "; its environment cannot be read, so this shell's is assumed");
       continue;
     }
-    const char* home = entryValue(*browser.environment, "HOME");
-    const char* socket = entryValue(*browser.environment, kSocketPathVariable);
+    const char* home = doctor::entryValue(*browser.environment, "HOME");
+    const char* socket = doctor::entryValue(*browser.environment, kSocketPathVariable);
     report.note(words + ", with HOME=" + (home != nullptr ? home : "(unset)") + " and " +
                 kSocketPathVariable +
                 (socket != nullptr ? "=" + std::string(socket) : std::string(" unset")) +
@@ -849,8 +1019,10 @@ void reportPolicies(const Context& context, const TargetList& list,
       if (perUser && !systemWide) {
         report.problem(std::string(browser->displayName) + ": " + *why +
                        ": the per-user registration is useless; a system-wide one would work");
-        report.fix(doctor::installCommand(context, browser, std::nullopt, Scope::kSystem, allowed,
-                                          hostPath, false));
+        fixAs(context, true,
+              doctor::installCommand(context, browser, std::nullopt, Scope::kSystem, allowed,
+                                     hostPath, false),
+              report);
       } else {
         report.note(std::string(browser->displayName) + ": " + *why);
       }
@@ -898,15 +1070,18 @@ void reportWinners(const TargetList& list, Report& report) {
   }
 }
 
-// The running browsers that share this home folder: they read the
-// manifests and profiles looked at here. One started with another HOME
-// reads other folders; one without HOME uses the password database's.
-std::vector<doctor::RunningBrowser> browsersOfThisHome(const Context& context) {
+// The running browsers of this user that read the manifests and profiles
+// looked at here: those whose HOME is this home folder, and those started
+// without HOME (or with one that is not absolute), which read below the
+// password database's home instead and are judged by it. One started with
+// another HOME reads the folders of whoever set it up so, and is left out.
+std::vector<doctor::RunningBrowser> browsersOfThisUser(const Context& context) {
   std::vector<doctor::RunningBrowser> kept;
   for (doctor::RunningBrowser& browser : doctor::runningBrowsers()) {
     if (!browser.environment) continue;
-    std::optional<std::string> home = homeDirectoryFrom(entryValue(*browser.environment, "HOME"));
-    if (home && *home == context.environment.home) kept.push_back(std::move(browser));
+    if (browser.homeFromPasswordDatabase || browser.home == context.environment.home) {
+      kept.push_back(std::move(browser));
+    }
   }
   return kept;
 }
@@ -964,7 +1139,7 @@ Asked askedQuestion(const Options& options) {
 // one, which is where it reads manifests from.
 std::optional<std::string> countingUserDataDir(const doctor::Question& question,
                                                const std::vector<doctor::RunningBrowser>& running,
-                                               std::string& note) {
+                                               const Environment& environment, std::string& note) {
   if (question.userDataDir || question.browser->family != Family::kChromium) {
     return question.userDataDir;
   }
@@ -972,7 +1147,7 @@ std::optional<std::string> countingUserDataDir(const doctor::Question& question,
   const doctor::RunningBrowser* shown = nullptr;
   for (const doctor::RunningBrowser& browser : running) {
     if (browser.browser != question.browser) continue;
-    folders.insert(browser.userDataDir);
+    folders.insert(doctor::ownUserDataDir(browser, environment));
     shown = &browser;
   }
   if (folders.size() != 1 || folders.begin()->empty()) return std::nullopt;
@@ -984,9 +1159,9 @@ std::optional<std::string> countingUserDataDir(const doctor::Question& question,
 
 int answerQuestion(const Context& context, doctor::Question question) {
   const Browser& browser = *question.browser;
-  const std::vector<doctor::RunningBrowser> running = browsersOfThisHome(context);
+  const std::vector<doctor::RunningBrowser> running = browsersOfThisUser(context);
   std::string runningNote;
-  question.userDataDir = countingUserDataDir(question, running, runningNote);
+  question.userDataDir = countingUserDataDir(question, running, context.environment, runningNote);
   doctor::Verdict verdict = doctor::judge(context, question, running);
   if (!runningNote.empty()) verdict.notes.insert(verdict.notes.begin(), runningNote);
   Report report;
@@ -996,18 +1171,10 @@ int answerQuestion(const Context& context, doctor::Question question) {
   if (!verdict.yes) {
     report.problem(verdict.reason);
     if (!verdict.fix.empty()) report.fix(verdict.fix);
+    if (!verdict.advice.empty()) report.advise(verdict.advice);
   } else {
-    Target target{.label = std::string(browser.displayName),
-                  .browser = question.userDataDir ? nullptr : &browser,
-                  .family = browser.family,
-                  .scope = Scope::kUser,
-                  .folder = common::parentFolder(verdict.manifestPath),
-                  .manifestPath = verdict.manifestPath};
-    const StartingEnvironment start = startingEnvironment(target, running);
-    ProbeResult result = probeHost(verdict.manifest->path,
-                                   browserArguments(browser.family, verdict.manifestPath,
-                                                    allowedFormOf(browser.family, question.id)),
-                                   context.probeDeadline, start.entries);
+    const StartingEnvironment start = startingEnvironment(targetOf(question, verdict), running);
+    ProbeResult result = probeAsBrowser(context, question, verdict, start);
     if (result.outcome != ProbeOutcome::kConnected &&
         result.outcome != ProbeOutcome::kUnavailable) {
       Report probe;
@@ -1022,6 +1189,9 @@ int answerQuestion(const Context& context, doctor::Question question) {
         }
       }
       report.problem(why);
+    } else if (std::optional<std::string> away = ledAway(result, start)) {
+      report.problem(*away);
+      report.advise(kLedAwayAdvice);
     } else {
       report.fine(who + " will start the host " + verdict.manifest->path + " through " +
                   verdict.manifestPath);
@@ -1048,6 +1218,9 @@ int answerQuestion(const Context& context, doctor::Question question) {
     if (first) {
       context.out << (yes ? "yes: " : "no: ") << doctor::printable(finding.words) << "\n";
       if (!finding.fix.empty()) context.out << "fix: " << doctor::printable(finding.fix) << "\n";
+      if (!finding.advice.empty()) {
+        context.out << "what to do: " << doctor::printable(finding.advice) << "\n";
+      }
       first = false;
       continue;
     }
@@ -1056,6 +1229,9 @@ int answerQuestion(const Context& context, doctor::Question question) {
                                                         : "note: ";
     context.out << kind << doctor::printable(finding.words) << "\n";
     if (!finding.fix.empty()) context.out << "fix: " << doctor::printable(finding.fix) << "\n";
+    if (!finding.advice.empty()) {
+      context.out << "what to do: " << doctor::printable(finding.advice) << "\n";
+    }
   }
   return yes ? kExitSuccess : kExitFailure;
 }
@@ -1079,7 +1255,7 @@ int runDoctor(const Context& context) {
   }
   Report report;
   const std::vector<doctor::RunningBrowser> running =
-      options.system ? std::vector<doctor::RunningBrowser>{} : browsersOfThisHome(context);
+      options.system ? std::vector<doctor::RunningBrowser>{} : browsersOfThisUser(context);
   std::vector<FoundManifest> found;
   int present = 0;
   for (const Target& target : list.targets) {

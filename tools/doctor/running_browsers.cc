@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "files.h"
+#include "host/settings.h"
 #include "tools/common/process_table.h"
 
 namespace ostrel::doctor {
@@ -61,8 +62,20 @@ void splitInto(const std::string& list, std::vector<std::string>& into) {
 
 }  // namespace
 
-std::optional<RunningBrowser> browserIn(const std::vector<std::string>& words) {
-  if (words.empty()) return std::nullopt;
+std::optional<RunningBrowser> browserIn(const std::vector<std::string>& commandLine) {
+  if (commandLine.empty()) return std::nullopt;
+  // A process that rewrote its title (Chromium's zygote) shows its whole
+  // command line as one word; its options follow a space.
+  std::vector<std::string> words = commandLine;
+  if (words.size() == 1 && words[0].find(" -") != std::string::npos) {
+    words.clear();
+    std::string_view line = commandLine[0];
+    while (!line.empty()) {
+      const std::size_t end = std::min(line.find(' '), line.size());
+      if (end > 0) words.emplace_back(line.substr(0, end));
+      line.remove_prefix(std::min(end + 1, line.size()));
+    }
+  }
   const std::string name = words[0].substr(words[0].rfind('/') + 1);
   if (name.find("crashpad") != std::string::npos) return std::nullopt;
   RunningBrowser found;
@@ -78,7 +91,15 @@ std::optional<RunningBrowser> browserIn(const std::vector<std::string>& words) {
   for (std::size_t i = 1; i < words.size(); ++i) {
     // Helper processes: Chromium's renderers and the like, Firefox's content processes.
     if (words[i].starts_with("--type=") || words[i] == "-contentproc") return std::nullopt;
-    if (found.family != Family::kChromium) continue;
+    if (found.family != Family::kChromium) {
+      // Firefox takes its options with one dash or two.
+      if (auto dir = optionValue(words, i, "-profile")) {
+        found.profile = *dir;
+      } else if (auto other = optionValue(words, i, "--profile")) {
+        found.profile = *other;
+      }
+      continue;
+    }
     if (auto dir = optionValue(words, i, "--user-data-dir")) {
       found.userDataDir = *dir;
     } else if (auto list = optionValue(words, i, "--load-extension")) {
@@ -90,7 +111,7 @@ std::optional<RunningBrowser> browserIn(const std::vector<std::string>& words) {
 
 std::vector<RunningBrowser> runningBrowsers() {
   std::vector<RunningBrowser> found;
-  std::set<std::pair<std::string, std::string>> seen;  // browser and profile folder
+  std::set<std::string> seen;
   for (pid_t pid : common::processesOf(::geteuid())) {
     std::optional<std::vector<std::string>> words = common::commandLineOf(pid);
     if (!words) continue;
@@ -98,12 +119,30 @@ std::vector<RunningBrowser> runningBrowsers() {
     if (!browser) continue;
     browser->pid = pid;
     browser->userDataDir = absoluteIn(pid, browser->userDataDir);
+    browser->profile = absoluteIn(pid, browser->profile);
     for (std::string& folder : browser->loadedExtensions) folder = absoluteIn(pid, folder);
-    if (!seen.emplace(std::string(browser->browser->key), browser->userDataDir).second) continue;
     browser->environment = common::environmentOf(pid);
+    if (browser->environment) {
+      const char* home = entryValue(*browser->environment, "HOME");
+      browser->homeFromPasswordDatabase = home == nullptr || home[0] != '/';
+      browser->home = homeDirectoryFrom(home).value_or("");
+    }
+    // One per browser, profile folder and home: the others are its twins.
+    const std::string key = std::string(browser->browser->key) + '\n' + browser->userDataDir +
+                            '\n' + browser->profile + '\n' + browser->home;
+    if (!seen.insert(key).second) continue;
     found.push_back(std::move(*browser));
   }
   return found;
+}
+
+const char* entryValue(const std::vector<std::string>& entries, std::string_view name) {
+  for (const std::string& entry : entries) {
+    if (entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=') {
+      return entry.c_str() + name.size() + 1;
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace ostrel::doctor

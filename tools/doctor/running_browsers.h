@@ -3,16 +3,20 @@
 
 // The browsers this user runs now, found from their main processes: which
 // browser, its own profile folder (--user-data-dir, from which a
-// Chromium-family browser reads host manifests), the extension folders it
-// was told to load (--load-extension), and the environment it passes to
-// the hosts it starts. Only the invoking user's own processes count: the
-// doctor is never led into another user's files. Reads only; empty where
-// the system does not show other processes' command lines.
+// Chromium-family browser reads host manifests; Firefox's -profile), the
+// extension folders it was told to load (--load-extension), the home
+// folder it reads per-user files below, and the environment it passes to
+// the hosts it starts. Every browser of the invoking user counts, whatever
+// its environment (one started without HOME is exactly one to see), and
+// only those: the doctor is never led into another user's files. Reads
+// only; empty where the system does not show other processes' command
+// lines.
 
 #include <sys/types.h>
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "browsers.h"
@@ -25,16 +29,25 @@ struct RunningBrowser {
   const setup::Browser* browser = nullptr;  // by the program's name; nullptr when unsure
   setup::Family family = setup::Family::kChromium;
   std::string userDataDir;  // as given, made absolute against its folder; empty: the default
+  std::string profile;      // Firefox: -profile's folder, made absolute; empty: the default
   std::vector<std::string> loadedExtensions;  // --load-extension folders, absolute
   // "NAME=value" each; nothing when it could not be read.
   std::optional<std::vector<std::string>> environment;
+  // The home folder it reads per-user files below, as the browsers find
+  // it: HOME when that is an absolute path, else the password database's;
+  // empty when its environment cannot be read.
+  std::string home;
+  bool homeFromPasswordDatabase = false;  // HOME unset or not absolute
 };
 
 std::vector<RunningBrowser> runningBrowsers();
 
+// The value of `name` in "NAME=value" entries; nullptr when it is not set.
+const char* entryValue(const std::vector<std::string>& entries, std::string_view name);
+
 // Which browser a main process's command line shows, or nothing for any
 // other process (a browser's helper processes included).
-std::optional<RunningBrowser> browserIn(const std::vector<std::string>& words);
+std::optional<RunningBrowser> browserIn(const std::vector<std::string>& commandLine);
 
 }  // namespace ostrel::doctor
 

@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "extension_id.h"
 #include "files.h"
+#include "installed_extensions.h"
 #include "manifest_rules.h"
 #include "package_manifest.h"
 #include "policies.h"
@@ -47,6 +49,21 @@ Verdict no(std::string reason, std::string file, std::string fix = {}) {
   return verdict;
 }
 
+// A "no" whose fix is `command`, run as root where `root` says.
+Verdict no(std::string reason, std::string file, const std::string& command, bool root,
+           const setup::Environment& environment) {
+  Verdict verdict = no(std::move(reason), std::move(file));
+  if (command.empty()) return verdict;
+  if (!root) {
+    verdict.fix = command;
+  } else if (std::optional<std::string> run = asRoot(command, environment)) {
+    verdict.fix = *run;
+  } else {
+    verdict.advice = "as root (sudo is not installed), run: " + command;
+  }
+  return verdict;
+}
+
 std::string manifestName(const Context& context) {
   return setup::manifestFileName(context.options.name);
 }
@@ -74,7 +91,7 @@ std::vector<std::string> keptAllowed(const setup::Manifest* manifest, Family fam
 // that does not allow the extension: install again, with force when this
 // tool did not write it, and never for a manifest the package owns.
 std::string rewriteCommand(const Context& context, const Question& question, Scope scope,
-                           const std::optional<setup::Manifest>& manifest) {
+                           const std::optional<setup::Manifest>& manifest, bool present) {
   const Family family = question.browser->family;
   const bool packaged = manifest && setup::ownerOf(*manifest) == setup::ManifestOwner::kPackage;
   if (packaged) return {};
@@ -84,24 +101,34 @@ std::string rewriteCommand(const Context& context, const Question& question, Sco
   return installCommand(
       context, question.browser, question.userDataDir, scope,
       keptAllowed(manifest ? &*manifest : nullptr, family, allowedFormOf(family, question.id)),
-      hostPath, !own);
+      hostPath, present && !own);
+}
+
+// A "no" whose fix is the command that rewrites the manifest of `scope`,
+// with force where a file this tool did not write is there (`present`).
+Verdict rewritten(const Context& context, const Question& question, Scope scope,
+                  const std::optional<setup::Manifest>& manifest, bool present, std::string reason,
+                  std::string file) {
+  return no(std::move(reason), std::move(file),
+            rewriteCommand(context, question, scope, manifest, present), scope == Scope::kSystem,
+            context.environment);
 }
 
 // Why the host file named by a loaded manifest cannot be started, and the
 // command that mends it.
-std::optional<Verdict> hostFileFault(const std::string& manifestPath, const std::string& host) {
+std::optional<Verdict> hostFileFault(const Context& context, const std::string& manifestPath,
+                                     const std::string& host) {
   if (!exists(host)) {
     return no("the host " + host + " that " + manifestPath + " names does not exist", manifestPath);
   }
   if (setup::Problem problem = setup::checkHostPath(host)) {
     struct stat info {};
-    std::string fix;
     if (::stat(host.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
         (info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) == 0) {
-      fix = std::string(info.st_uid != ::geteuid() && ::geteuid() != 0 ? "sudo " : "") +
-            "chmod +x " + quotedWord(host);
+      return no(*problem, host, "chmod +x " + quotedWord(host), info.st_uid != ::geteuid(),
+                context.environment);
     }
-    return no(*problem, host, fix);
+    return no(*problem, host);
   }
   return std::nullopt;
 }
@@ -111,10 +138,21 @@ struct Seen {
   std::string where;
 };
 
-// Where the extension is installed for this browser: its profiles, and
-// the extension folders a running browser of it was told to load.
-std::optional<Seen> findExtension(const Context& context, const Question& question,
-                                  const std::vector<RunningBrowser>& running) {
+// The running browsers of the question's browser.
+std::vector<const RunningBrowser*> runsOf(const Question& question,
+                                          const std::vector<RunningBrowser>& running) {
+  std::vector<const RunningBrowser*> runs;
+  for (const RunningBrowser& browser : running) {
+    if (browser.browser == question.browser) runs.push_back(&browser);
+  }
+  return runs;
+}
+
+// The profiles the question's browser reads: below the profile folder
+// asked about or its default ones, and those a running browser of it was
+// started with.
+std::vector<Profile> profilesOf(const Context& context, const Question& question,
+                                const std::vector<RunningBrowser>& running) {
   const Family family = question.browser->family;
   std::vector<std::string> roots;
   if (question.userDataDir) {
@@ -122,36 +160,38 @@ std::optional<Seen> findExtension(const Context& context, const Question& questi
   } else {
     roots = setup::profilesRoots(*question.browser, context.environment);
   }
-  for (const RunningBrowser& browser : running) {
-    if (browser.browser == question.browser && !browser.userDataDir.empty() &&
-        !question.userDataDir) {
-      roots.push_back(browser.userDataDir);
+  std::vector<Profile> profiles;
+  for (const RunningBrowser* browser : runsOf(question, running)) {
+    if (!browser->userDataDir.empty() && !question.userDataDir) {
+      roots.push_back(browser->userDataDir);
+    }
+    if (browser->profile.empty()) continue;
+    if (std::optional<Profile> profile = setup::profileAt(family, browser->profile)) {
+      profiles.push_back(std::move(*profile));
     }
   }
   for (const std::string& root : roots) {
-    for (const Profile& profile : setup::findProfiles(family, root)) {
-      for (const InstalledExtension& extension : profile.extensions) {
-        if (idOf(family, extension.id) == question.id) return Seen{extension, profile.folder};
-      }
+    std::vector<Profile> found = setup::findProfiles(family, root);
+    std::move(found.begin(), found.end(), std::back_inserter(profiles));
+  }
+  return profiles;
+}
+
+// Where the extension is installed for this browser: its profiles, and
+// the extension folders a running browser of it was told to load.
+std::optional<Seen> findExtension(const std::vector<Profile>& profiles, const Question& question,
+                                  const std::vector<RunningBrowser>& running) {
+  const Family family = question.browser->family;
+  for (const Profile& profile : profiles) {
+    for (const InstalledExtension& extension : profile.extensions) {
+      if (idOf(family, extension.id) == question.id) return Seen{extension, profile.folder};
     }
   }
-  if (family != Family::kChromium) return std::nullopt;
-  for (const RunningBrowser& browser : running) {
-    if (browser.browser != question.browser) continue;
-    for (const std::string& folder : browser.loadedExtensions) {
-      std::optional<std::vector<std::string>> permissions = setup::manifestPermissions(folder);
-      setup::ExtensionIdReading reading = setup::extensionIdOfPath(folder);
-      if (!permissions || !reading.id || *reading.id != question.id) continue;
-      InstalledExtension extension{
-          .id = *reading.id,
-          .name = {},
-          .unpacked = true,
-          .disabled = false,
-          .nativeMessaging = std::find(permissions->begin(), permissions->end(),
-                                       "nativeMessaging") != permissions->end(),
-          .file = setup::joinPath(folder, "manifest.json")};
-      return Seen{extension, "--load-extension of " + browser.program + " (pid " +
-                                 std::to_string(browser.pid) + ")"};
+  for (const RunningBrowser* browser : runsOf(question, running)) {
+    for (const InstalledExtension& extension : loadedExtensions(*browser)) {
+      if (extension.id != question.id) continue;
+      return Seen{extension, "--load-extension of " + browser->program + " (pid " +
+                                 std::to_string(browser->pid) + ")"};
     }
   }
   return std::nullopt;
@@ -163,7 +203,29 @@ std::optional<Verdict> extensionFault(const Context& context, const Question& qu
   const Family family = question.browser->family;
   const std::string what =
       family == Family::kChromium ? "the extension " + question.id : "the add-on " + question.id;
-  std::optional<Seen> seen = findExtension(context, question, running);
+  const std::vector<Profile> profiles = profilesOf(context, question, running);
+  std::optional<Seen> seen = findExtension(profiles, question, running);
+  const std::vector<const RunningBrowser*> runs = runsOf(question, running);
+  if (!seen && !runs.empty() && !profiles.empty()) {
+    // The browser runs, and its profiles were read: the extension is not
+    // in it.
+    std::vector<std::string> ids;
+    for (const Profile& profile : profiles) {
+      for (const InstalledExtension& extension : profile.extensions) {
+        if (std::find(ids.begin(), ids.end(), extension.id) == ids.end()) {
+          ids.push_back(extension.id);
+        }
+      }
+    }
+    std::string there;
+    for (const std::string& id : ids) there += (there.empty() ? "" : ", ") + id;
+    return no(what + " is not installed in the running " + runs.front()->program + " (pid " +
+                  std::to_string(runs.front()->pid) + "), whose profiles hold " +
+                  (there.empty() ? std::string("no extension") : there) +
+                  ": the browser starts the host only for an installed extension that the "
+                  "manifest allows",
+              profiles.front().folder);
+  }
   if (!seen) {
     warnings.push_back(what + " was not found installed in any profile of " +
                        std::string(question.browser->displayName) +
@@ -215,15 +277,16 @@ Verdict judgeChromium(const Context& context, const Question& question,
   }
   if (chosen.empty()) {
     if (userOff && exists(userPath)) {
-      return no("the per-user manifest " + userPath + " is ignored: " + *userOff +
-                    "; a system-wide registration would work",
-                policies.userLevelHosts->file,
-                rewriteCommand(context, question, Scope::kSystem, std::nullopt));
+      return rewritten(context, question, Scope::kSystem, std::nullopt, false,
+                       "the per-user manifest " + userPath + " is ignored: " + *userOff +
+                           "; a system-wide registration would work",
+                       policies.userLevelHosts->file);
     }
-    return no("no manifest named " + manifestName(context) + " is in " + userFolder +
-                  (systemPath.empty() ? std::string() : " or " + *systemFolder) + ", where " +
-                  std::string(browser.displayName) + " looks",
-              userPath, rewriteCommand(context, question, Scope::kUser, std::nullopt));
+    return rewritten(context, question, Scope::kUser, std::nullopt, false,
+                     "no manifest named " + manifestName(context) + " is in " + userFolder +
+                         (systemPath.empty() ? std::string() : " or " + *systemFolder) +
+                         ", where " + std::string(browser.displayName) + " looks",
+                     userPath);
   }
   FileContents contents = setup::readWholeFile(chosen);
   if (contents.state != FileState::kPresent) {
@@ -233,21 +296,23 @@ Verdict judgeChromium(const Context& context, const Question& question,
   const std::string which = scope == Scope::kUser ? "the per-user manifest " + chosen
                                                   : "the system-wide manifest " + chosen;
   if (!judgement.faults.empty()) {
-    return no(which + ", which " + std::string(browser.displayName) +
-                  " uses, is refused: " + judgement.faults.front(),
-              chosen, rewriteCommand(context, question, scope, judgement.manifest));
+    return rewritten(context, question, scope, judgement.manifest, true,
+                     which + ", which " + std::string(browser.displayName) +
+                         " uses, is refused: " + judgement.faults.front(),
+                     chosen);
   }
   const setup::Manifest& manifest = *judgement.manifest;
   if (!allowsExtension(manifest, question.id)) {
-    return no(
+    return rewritten(
+        context, question, scope, judgement.manifest, true,
         which + " does not allow " + allowedFormOf(Family::kChromium, question.id) +
             " (it allows " +
             (manifest.allowed.empty() ? std::string("none") : setup::shellWords(manifest.allowed)) +
             "); the browser says \"Access to the specified native messaging host is "
             "forbidden.\"",
-        chosen, rewriteCommand(context, question, scope, judgement.manifest));
+        chosen);
   }
-  if (auto fault = hostFileFault(chosen, manifest.path)) return *fault;
+  if (auto fault = hostFileFault(context, chosen, manifest.path)) return *fault;
   Verdict verdict;
   if (auto fault = extensionFault(context, question, running, verdict.warnings)) return *fault;
   verdict.yes = true;
@@ -260,13 +325,27 @@ Verdict judgeChromium(const Context& context, const Question& question,
   return verdict;
 }
 
+// The running browser of the question's that reads below another home
+// folder than this process's, or nullptr.
+const RunningBrowser* elsewhereRun(const Context& context, const Question& question,
+                                   const std::vector<RunningBrowser>& running) {
+  for (const RunningBrowser* browser : runsOf(question, running)) {
+    if (!browser->home.empty() && browser->home != context.environment.home) return browser;
+  }
+  return nullptr;
+}
+
 Verdict judgeFirefox(const Context& context, const Question& question,
                      const std::vector<RunningBrowser>& running) {
   const Browser& browser = *question.browser;
   const std::string name = context.options.name;
+  // Firefox finds per-user manifests below its own home folder.
+  const RunningBrowser* elsewhere = elsewhereRun(context, question, running);
+  const setup::Environment world =
+      elsewhere != nullptr ? worldOf(*elsewhere, context.environment) : context.environment;
   std::vector<std::pair<Scope, std::string>> candidates;
   for (Scope scope : {Scope::kUser, Scope::kSystem}) {
-    if (auto folder = setup::manifestFolder(browser, scope, context.environment)) {
+    if (auto folder = setup::manifestFolder(browser, scope, world)) {
       candidates.emplace_back(scope, setup::joinPath(*folder, manifestName(context)));
     }
   }
@@ -280,15 +359,15 @@ Verdict judgeFirefox(const Context& context, const Question& question,
     } else {
       ManifestJudgement judgement = judgeManifest(contents.text, Family::kFirefox, name);
       if (!judgement.faults.empty()) {
-        refusal = no(path + " is refused by Firefox: " + judgement.faults.front(), path,
-                     rewriteCommand(context, question, scope, judgement.manifest));
+        refusal = rewritten(context, question, scope, judgement.manifest, true,
+                            path + " is refused by Firefox: " + judgement.faults.front(), path);
       } else if (!allowsExtension(*judgement.manifest, question.id)) {
         std::string why = path + " does not list the add-on id " + question.id;
         why += " in allowed_extensions (it lists " + setup::shellWords(judgement.manifest->allowed);
         why += "); Firefox says \"No such native application " + name + "\"";
-        refusal = no(why, path, rewriteCommand(context, question, scope, judgement.manifest));
+        refusal = rewritten(context, question, scope, judgement.manifest, true, why, path);
       } else {
-        if (auto fault = hostFileFault(path, judgement.manifest->path)) return *fault;
+        if (auto fault = hostFileFault(context, path, judgement.manifest->path)) return *fault;
         Verdict verdict;
         if (auto fault = extensionFault(context, question, running, verdict.warnings)) {
           return *fault;
@@ -310,10 +389,23 @@ Verdict judgeFirefox(const Context& context, const Question& question,
   for (const auto& [scope, path] : candidates) {
     folders += (folders.empty() ? "" : " or ") + common::parentFolder(path);
   }
-  return no(
-      "no manifest named " + manifestName(context) + " is in " + folders + ", where Firefox looks",
-      candidates.empty() ? std::string() : candidates.front().second,
-      rewriteCommand(context, question, Scope::kUser, std::nullopt));
+  std::string why =
+      "no manifest named " + manifestName(context) + " is in " + folders + ", where Firefox looks";
+  const std::string file = candidates.empty() ? std::string() : candidates.front().second;
+  if (elsewhere == nullptr) {
+    return rewritten(context, question, Scope::kUser, std::nullopt, false, why, file);
+  }
+  why += ": the running " + elsewhere->program + " (pid " + std::to_string(elsewhere->pid) +
+         ") reads below the home folder " + elsewhere->home +
+         (elsewhere->homeFromPasswordDatabase
+              ? ", the password database's, since it was started without HOME"
+              : ", its HOME") +
+         ", not below " + context.environment.home;
+  Verdict verdict = no(why, file);
+  verdict.advice = "start Firefox with HOME=" + context.environment.home +
+                   " (a service or launcher that clears the environment drops it), or register "
+                   "the host system-wide";
+  return verdict;
 }
 
 }  // namespace
@@ -337,12 +429,13 @@ std::string installCommand(const Context& context, const Browser* browser,
                            const std::vector<std::string>& allowed, const std::string& hostPath,
                            bool force) {
   std::string command = "ostrel-native-host-setup install";
-  if (userDataDir) {
+  // A system-wide manifest serves every profile folder of the browser.
+  if (userDataDir && scope != Scope::kSystem) {
     command += " --user-data-dir " + quotedWord(*userDataDir);
   } else if (browser != nullptr) {
     command += " --browser " + std::string(browser->key);
   }
-  if (scope == Scope::kSystem) command = "sudo " + command + " --system";
+  if (scope == Scope::kSystem) command += " --system";
   const Family family = browser != nullptr ? browser->family : Family::kChromium;
   const char* option = family == Family::kChromium ? " --origin " : " --extension-id ";
   for (const std::string& id : allowed) command += option + quotedWord(id);
@@ -352,6 +445,62 @@ std::string installCommand(const Context& context, const Browser* browser,
   if (context.options.name != setup::kDefaultHostName) command += " --name " + context.options.name;
   if (force) command += " --force";
   return command;
+}
+
+std::optional<std::string> asRoot(const std::string& command,
+                                  const setup::Environment& environment) {
+  if (::geteuid() == 0) return command;
+  std::string_view path = environment.searchPath;
+  while (!path.empty()) {
+    const std::size_t end = std::min(path.find(':'), path.size());
+    const std::string folder(path.substr(0, end));
+    path.remove_prefix(std::min(end + 1, path.size()));
+    if (!folder.starts_with('/')) continue;
+    const std::string sudo = setup::joinPath(folder, "sudo");
+    struct stat info {};
+    if (::stat(sudo.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        ::access(sudo.c_str(), X_OK) == 0) {
+      return "sudo " + command;
+    }
+  }
+  return std::nullopt;
+}
+
+setup::Environment worldOf(const RunningBrowser& browser, const setup::Environment& base) {
+  setup::Environment world = base;
+  if (browser.home.empty()) return world;
+  world.home = browser.home;
+  const char* config =
+      browser.environment ? entryValue(*browser.environment, "XDG_CONFIG_HOME") : nullptr;
+  world.xdgConfigHome = config != nullptr ? config : "";
+  world.configHome = config != nullptr && config[0] == '/' ? std::string(config)
+                                                           : setup::joinPath(world.home, ".config");
+  return world;
+}
+
+std::string ownUserDataDir(const RunningBrowser& browser, const setup::Environment& base) {
+  if (browser.userDataDir.empty() || browser.browser == nullptr) return browser.userDataDir;
+  for (const std::string& root : setup::profilesRoots(*browser.browser, worldOf(browser, base))) {
+    if (resolved(root) == resolved(browser.userDataDir)) return {};
+  }
+  return browser.userDataDir;
+}
+
+std::vector<InstalledExtension> loadedExtensions(const RunningBrowser& browser) {
+  std::vector<InstalledExtension> loaded;
+  for (const std::string& folder : browser.loadedExtensions) {
+    std::optional<std::vector<std::string>> permissions = setup::manifestPermissions(folder);
+    setup::ExtensionIdReading reading = setup::extensionIdOfPath(folder);
+    if (!permissions || !reading.id) continue;
+    loaded.push_back({.id = *reading.id,
+                      .name = {},
+                      .unpacked = true,
+                      .disabled = false,
+                      .nativeMessaging = std::find(permissions->begin(), permissions->end(),
+                                                   "nativeMessaging") != permissions->end(),
+                      .file = setup::joinPath(folder, "manifest.json")});
+  }
+  return loaded;
 }
 
 Verdict judge(const Context& context, const Question& question,

@@ -7,7 +7,11 @@
 // else the system-wide one; Firefox: the first that loads and lists the
 // add-on), that manifest by the browser's own rules, the host file, and
 // the extension itself (installed, enabled, holding the nativeMessaging
-// permission). Does not start the host: the caller probes it.
+// permission). Where the browser runs now, it is judged as that browser
+// sees the machine: below its own home folder (a browser started without
+// HOME takes the password database's), with its own profile folder.
+// Does not start the host: the caller probes it, with the environment of
+// the running browser judged for.
 
 #include <optional>
 #include <string>
@@ -24,7 +28,8 @@ struct Verdict {
   bool yes = false;
   std::string reason;                 // when not: the first reason, in words naming the cause
   std::string file;                   // the file the reason is about
-  std::string fix;                    // a command that mends it, or empty
+  std::string fix;                    // a command that mends it, as this user runs it; or empty
+  std::string advice;                 // what to do where no command this user can run mends it
   std::vector<std::string> warnings;  // what does not stop it, but may surprise
   std::vector<std::string> notes;     // what was assumed
   // When yes: the manifest the browser uses, and its host.
@@ -38,18 +43,39 @@ struct Question {
   std::optional<std::string> userDataDir;
 };
 
-// `running` are the browsers running now (their profiles and loaded
-// extensions are looked at too); `profiles` the profiles found for the
-// browser.
+// `running` are the browsers running now: their profiles and the
+// extensions they were told to load are looked at too, and a running
+// browser of the question's that reads below another home folder than
+// this process's (one started without HOME) is judged by that folder.
 Verdict judge(const setup::Context& context, const Question& question,
               const std::vector<RunningBrowser>& running);
 
 // The command that registers `allowed` for the question's browser (or
 // profile folder) in `scope`, naming the host when it is not the default.
+// Written as run by root for the system-wide scope: see asRoot().
 std::string installCommand(const setup::Context& context, const setup::Browser* browser,
                            const std::optional<std::string>& userDataDir, setup::Scope scope,
                            const std::vector<std::string>& allowed, const std::string& hostPath,
                            bool force);
+
+// `command`, which needs root, as this user runs it: itself for root,
+// after "sudo " where sudo is on the search path; nothing where neither
+// works (the caller then says what to run as root).
+std::optional<std::string> asRoot(const std::string& command,
+                                  const setup::Environment& environment);
+
+// The folders a running browser reads by: `base` with the browser's own
+// home folder and configuration home, where its environment tells them.
+setup::Environment worldOf(const RunningBrowser& browser, const setup::Environment& base);
+
+// A running Chromium-family browser's own profile folder; empty when it
+// uses its browser's default one (given as --user-data-dir or not).
+std::string ownUserDataDir(const RunningBrowser& browser, const setup::Environment& base);
+
+// The extensions a running browser was told to load (--load-extension),
+// each read from its folder; those whose id or manifest cannot be read
+// are left out.
+std::vector<setup::InstalledExtension> loadedExtensions(const RunningBrowser& browser);
 
 // The extension's origin for the Chromium family, the id itself for Firefox.
 std::string allowedFormOf(setup::Family family, const std::string& id);

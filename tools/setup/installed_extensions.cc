@@ -10,26 +10,33 @@
 
 #include "files.h"
 #include "tools/common/paths.h"
+#include "validation.h"
 
 namespace ostrel::setup {
 namespace {
 
 // Firefox's own add-ons, which no user installed.
+// (app-builtin, app-builtin-addons, app-system-defaults, and the like).
 bool isBuiltIn(std::string_view location) {
-  return location == "app-builtin" || location == "app-system-defaults" ||
-         location == "app-system-addons" || location == "app-system-share" ||
-         location == "app-system-local";
+  return location.starts_with("app-builtin") || location.starts_with("app-system");
 }
 
-std::vector<std::string> subfolders(const std::string& folder) {
+std::vector<std::string> entries(const std::string& folder) {
   std::vector<std::string> names;
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
   if (!dir) return names;
   while (dirent* entry = ::readdir(dir.get())) {
     std::string name = entry->d_name;
-    if (name != "." && name != ".." && isDirectory(joinPath(folder, name))) names.push_back(name);
+    if (name != "." && name != "..") names.push_back(name);
   }
   std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> subfolders(const std::string& folder) {
+  std::vector<std::string> names = entries(folder);
+  std::erase_if(names,
+                [&](const std::string& name) { return !isDirectory(joinPath(folder, name)); });
   return names;
 }
 
@@ -144,30 +151,67 @@ std::vector<Profile> chromiumProfiles(const std::string& root) {
   return profiles;
 }
 
+// The add-ons in the profile's own extensions folder, each named by its
+// id: a packed ID.xpi, an unpacked folder ID, or a file ID that holds the
+// path of its folder. Firefox installs them at its next start and records
+// them in extensions.json a while after; those not recorded yet are added
+// here, their permission read where they are unpacked.
+void addProfileFolderAddons(const std::string& folder, Profile& profile) {
+  const std::string extensions = joinPath(folder, "extensions");
+  for (std::string name : entries(extensions)) {
+    const std::string path = joinPath(extensions, name);
+    std::string unpackedAt;
+    if (name.ends_with(".xpi")) {
+      name.resize(name.size() - 4);
+    } else if (isDirectory(path)) {
+      unpackedAt = path;
+    } else if (FileContents proxy = readWholeFile(path, 4096); proxy.state == FileState::kPresent) {
+      unpackedAt = proxy.text.substr(0, proxy.text.find_first_of("\r\n"));
+    }
+    const bool known =
+        std::any_of(profile.extensions.begin(), profile.extensions.end(),
+                    [&](const InstalledExtension& added) { return added.id == name; });
+    if (known || checkFirefoxExtensionId(name)) continue;
+    std::optional<bool> permission;
+    if (auto permissions = manifestPermissions(unpackedAt)) {
+      permission = std::find(permissions->begin(), permissions->end(), kNativeMessaging) !=
+                   permissions->end();
+    }
+    profile.extensions.push_back({.id = name,
+                                  .name = {},
+                                  .unpacked = !unpackedAt.empty(),
+                                  .disabled = false,
+                                  .nativeMessaging = permission,
+                                  .file = path});
+  }
+}
+
 Profile firefoxProfile(const std::string& folder) {
   Profile profile{.folder = folder, .extensions = {}};
   simdjson::dom::parser parser;
   const std::string path = joinPath(folder, "extensions.json");
   std::optional<simdjson::dom::element> root = parseFile(parser, path);
   simdjson::dom::array addons;
-  if (!root || root->at_key("addons").get_array().get(addons) != simdjson::SUCCESS) return profile;
-  for (simdjson::dom::element addon : addons) {
-    std::string id = stringAt(addon, "/id");
-    if (id.empty() || stringAt(addon, "/type") != "extension" ||
-        isBuiltIn(stringAt(addon, "/location"))) {
-      continue;
+  if (root && root->at_key("addons").get_array().get(addons) == simdjson::SUCCESS) {
+    for (simdjson::dom::element addon : addons) {
+      std::string id = stringAt(addon, "/id");
+      if (id.empty() || stringAt(addon, "/type") != "extension" ||
+          isBuiltIn(stringAt(addon, "/location"))) {
+        continue;
+      }
+      bool active = true;
+      if (addon["active"].get_bool().get(active) != simdjson::SUCCESS) active = true;
+      std::optional<bool> permission =
+          listHolds(addon, "/userPermissions/permissions", kNativeMessaging);
+      profile.extensions.push_back({.id = id,
+                                    .name = stringAt(addon, "/defaultLocale/name"),
+                                    .unpacked = stringAt(addon, "/location") == "app-temporary",
+                                    .disabled = !active,
+                                    .nativeMessaging = permission,
+                                    .file = path});
     }
-    bool active = true;
-    if (addon["active"].get_bool().get(active) != simdjson::SUCCESS) active = true;
-    std::optional<bool> permission =
-        listHolds(addon, "/userPermissions/permissions", kNativeMessaging);
-    profile.extensions.push_back({.id = id,
-                                  .name = stringAt(addon, "/defaultLocale/name"),
-                                  .unpacked = stringAt(addon, "/location") == "temporary",
-                                  .disabled = !active,
-                                  .nativeMessaging = permission,
-                                  .file = path});
   }
+  addProfileFolderAddons(folder, profile);
   return profile;
 }
 
@@ -244,6 +288,12 @@ std::optional<std::vector<std::string>> manifestPermissions(const std::string& e
 
 std::vector<Profile> findProfiles(Family family, const std::string& root) {
   return family == Family::kFirefox ? firefoxProfiles(root) : chromiumProfiles(root);
+}
+
+std::optional<Profile> profileAt(Family family, const std::string& folder) {
+  if (family == Family::kChromium) return chromiumProfile(folder);
+  if (!isDirectory(folder)) return std::nullopt;
+  return firefoxProfile(folder);
 }
 
 bool looksLikeUserDataFolder(const std::string& folder) {

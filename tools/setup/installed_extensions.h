@@ -5,8 +5,8 @@
 // browser's own files: for the Chromium family each profile folder's
 // "Preferences" and "Secure Preferences" (unpacked extensions included,
 // their own manifest.json read for their permissions), for Firefox
-// "profiles.ini" and each profile's "extensions.json", in every layout
-// Firefox uses. Reads only, each file once and at most readWholeFile's
+// "profiles.ini" and each profile's "extensions.json" and "extensions"
+// folder, in every layout Firefox uses. Reads only, each file once and at most readWholeFile's
 // bound, and never a file of a profile that is not there; a file it cannot
 // parse is passed over.
 
@@ -50,6 +50,10 @@ std::optional<std::vector<std::string>> manifestPermissions(const std::string& e
 // Every profile below `root` of a browser of `family`; for the Chromium
 // family `root` may itself be a --user-data-dir folder.
 std::vector<Profile> findProfiles(Family family, const std::string& root);
+
+// The one profile in `folder` (a Chromium-family profile folder such as
+// "Default", or a Firefox profile); nothing when there is none.
+std::optional<Profile> profileAt(Family family, const std::string& folder);
 
 // Whether `folder` looks like a Chromium-family user data folder: it holds
 // "Local State" or a profile folder with "Preferences".

@@ -18,22 +18,22 @@ namespace ostrel::setup {
 enum class Command { kInstall, kUninstall, kStatus, kDoctor, kExtensionId, kHelp, kVersion };
 
 struct Options {
-  Command command = Command::kHelp;
   // Browsers named with --browser, in the order given, without repeats;
   // every known browser for "all". Empty when --browser was not given.
   std::vector<const Browser*> browsers;
-  bool allBrowsers = false;
   std::vector<std::string> origins;       // --origin, Chromium family
   std::vector<std::string> extensionIds;  // --extension-id, Firefox
-  bool system = false;
   std::optional<std::string> userDataDir;
   std::optional<std::string> hostPath;
   std::string name;
-  bool force = false;
   // extension-id: the extension's folder, its manifest.json or a key file.
   std::string keyPath;
   // --trace FILE: register the tap, logging to FILE, in the host's place.
   std::optional<std::string> trace;
+  Command command = Command::kHelp;
+  bool allBrowsers = false;  // --browser all
+  bool system = false;
+  bool force = false;
   // doctor --json: the findings as one JSON document.
   bool json = false;
 };
