@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "binary_plist.h"
 
 namespace ostrel::doctor {
 namespace {
@@ -151,12 +152,7 @@ class XmlPlist {
 }  // namespace
 
 PlistReading readPlist(std::string_view bytes) {
-  if (bytes.starts_with("bplist")) {
-    return {std::nullopt,
-            "a binary property list, which this tool does not read; see it with: plutil "
-            "-convert xml1 -o - FILE",
-            nullptr};
-  }
+  if (bytes.starts_with("bplist")) return readBinaryPlist(bytes);
   return XmlPlist(bytes).read();
 }
 
