@@ -90,17 +90,11 @@ inline constexpr JsonOptions kChromiumManifestJson = {
     .refuseOverflowingNumbers = true,
     .maxDepth = 199,
 };
-inline constexpr JsonOptions kChromiumPolicyJson = {
-    .allowTrailingCommas = true,
-    .requireUtf8 = true,
-    .allowComments = true,
-    .skipByteOrderMark = true,
-    .allowNewlinesInStrings = true,
-    .allowXEscapes = true,
-    .allowLoneSurrogates = false,
-    .refuseOverflowingNumbers = true,
-    .maxDepth = 199,
-};
+inline constexpr JsonOptions kChromiumPolicyJson = [] {
+  JsonOptions rules = kChromiumManifestJson;
+  rules.allowTrailingCommas = true;
+  return rules;
+}();
 inline constexpr JsonOptions kFirefoxManifestJson = {
     .allowTrailingCommas = false,
     .requireUtf8 = true,
@@ -112,17 +106,12 @@ inline constexpr JsonOptions kFirefoxManifestJson = {
     .refuseOverflowingNumbers = false,
     .maxDepth = 0,
 };
-inline constexpr JsonOptions kFirefoxPolicyJson = {
-    .allowTrailingCommas = false,
-    .requireUtf8 = false,
-    .allowComments = false,
-    .skipByteOrderMark = false,
-    .allowNewlinesInStrings = false,
-    .allowXEscapes = false,
-    .allowLoneSurrogates = true,
-    .refuseOverflowingNumbers = false,
-    .maxDepth = 0,
-};
+inline constexpr JsonOptions kFirefoxPolicyJson = [] {
+  JsonOptions rules = kFirefoxManifestJson;
+  rules.requireUtf8 = false;
+  rules.skipByteOrderMark = false;
+  return rules;
+}();
 
 struct JsonReading {
   std::optional<JsonValue> value;

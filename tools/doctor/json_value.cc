@@ -61,33 +61,27 @@ JsonValue JsonValue::ofBool(bool value) {
 }
 
 JsonValue JsonValue::ofNumber(std::string_view text) {
-  JsonValue made = ofString(text);
-  made.type = Type::kNumber;
-  return made;
+  return made(Type::kNumber, text.size(), text.data());
 }
 
 JsonValue JsonValue::ofString(std::string_view text) {
-  JsonValue made;
-  made.type = Type::kString;
-  made.size_ = static_cast<std::uint32_t>(text.size());
-  made.data_ = text.data();
-  return made;
+  return made(Type::kString, text.size(), text.data());
 }
 
 JsonValue JsonValue::ofArray(std::span<const JsonValue> items) {
-  JsonValue made;
-  made.type = Type::kArray;
-  made.size_ = static_cast<std::uint32_t>(items.size());
-  made.data_ = items.data();
-  return made;
+  return made(Type::kArray, items.size(), items.data());
 }
 
 JsonValue JsonValue::ofObject(std::span<const JsonMember> members) {
-  JsonValue made;
-  made.type = Type::kObject;
-  made.size_ = static_cast<std::uint32_t>(members.size());
-  made.data_ = members.data();
-  return made;
+  return made(Type::kObject, members.size(), members.data());
+}
+
+JsonValue JsonValue::made(Type type, std::size_t size, const void* data) {
+  JsonValue value;
+  value.type = type;
+  value.size_ = static_cast<std::uint32_t>(size);
+  value.data_ = data;
+  return value;
 }
 
 std::string_view JsonValue::text() const {

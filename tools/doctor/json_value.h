@@ -48,6 +48,8 @@ class JsonValue {
   bool isString() const { return type == Type::kString; }
 
  private:
+  static JsonValue made(Type type, std::size_t size, const void* data);
+
   std::uint32_t size_ = 0;
   const void* data_ = nullptr;
 };
