@@ -111,7 +111,10 @@ std::string startFailure(const std::string& path, const std::string& error) {
 void readFirstFrame(int output, milliseconds deadline, ProbeResult& result) {
   Clock::time_point until = Clock::now() + deadline;
   std::optional<common::Bytes> header = common::readBytes(output, kFrameHeaderSize, deadline);
-  if (!header) return;  // kNoStatus
+  if (!header) {  // kNoStatus
+    result.outputEnded = Clock::now() < until;
+    return;
+  }
   std::uint32_t length =
       decodeFrameLength(std::span<const std::uint8_t, kFrameHeaderSize>(*header));
   if (length > kMaxMessageLength) {
@@ -198,6 +201,7 @@ ProbeResult probeHost(const std::string& manifest, const std::string& path,
                       const std::vector<std::string>& arguments, std::chrono::milliseconds deadline,
                       const std::vector<std::string>& environment) {
   ProbeResult result;
+  result.path = path;
   if (std::string why = untrustedStart(manifest, path); !why.empty()) {
     result.outcome = ProbeOutcome::kLeftOut;
     result.detail = std::move(why);
