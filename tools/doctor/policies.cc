@@ -40,8 +40,8 @@ std::vector<std::string> fileNames(const std::string& folder) {
 
 std::vector<std::string> strings(const JsonValue& list) {
   std::vector<std::string> values;
-  for (const JsonValue& item : list.items) {
-    if (item.isString()) values.push_back(item.text);
+  for (const JsonValue& item : list.items()) {
+    if (item.isString()) values.emplace_back(item.text());
   }
   return values;
 }
@@ -56,10 +56,11 @@ std::optional<PolicyValue<std::vector<std::string>>> listIn(const JsonValue& roo
 
 std::vector<ExtensionEntry> extensionEntries(const JsonValue& settings) {
   std::vector<ExtensionEntry> entries;
-  for (const auto& [id, entry] : settings.members) {
-    ExtensionEntry taken{.id = id, .mode = std::nullopt, .blocksNativeMessaging = std::nullopt};
+  for (const auto& [id, entry] : settings.members()) {
+    ExtensionEntry taken{
+        .id = std::string(id), .mode = std::nullopt, .blocksNativeMessaging = std::nullopt};
     if (const JsonValue* mode = entry.find("installation_mode"); mode && mode->isString()) {
-      taken.mode = mode->text;
+      taken.mode = std::string(mode->text());
     }
     if (const JsonValue* blocked = entry.find("blocked_permissions"); blocked != nullptr) {
       const std::vector<std::string> names = strings(*blocked);
@@ -114,7 +115,7 @@ void readFolder(const std::string& folder, bool managed, NativeMessagingPolicies
       continue;
     }
     JsonReading reading =
-        readJson(contents.text, {.allowTrailingCommas = true, .requireUtf8 = true});
+        readJson(contents.text, kChromiumPolicyJson);
     if (!reading.value || reading.value->type != JsonValue::Type::kObject) {
       policies.unreadable.push_back(
           path + ": " + (reading.value ? "not a JSON object" : "not valid JSON: " + reading.error));
