@@ -65,12 +65,8 @@ bool waitForHangUp(int input, int wake) {
     if (static_cast<int>(receipts[i].ident) == wake) registered = false;
     if (static_cast<int>(receipts[i].ident) == input) inputWatched = false;  // a device, say
   }
-  bool result;
-  if (!registered) {
-    result = waitForWakeOnly(wake);
-  } else {
-    result = waitOnQueue(queue, inputWatched ? input : -1);
-  }
+  const bool result =
+      registered ? waitOnQueue(queue, inputWatched ? input : -1) : waitForWakeOnly(wake);
   ::close(queue);
   return result;
 }
