@@ -35,7 +35,7 @@ bool Lifeline::start() {
   return true;
 }
 
-void Lifeline::endSoon() {
+void Lifeline::endSoon() const {
   if (wakeWrite_ < 0) return;
   const char byte = 0;
   ssize_t n;

@@ -34,7 +34,7 @@ class Lifeline {
 
   // The host has begun to end: from now on the process ends within the
   // grace period. Any thread; more than once changes nothing.
-  void endSoon();
+  void endSoon() const;
 
  private:
   const int input_;
