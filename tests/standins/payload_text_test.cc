@@ -15,6 +15,8 @@ TEST(PayloadText, ShowsJsonAsOneLineOfText) {
   // Pretty-printed JSON stays on one line.
   EXPECT_EQ(describePayload(bytes("{\n\t\"a\": 1\r\n}")), "{\\n\\t\"a\": 1\\r\\n}");
   EXPECT_EQ(describePayload(bytes("")), "(empty)");
+  // Valid JSON may hold C1 and format characters raw: they are escaped.
+  EXPECT_EQ(describePayload(bytes("[\"\xE2\x80\xAE\xC2\x9B\"]")), "[\"\\u202e\\u009b\"]");
 }
 
 TEST(PayloadText, MarksTextThatIsNotJson) {

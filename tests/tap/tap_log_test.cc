@@ -13,6 +13,7 @@
 
 #include "platform/descriptors.h"
 #include "support/test_support.h"
+#include "tools/common/bytes.h"
 
 namespace ostrel::tap {
 namespace {
@@ -52,6 +53,19 @@ TEST(TapLogTest, LeavesOutAndCountsWhatItsReaderDoesNotTake) {
   EXPECT_EQ(written + leftOut, kLines);
   EXPECT_GT(leftOut, 0);
   EXPECT_GT(written, 0);
+}
+
+// What a peer sent cannot forge a line, reorder one on screen, or steer
+// the terminal the log is read on.
+TEST(TapLogTest, LinesShowWhatPeersSentByTheToolsRule) {
+  const auto now = std::chrono::system_clock::now();
+  const std::string payload = "{\"t\":\"\n12:00:00.000 -- host exited\xE2\x80\xAE\xC2\x9B[2J\"}";
+  const std::string frame = frameLine(now, Direction::kAppToHost, common::asBytes(payload));
+  EXPECT_TRUE(
+      frame.ends_with(R"({"t":"\n12:00:00.000 -- host exited\u202e\u009b[2J"}  (not JSON))"))
+      << frame;
+  const std::string event = eventLine(now, "host started: /bin/h\x1b]0;x\x07\n-- forged");
+  EXPECT_TRUE(event.ends_with(R"(host started: /bin/h\x1b]0;x\x07\n-- forged)")) << event;
 }
 
 }  // namespace

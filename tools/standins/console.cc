@@ -6,6 +6,7 @@
 
 #include "channel/std_streams.h"
 #include "clock_text.h"
+#include "tools/common/printable_text.h"
 
 namespace ostrel::standins {
 namespace {
@@ -26,7 +27,7 @@ void setProgramName(std::string_view name) { programName() = name; }
 void printEvent(std::string_view text) {
   std::string line = clockTextNow();
   line += "  ";
-  line += text;
+  line += common::printableText(text);
   line += '\n';
   writeText(STDOUT_FILENO, line);
 }
@@ -34,7 +35,7 @@ void printEvent(std::string_view text) {
 void printError(std::string_view text) {
   std::string line = programName();
   line += ": ";
-  line += text;
+  line += common::printableText(text);
   line += '\n';
   writeText(STDERR_FILENO, line);
 }

@@ -4,7 +4,10 @@
 // Line output for the stand-in tools. Every line goes out in one write(2),
 // so lines from two tools sharing a terminal never mix mid-line. Events go
 // to standard output with a timestamp; errors go to standard error in words,
-// prefixed with the tool's name. Does no buffering and no colouring.
+// prefixed with the tool's name. Whatever a line holds (a payload, the
+// host's standard error, a path) is printed by the tools' one rule for text
+// from outside (tools/common/printable_text.h), so it stays one line and
+// cannot steer the terminal. Does no buffering and no colouring.
 
 #include <string_view>
 

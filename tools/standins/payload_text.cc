@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "tools/common/bytes.h"
+#include "tools/common/printable_text.h"
+
 namespace ostrel::standins {
 namespace {
 
@@ -25,27 +28,6 @@ std::size_t textCut(std::span<const std::uint8_t> payload, std::size_t limit) {
   std::size_t cut = limit;
   while (cut > 0 && (payload[cut] & 0xC0) == 0x80) --cut;
   return cut;
-}
-
-std::string escapedText(std::span<const std::uint8_t> bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (std::uint8_t byte : bytes) {
-    switch (byte) {
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        out += static_cast<char>(byte);
-    }
-  }
-  return out;
 }
 
 std::string hexText(std::span<const std::uint8_t> bytes) {
@@ -81,7 +63,8 @@ std::string describePayload(std::span<const std::uint8_t> payload, std::size_t l
   const PayloadKind kind = classifyPayload(payload);
   if (kind != PayloadKind::kBinary) {
     const std::size_t cut = textCut(payload, limit);
-    std::string out = escapedText(payload.first(cut)) + omitted(payload.size() - cut);
+    std::string out =
+        common::printableText(common::asText(payload.first(cut))) + omitted(payload.size() - cut);
     if (kind == PayloadKind::kText) out += "  (not JSON)";
     return out;
   }

@@ -2,10 +2,14 @@
 #define OSTREL_TOOLS_STANDINS_PAYLOAD_TEXT_H_
 
 // Turns a frame's payload into one readable line for a terminal:
-//   - JSON is shown as its text, with line ends and other control
-//     characters escaped so the line stays one line;
+//   - JSON is shown as its text, made printable by the tools' one rule
+//     (tools/common/printable_text.h): line ends, C1 controls and format
+//     characters such as U+202E escaped, so the line stays one line and
+//     reads in its own order;
 //   - other UTF-8 text is shown the same way, marked "(not JSON)";
-//   - anything else is shown as hex bytes, marked "hex:";
+//   - anything else (bytes that are not UTF-8, or a C0 control other
+//     than a line end, carriage return or tab) is shown as hex bytes,
+//     marked "hex:";
 //   - a payload longer than the limit is cut (never inside a UTF-8
 //     character) and ends with "… (+N bytes)".
 // It only describes; it never judges whether the payload is acceptable.

@@ -12,6 +12,7 @@
 #include "clock_text.h"
 #include "payload_text.h"
 #include "relay/status_message.h"
+#include "tools/common/printable_text.h"
 
 namespace ostrel::tap {
 namespace {
@@ -50,7 +51,7 @@ std::string frameLine(std::chrono::system_clock::time_point when, Direction dire
 }
 
 std::string eventLine(std::chrono::system_clock::time_point when, std::string_view text) {
-  return standins::clockText(when) + " -- " + std::string(text);
+  return standins::clockText(when) + " -- " + common::printableText(text);
 }
 
 TapLog::TapLog(int fd, std::size_t capacity) : fd_(fd), capacity_(capacity) {
