@@ -331,12 +331,15 @@ std::optional<std::chrono::milliseconds> runBefore(Scene& scene, const PrivateSy
                                                    const std::string& log, std::string& failure) {
   BrowserProcess browser;
   BrowserRun first = runBrowser(scene, system, program, log, browser);
-  // Firefox records the add-ons it loaded a while after start; the user
-  // changes them after that.
+  // Firefox records the add-ons it loaded a while after start, first as
+  // inactive, then active; the user changes them after that.
   common::waitUntil(
       [&] {
+        const std::string text = contentOf(scene.profile + "/extensions.json");
+        const std::size_t record = text.find(R"({"id":")" + std::string(kFirefoxId));
+        const std::size_t active = text.find("\"active\":true", record);
         return scene.family == Family::kChromium ||
-               contentOf(scene.profile + "/extensions.json").find(kFirefoxId) != std::string::npos;
+               (record != std::string::npos && active < text.find(R"({"id":)", record + 1));
       },
       kOutcome);
   browser.stop();
