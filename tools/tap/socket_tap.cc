@@ -26,7 +26,6 @@ namespace ostrel::tap {
 struct Joint {
   int host = -1;
   int app = -1;
-  TapLog* log = nullptr;
   // Being joined to the application, or joined and neither side has ended.
   std::atomic<bool> open{true};
   // Not yet joined: `app` is being set.
@@ -35,14 +34,14 @@ struct Joint {
   std::atomic<bool> reading{false};
   // ... or is passing logged bytes on, which waits for the application.
   std::atomic<bool> passing{false};
-  Joint(int hostSide, TapLog& tapLog) : host(hostSide), log(&tapLog) {}
+  // The pumps still copying; the last one to end logs the connection's end.
+  std::atomic<int> pumps{2};
+  explicit Joint(int hostSide) : host(hostSide) {}
   Joint(const Joint&) = delete;
   Joint& operator=(const Joint&) = delete;
   ~Joint() {
     ::close(host);
-    if (app < 0) return;
-    ::close(app);
-    log->event("app connection closed");
+    if (app >= 0) ::close(app);
   }
   void endBoth() const {
     ::shutdown(host, SHUT_RDWR);
@@ -377,14 +376,12 @@ void SocketTap::acceptWaiting() {
         continue;
       }
       // Known as a connection at once, so that catchUp() waits for it.
-      accepted.push_back(std::make_shared<Joint>(host, log_));
+      accepted.push_back(std::make_shared<Joint>(host));
       joints_.push_back(accepted.back());
     }
     std::erase_if(joints_, [](const std::weak_ptr<Joint>& joint) { return joint.expired(); });
   }
   for (const std::shared_ptr<Joint>& joint : accepted) join(joint);
-  accepted.clear();
-  tell();
 }
 
 void SocketTap::join(const std::shared_ptr<Joint>& joint) {
@@ -414,25 +411,35 @@ void SocketTap::join(const std::shared_ptr<Joint>& joint) {
     }
   }
   log_.event("app connection opened");
+  {
+    MutexLock held(mutex_);
+    ++connections_;
+  }
   joint->joining = false;
   tell();
-  std::thread([connection = joint, this]() mutable {
+  std::thread([connection = joint, this] {
     {
       HostSideWatcher watcher(*connection, [this] { tell(); });
       pump(connection->host, connection->app, Direction::kHostToApp, log_, -1, &watcher);
     }
-    connection->open = false;
-    connection->endBoth();
-    connection.reset();  // the last one logs the connection's end
-    tell();
+    pumpEnded(*connection);
   }).detach();
-  std::thread([connection = joint, this]() mutable {
+  std::thread([connection = joint, this] {
     pump(connection->app, connection->host, Direction::kAppToHost, log_);
-    connection->open = false;
-    connection->endBoth();
-    connection.reset();
-    tell();
+    pumpEnded(*connection);
   }).detach();
+}
+
+void SocketTap::pumpEnded(Joint& joint) {
+  joint.open = false;
+  joint.endBoth();
+  if (--joint.pumps > 0) return;
+  log_.event("app connection closed");
+  {
+    MutexLock held(mutex_);
+    --connections_;
+  }
+  progress_.notify_all();
 }
 
 bool SocketTap::behind() {
@@ -455,11 +462,7 @@ void SocketTap::catchUp() {
 void SocketTap::awaitConnectionsEnded(std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   MutexLock held(mutex_);
-  auto live = [&] {
-    return std::ranges::any_of(joints_,
-                               [](const std::weak_ptr<Joint>& joint) { return !joint.expired(); });
-  };
-  while (live()) {
+  while (connections_ > 0) {
     if (progress_.wait_until(mutex_, deadline) == std::cv_status::timeout) return;
   }
 }

@@ -105,6 +105,9 @@ class SocketTap {
   // Accepts what waits on the listener and joins each connection.
   void acceptWaiting() EXCLUDES(mutex_);
   void join(const std::shared_ptr<Joint>& joint) EXCLUDES(mutex_);
+  // Called by each of a joint's two pumps as it ends: ends the other, and
+  // the second logs the connection's end.
+  void pumpEnded(Joint& joint) EXCLUDES(mutex_);
   // True while a joint's host side holds bytes not yet logged.
   bool behind() REQUIRES(mutex_);
   std::optional<SocketFile> appSocketFile() const;
@@ -123,6 +126,8 @@ class SocketTap {
   int listener_ GUARDED_BY(mutex_) = -1;
   bool accepting_ GUARDED_BY(mutex_) = false;
   std::vector<std::weak_ptr<Joint>> joints_ GUARDED_BY(mutex_);
+  // Connections joined to the application whose end is not logged yet.
+  int connections_ GUARDED_BY(mutex_) = 0;
   // The connection to the application held for the host's next attempt,
   // and the socket file it was made through.
   int spare_ GUARDED_BY(mutex_) = -1;
