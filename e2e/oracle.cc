@@ -1,10 +1,13 @@
 #include "oracle.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "browser_process.h"
@@ -59,12 +62,13 @@ std::vector<std::string> withEnvironment(const std::vector<std::string>& environ
   return all;
 }
 
-// Runs `command` inside with exactly `environment`, its output and errors
-// together, for at most kCommand.
+// Runs `command` inside, as the user or `asRoot`, with exactly
+// `environment`, its output and errors together, for at most kCommand.
 Answer run(const PrivateSystem& system, const std::vector<std::string>& environment,
-           const std::vector<std::string>& command) {
+           const std::vector<std::string>& command, bool asRoot = false) {
   std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$@\" 2>&1", "sh"};
-  std::vector<std::string> inside = system.inside(withEnvironment(environment, command));
+  const std::vector<std::string> entered = withEnvironment(environment, command);
+  std::vector<std::string> inside = asRoot ? system.insideAsRoot(entered) : system.inside(entered);
   argv.insert(argv.end(), inside.begin(), inside.end());
   common::ChildProcess child(common::Launch{.argv = argv, .environment = {"PATH=/usr/bin:/bin"}});
   Answer answer;
@@ -284,6 +288,18 @@ std::string Answer::fix() const {
 
 namespace {
 
+// The application, listening as the user (the host talks to no other's):
+// its socket made with the user's effective ids, which the system records.
+std::unique_ptr<peers::FakeApp> userApplication(const std::string& home) {
+  std::unique_ptr<peers::FakeApp> application;
+  if (::setegid(PrivateSystem::kUser) == 0 && ::seteuid(PrivateSystem::kUser) == 0) {
+    application =
+        std::make_unique<peers::FakeApp>(home + "/Library/Application Support/ostrel/browser.sock");
+  }
+  const bool back = ::seteuid(0) == 0 && ::setegid(0) == 0;
+  return back ? std::move(application) : nullptr;
+}
+
 // What the user asks when the case does not say: about the test extension,
 // in the profile folder the browser is started with, if not the default.
 std::vector<std::string> defaultQuestion(const Scene& scene) {
@@ -337,6 +353,7 @@ Verdict judge(Family family, const Case& row) {
     return verdict;
   }
   peers::TempDir folder;
+  ::chmod(folder.path().c_str(), 0755);  // for the user to reach the home folder
   PrivateSystem system(folder.file("system"));
   Scene scene{.family = family,
               .home = folder.file("home"),
@@ -361,18 +378,33 @@ Verdict judge(Family family, const Case& row) {
     verdict.skipped = error;
     return verdict;
   }
+  // The home folder and everything in it are the user's.
+  std::vector<fs::path> owned = {scene.home};
+  for (const auto& entry : fs::recursive_directory_iterator(scene.home)) owned.push_back(entry);
+  for (const fs::path& path : owned) {
+    if (::lchown(path.c_str(), PrivateSystem::kUser, PrivateSystem::kUser) != 0) {
+      verdict.failure = "cannot give " + path.string() + " to the user";
+      return verdict;
+    }
+  }
   const std::vector<std::string> user = userEnvironment(scene.home);
   for (std::vector<std::string> command : scene.setup) {
+    // What the user does with sudo: a system-wide install.
+    const bool asRoot = std::find(command.begin(), command.end(), "--system") != command.end();
     command.insert(command.begin(), OSTREL_SETUP_TOOL);
-    if (Answer setup = run(system, user, command); setup.exitCode != 0) {
+    if (Answer setup = run(system, user, command, asRoot); setup.exitCode != 0) {
       verdict.failure =
           "the setup tool failed, " + std::to_string(setup.exitCode) + ": " + setup.output;
       return verdict;
     }
   }
-  peers::FakeApp application(scene.home + "/Library/Application Support/ostrel/browser.sock");
-  if (!application.listening()) {
-    verdict.failure = "the application cannot listen: " + application.error();
+  std::unique_ptr<peers::FakeApp> application = userApplication(scene.home);
+  if (!application) {
+    verdict.failure = "cannot listen as the user";
+    return verdict;
+  }
+  if (!application->listening()) {
+    verdict.failure = "the application cannot listen: " + application->error();
     return verdict;
   }
   std::optional<std::chrono::milliseconds> deadline = kOutcome;

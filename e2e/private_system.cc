@@ -1,10 +1,11 @@
 #include "private_system.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 
 #include "tools/common/process_table.h"
 #include "tools/common/stream_io.h"
@@ -29,23 +30,18 @@ echo ready
 exec cat >/dev/null
 )";
 
-// The home folder in the password database, which programs without HOME
-// use; nothing when it is no folder, is / or holds the temporary folder.
-std::string passwordHome() {
-  struct passwd entry {};
-  struct passwd* found = nullptr;
-  std::string scratch(16384, '\0');
-  if (::getpwuid_r(::getuid(), &entry, scratch.data(), scratch.size(), &found) != 0 ||
-      found == nullptr || found->pw_dir == nullptr) {
-    return "";
+// The private password database: the machine's, and the user's entry.
+bool addUser(const std::string& changes, const std::string& home) {
+  const std::string id = std::to_string(PrivateSystem::kUser);
+  for (const auto& [file, line] :
+       {std::pair{"passwd", "oracle:x:" + id + ":" + id + ":oracle:" + home + ":/bin/sh\n"},
+        std::pair{"group", "oracle:x:" + id + ":\n"}}) {
+    std::ifstream machine(std::string("/etc/") + file, std::ios::binary);
+    std::ofstream copy(changes + "/etc/" + file, std::ios::binary | std::ios::trunc);
+    copy << machine.rdbuf() << line;
+    if (!copy.flush()) return false;
   }
-  std::string home = found->pw_dir;
-  struct stat status {};
-  if (::stat(home.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || home == "/" ||
-      std::string("/tmp/").starts_with(home + "/")) {
-    return "";
-  }
-  return home;
+  return true;
 }
 
 }  // namespace
@@ -70,11 +66,23 @@ std::string PrivateSystem::changes(const std::string& systemPath) const {
 }
 
 bool PrivateSystem::start(std::string& error) {
+  if (::geteuid() != 0) {
+    error =
+        "needs root: for the private mount and process namespaces, and an ordinary user of "
+        "the run's own";
+    return false;
+  }
+  std::error_code failure;
+  std::filesystem::create_directories(changes("/etc"), failure);
+  std::filesystem::create_directories(userHome(), failure);
+  if (failure || ::chown(userHome().c_str(), kUser, kUser) != 0 ||
+      !addUser(changes(""), userHome())) {
+    error = "cannot prepare the private /etc and the user's home in " + folder_;
+    return false;
+  }
   std::vector<std::string> argv = {"unshare", "--mount",      "--pid",
                                    "--fork",  "--mount-proc", "--kill-child"};
-  if (::geteuid() != 0) argv.insert(argv.begin() + 1, {"--user", "--map-root-user"});
   overlaid_ = {"/etc", "/usr"};
-  if (std::string home = passwordHome(); !home.empty()) overlaid_.push_back(home);
   argv.insert(argv.end(), {"--", "/bin/sh", "-c", kHolderScript, "sh", folder_});
   argv.insert(argv.end(), overlaid_.begin(), overlaid_.end());
   holder_ = std::make_unique<common::ChildProcess>(
@@ -104,13 +112,20 @@ bool PrivateSystem::start(std::string& error) {
   return false;
 }
 
-std::vector<std::string> PrivateSystem::inside(const std::vector<std::string>& command) const {
-  std::vector<std::string> entered = {"nsenter", "--target", std::to_string(first_), "--mount",
-                                      "--pid"};
-  if (::geteuid() != 0) entered.insert(entered.end(), {"--user", "--preserve-credentials"});
-  entered.emplace_back("--");
+std::vector<std::string> PrivateSystem::insideAsRoot(
+    const std::vector<std::string>& command) const {
+  std::vector<std::string> entered = {"nsenter", "--target", std::to_string(first_),
+                                      "--mount", "--pid",    "--"};
   entered.insert(entered.end(), command.begin(), command.end());
   return entered;
+}
+
+std::vector<std::string> PrivateSystem::inside(const std::vector<std::string>& command) const {
+  const std::string id = std::to_string(kUser);
+  std::vector<std::string> asUser = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups",
+                                     "--"};
+  asUser.insert(asUser.end(), command.begin(), command.end());
+  return insideAsRoot(asUser);
 }
 
 }  // namespace ostrel::e2e

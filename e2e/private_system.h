@@ -10,11 +10,16 @@
 // fix that installs system-wide, a browser without HOME) reaches neither
 // the machine nor another run. /proc shows only the run's own processes,
 // so a program that looks for running browsers finds the run's and no
-// other. As root the namespaces are the process's own; otherwise they sit
-// in a user namespace where the user is root.
+// other. It needs root, to make the namespaces and to give the run an
+// ordinary user of its own (kUser, in the private /etc/passwd, whose home
+// folder there is userHome()): what runs inside runs as that user, as a
+// browser and the tools run on a desktop, unless run as root on purpose (a
+// command given with sudo).
 //
 // It starts nothing but the namespaces' first process, which holds them
 // until the object goes; then every process inside ends with it.
+
+#include <sys/types.h>
 
 #include <memory>
 #include <string>
@@ -40,8 +45,13 @@ class PrivateSystem {
   // cannot be made here.
   bool start(std::string& error);
 
-  // `command` as a command that runs it inside.
+  // `command` as a command that runs it inside, as the user or as root.
   std::vector<std::string> inside(const std::vector<std::string>& command) const;
+  std::vector<std::string> insideAsRoot(const std::vector<std::string>& command) const;
+
+  // The user's home folder in the password database, and the user.
+  std::string userHome() const { return folder_ + "/user-home"; }
+  static constexpr uid_t kUser = 65532;
 
  private:
   std::string folder_;

@@ -1,11 +1,13 @@
 // The doctor's readers, fed what a file or another process may hold:
-// manifests read by either browser's rules, policy files (JSON with the
-// trailing commas Chromium allows, and XML property lists), a profile's
+// manifests read by either browser's rules, JSON by each browser's rules
+// for each kind of file, property lists (XML and binary), a profile's
 // Preferences, Firefox's profiles.ini and extensions.json, and a /proc
 // command line. None may crash, hang or grow without bound, and text shown
 // from any of them carries no terminal control character.
 //
-// Input: the first byte chooses the reader, the rest is the file.
+// Input: the first byte chooses the reader (and for JSON, the rules), the
+// rest is the file. A tree read is walked whole: each object holds each
+// name once.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +16,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +70,24 @@ void checkPrintable(const std::string& text) {
   FUZZ_CHECK(ostrel::doctor::jsonString(text).size() >= 2);
 }
 
+void checkTree(const ostrel::doctor::JsonValue& root) {
+  std::vector<const ostrel::doctor::JsonValue*> left{&root};
+  while (!left.empty()) {
+    const ostrel::doctor::JsonValue* value = left.back();
+    left.pop_back();
+    std::set<std::string_view> names;
+    for (const auto& member : value->members()) {
+      FUZZ_CHECK(names.insert(member.name).second);
+      left.push_back(&member.value);
+    }
+    for (const auto& item : value->items()) left.push_back(&item);
+  }
+}
+
+constexpr const ostrel::doctor::JsonOptions* kRules[] = {
+    &ostrel::doctor::kChromiumManifestJson, &ostrel::doctor::kChromiumPolicyJson,
+    &ostrel::doctor::kFirefoxManifestJson, &ostrel::doctor::kFirefoxPolicyJson};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -85,12 +106,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       break;
     }
-    case 2:
-      ostrel::doctor::readJson(text, {.allowTrailingCommas = true, .requireUtf8 = true});
+    case 2: {
+      const auto reading = ostrel::doctor::readJson(text, *kRules[data[0] / 7 % 4]);
+      if (reading.value) checkTree(*reading.value);
       break;
-    case 3:
-      ostrel::doctor::readPlist(text);
+    }
+    case 3: {
+      const auto reading = ostrel::doctor::readPlist(text);
+      if (reading.value) checkTree(*reading.value);
       break;
+    }
     case 4: {
       write("chromium/Default/Preferences", text);
       for (const auto& profile :

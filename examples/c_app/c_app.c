@@ -1,7 +1,10 @@
 /* An application server in C on libostrel-app: it listens where the host
  * connects (or at the path given as its argument), serves any number of
  * hosts at once in one thread, and answers every message with
- * {"type":"received","bytes":N}. It prints one line per event and stops on
+ * {"type":"received","bytes":N}. Its writes never wait: what a host does
+ * not read yet is queued, and a host with 1 MiB queued is not read until
+ * it reads, so that one host that stops reading neither stalls the others
+ * nor grows the server's memory. It prints one line per event and stops on
  * SIGINT or SIGTERM, removing its socket.
  *
  *   cc c_app.c $(pkg-config --cflags --libs ostrel-app) -o c_app
@@ -13,12 +16,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
-#include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #define MAX_HOSTS 64
+#define MAX_QUEUED (1024 * 1024) /* a host with this much unread is not read */
 
 static int wake[2] = {-1, -1}; /* the signal handler writes here */
 
@@ -33,20 +36,49 @@ static void on_signal(int number) {
 struct host {
   int fd;
   ostrel_app_decoder decoder;
+  unsigned char* queued; /* frames written in part or not yet */
+  size_t queued_size, sent;
 };
 
 static void drop(struct host* host, const char* why) {
   printf("host %d: %s\n", host->fd, why);
   close(host->fd);
   ostrel_app_decoder_free(&host->decoder);
-  host->fd = -1;
+  free(host->queued);
+  *host = (struct host){.fd = -1};
+}
+
+/* Queues the frame of `payload` for the host; 0, or -1 out of memory. */
+static int queue(struct host* host, const char* payload, size_t length) {
+  unsigned char* grown =
+      realloc(host->queued, host->queued_size + length + OSTREL_APP_HEADER_BYTES);
+  if (grown == NULL) return -1;
+  host->queued = grown;
+  host->queued_size += (size_t)ostrel_app_encode_frame(payload, length, grown + host->queued_size,
+                                                       length + OSTREL_APP_HEADER_BYTES);
+  return 0;
+}
+
+/* Writes what the socket takes now without waiting. */
+static void flush(struct host* host) {
+  while (host->sent < host->queued_size) {
+    const ssize_t n = write(host->fd, host->queued + host->sent, host->queued_size - host->sent);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    if (n <= 0) {
+      drop(host, "not reading");
+      return;
+    }
+    host->sent += (size_t)n;
+  }
+  host->sent = host->queued_size = 0;
 }
 
 /* Reads what the host sent; answers each whole message. */
 static void serve(struct host* host) {
   unsigned char bytes[65536];
   const ssize_t n = read(host->fd, bytes, sizeof bytes);
-  if (n < 0 && errno == EINTR) return;
+  if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return;
   if (n <= 0) {
     drop(host, ostrel_app_decoder_partial(&host->decoder) ? "gone inside a frame" : "gone");
     return;
@@ -66,11 +98,12 @@ static void serve(struct host* host) {
     char answer[64];
     const int length = snprintf(answer, sizeof answer, "{\"type\":\"received\",\"bytes\":%zu}",
                                 host->decoder.length);
-    if (ostrel_app_write_frame(host->fd, answer, (size_t)length) != 0) {
-      drop(host, "not reading");
+    if (queue(host, answer, (size_t)length) != 0) {
+      drop(host, "out of memory");
       return;
     }
   }
+  flush(host);
 }
 
 int main(int argc, char** argv) {
@@ -99,15 +132,20 @@ int main(int argc, char** argv) {
   printf("listening on %s\n", path);
 
   struct host hosts[MAX_HOSTS];
-  for (int i = 0; i < MAX_HOSTS; ++i) hosts[i].fd = -1;
+  for (int i = 0; i < MAX_HOSTS; ++i) hosts[i] = (struct host){.fd = -1};
   for (;;) {
     struct pollfd watched[MAX_HOSTS + 2] = {{.fd = wake[0], .events = POLLIN},
                                             {.fd = listener.fd, .events = POLLIN}};
-    for (int i = 0; i < MAX_HOSTS; ++i) watched[i + 2] = (struct pollfd){hosts[i].fd, POLLIN, 0};
+    for (int i = 0; i < MAX_HOSTS; ++i) {
+      const size_t unread = hosts[i].queued_size - hosts[i].sent;
+      watched[i + 2] = (struct pollfd){
+          hosts[i].fd, (short)((unread < MAX_QUEUED ? POLLIN : 0) | (unread > 0 ? POLLOUT : 0)), 0};
+    }
     if (poll(watched, MAX_HOSTS + 2, -1) < 0 && errno != EINTR) break;
     if (watched[0].revents != 0) break; /* SIGINT or SIGTERM */
     for (int i = 0; i < MAX_HOSTS; ++i) {
-      if (hosts[i].fd >= 0 && watched[i + 2].revents != 0) serve(&hosts[i]);
+      if (hosts[i].fd >= 0 && (watched[i + 2].revents & POLLOUT) != 0) flush(&hosts[i]);
+      if (hosts[i].fd >= 0 && (watched[i + 2].revents & ~POLLOUT) != 0) serve(&hosts[i]);
     }
     if (watched[1].revents == 0) continue;
     const int fd = ostrel_app_accept(listener.fd, 0);
@@ -121,10 +159,11 @@ int main(int argc, char** argv) {
       close(fd); /* the host retries every 2 s */
       continue;
     }
-    /* A host that stops reading for 5 s is dropped rather than left to stall the others. */
-    const struct timeval patience = {.tv_sec = 5, .tv_usec = 0};
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
-    hosts[free_slot].fd = fd;
+    if (fcntl(fd, F_SETFL, O_NONBLOCK) != 0) {
+      close(fd);
+      continue;
+    }
+    hosts[free_slot] = (struct host){.fd = fd};
     ostrel_app_decoder_init(&hosts[free_slot].decoder);
     printf("host %d: connected\n", fd);
   }

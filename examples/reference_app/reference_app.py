@@ -20,10 +20,17 @@ every application must get right:
 - the socket lies in a private folder (the user's own, mode 0700), is not
   open to others, replaces only a stale socket of this user (never one where
   something listens), and is removed at exit only while it is still this
-  server's own.
+  server's own;
+- one instance at a time: it holds an exclusive lock on PATH.lock while it
+  listens (libostrel-app's listen takes the same lock), so that of two
+  instances started together exactly one listens;
+- one host that stops reading holds up no other: each connection waits for
+  its own writes to drain before it reads on.
 
 It answers {"type": "ping"} with {"type": "pong"} carrying what it knows of
-that connection, and prints one line per event on standard output.
+that connection, sends {"type": "echo", ...} back unchanged (for
+ostrel-app-check --echo echo), and prints one line per event on standard
+output.
 
     reference_app.py [--socket PATH]
 
@@ -33,7 +40,7 @@ home folder ($HOME when it is absolute, else the password database's).
 
 import argparse
 import asyncio
-import errno
+import fcntl
 import json
 import os
 import pwd
@@ -135,8 +142,9 @@ class Connection:
     def handle(self, payload):
         try:
             message = json.loads(payload)
-        except (UnicodeDecodeError, json.JSONDecodeError):
-            say(f"#{self.number} sent something that is not JSON ({len(payload)} bytes)")
+        except (UnicodeDecodeError, json.JSONDecodeError, RecursionError):
+            # Nested past what Python's parser takes is past the host's limit too.
+            say(f"#{self.number} sent something that is not JSON it reads ({len(payload)} bytes)")
             return
         kind = message.get("type") if isinstance(message, dict) else None
         say(f"#{self.number} {shown(json.dumps(message, separators=(',', ':')))}")
@@ -144,6 +152,8 @@ class Connection:
             self.hello = message
         elif kind in ("focus", "blur"):
             self.state = message
+        elif kind == "echo":
+            self.writer.write(struct.pack("<I", len(payload)) + payload)
         elif kind == "ping":
             # No "hello" needed: a connection the browser's message opened
             # carries no replay.
@@ -208,13 +218,41 @@ def clear_stale(path):
     sys.exit(f"error: another program listens on {path}")
 
 
+def take_lock(path):
+    """Holds the lock of `path` (PATH.lock) for this instance's life; returns its descriptor."""
+    lock_path = path + ".lock"
+    for _ in range(16):
+        fd = os.open(lock_path, os.O_RDWR | os.O_CREAT | os.O_NOFOLLOW | os.O_CLOEXEC, 0o600)
+        try:
+            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            os.close(fd)
+            sys.exit(f"error: another instance of the application listens on {path} "
+                     f"(it holds {lock_path})")
+        held = os.fstat(fd)
+        try:
+            named = os.lstat(lock_path)
+        except FileNotFoundError:
+            named = None
+        if named and (named.st_dev, named.st_ino) == (held.st_dev, held.st_ino):
+            return fd
+        os.close(fd)  # removed by its holder meanwhile: try the new one
+    sys.exit(f"error: cannot lock {lock_path}: it keeps being replaced")
+
+
 def listen(path):
-    """A listening socket at `path`, safely; returns it with the identity of its file."""
+    """A listening socket at `path`, safely; returns it with the identity of its file and
+    the descriptor of the lock it holds."""
     if not path or len(os.fsencode(path)) > MAX_PATH_BYTES:
         sys.exit(f"error: the socket path must be 1 to {MAX_PATH_BYTES} bytes long "
                  f"(the host tries no other): {path!r}")
     private_folder(os.path.dirname(os.path.abspath(path)))
-    clear_stale(path)
+    lock = take_lock(path)
+    try:
+        clear_stale(path)
+    except SystemExit:
+        release_lock(path, lock)
+        raise
     server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     try:
         server.bind(path)
@@ -222,11 +260,11 @@ def listen(path):
         sys.exit(f"error: cannot bind {path}: {error.strerror}")
     os.chmod(path, 0o600)  # before anyone can connect: listen() comes later
     status = os.lstat(path)
-    return server, (status.st_dev, status.st_ino)
+    return server, (status.st_dev, status.st_ino), lock
 
 
 def remove_own(path, identity):
-    """Removes the socket file unless another program has replaced it since."""
+    """Removes the file at `path` unless another program has replaced it since."""
     try:
         status = os.lstat(path)
     except FileNotFoundError:
@@ -235,13 +273,20 @@ def remove_own(path, identity):
         os.unlink(path)
 
 
+def release_lock(path, lock):
+    """Removes the lock file while still holding it, then lets it go."""
+    held = os.fstat(lock)
+    remove_own(path + ".lock", (held.st_dev, held.st_ino))
+    os.close(lock)
+
+
 async def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--socket", default=socket_path())
     path = parser.parse_args().socket
     if path is None:
         sys.exit("error: no home folder is known: give --socket PATH or set OSTREL_SOCKET_PATH")
-    sock, identity = listen(path)
+    sock, identity, lock = listen(path)
     try:
         server = await asyncio.start_unix_server(
             lambda reader, writer: Connection(reader, writer).serve(), sock=sock)
@@ -255,6 +300,7 @@ async def main():
         pass
     finally:
         remove_own(path, identity)
+        release_lock(path, lock)
 
 
 if __name__ == "__main__":

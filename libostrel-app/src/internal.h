@@ -18,6 +18,15 @@ void ostrel_app_quiet_pipe(int fd);
 /* The flags for send() that keep it from raising SIGPIPE, where they exist. */
 int ostrel_app_send_flags(void);
 
+/* How many times a connection refused at a socket path is tried before
+ * the socket is taken for stale. */
+int ostrel_app_refusal_looks(void);
+
+/* Opens the socket's folder `folder` after walking to it safely (see
+ * private_folder.c), making it when missing: its descriptor, or -1 with
+ * errno and a sentence in `reason`. */
+int ostrel_app_open_private_folder(const char* folder, char* reason, size_t reason_size);
+
 /* Writes a sentence to `reason` (when not NULL), as snprintf does. */
 void ostrel_app_say(char* reason, size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));

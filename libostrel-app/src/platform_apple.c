@@ -1,4 +1,5 @@
-/* Apple systems: no atomic close-on-exec, but SO_NOSIGPIPE and getpeereid. */
+/* Apple systems: no atomic close-on-exec, but SO_NOSIGPIPE, MSG_NOSIGNAL
+ * (from macOS 11) and getpeereid; a full queue refuses as a stale socket. */
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/types.h>
@@ -27,7 +28,11 @@ void ostrel_app_quiet_pipe(int fd) {
   (void)setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
 }
 
-int ostrel_app_send_flags(void) { return 0; }
+int ostrel_app_send_flags(void) { return MSG_NOSIGNAL; }
+
+/* A listener whose queue is full refuses a connection with ECONNREFUSED,
+ * as a stale socket does: ten looks, 20 ms apart. */
+int ostrel_app_refusal_looks(void) { return 10; }
 
 int ostrel_app_peer_user(int fd, uid_t* user) {
   gid_t group;

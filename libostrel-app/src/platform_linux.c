@@ -15,6 +15,10 @@ void ostrel_app_quiet_pipe(int fd) { (void)fd; }
 
 int ostrel_app_send_flags(void) { return MSG_NOSIGNAL; }
 
+/* A full queue makes a non-blocking connect fail with EAGAIN: a refusal
+ * means nobody listens. */
+int ostrel_app_refusal_looks(void) { return 1; }
+
 int ostrel_app_peer_user(int fd, uid_t* user) {
   struct ucred credentials;
   socklen_t size = sizeof credentials;

@@ -42,7 +42,7 @@ class ProbeTest : public TestHome {};
 
 TEST_F(ProbeTest, ReadsTheFirstStatusAndSeesTheHostOut) {
   std::string host = fakeHost(std::string("printf ") + kConnectedFrame + "; cat >/dev/null");
-  ProbeResult result = probeHost(host, {kOrigin}, milliseconds(5000));
+  ProbeResult result = probeHost("", host, {kOrigin}, milliseconds(5000), ownEnvironment());
   EXPECT_EQ(result.outcome, ProbeOutcome::kConnected);
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_TRUE(result.standardError.empty());
@@ -50,32 +50,33 @@ TEST_F(ProbeTest, ReadsTheFirstStatusAndSeesTheHostOut) {
 
 TEST_F(ProbeTest, ReportsEveryWayAHostCanMisbehave) {
   // Silent and deaf to the end of its input: the deadline passes, it is stopped.
-  ProbeResult silent = probeHost(fakeHost("exec sleep 60"), {kOrigin}, milliseconds(300));
+  ProbeResult silent =
+      probeHost("", fakeHost("exec sleep 60"), {kOrigin}, milliseconds(300), ownEnvironment());
   EXPECT_EQ(silent.outcome, ProbeOutcome::kNoStatus);
   EXPECT_FALSE(silent.exitStatus);
   EXPECT_NE(silent.exitDescription.find("was stopped"), std::string::npos);
 
-  ProbeResult noisy =
-      probeHost(fakeHost("echo 'cannot load library' >&2; exit 3"), {kOrigin}, milliseconds(5000));
+  ProbeResult noisy = probeHost("", fakeHost("echo 'cannot load library' >&2; exit 3"), {kOrigin},
+                                milliseconds(5000), ownEnvironment());
   EXPECT_EQ(noisy.outcome, ProbeOutcome::kNoStatus);
   EXPECT_EQ(noisy.standardError, "cannot load library\n");
   EXPECT_EQ(noisy.exitStatus, 3);
 
-  ProbeResult chatty = probeHost(fakeHost(R"(printf '\002\000\000\000{}'; cat >/dev/null)"),
-                                 {kOrigin}, milliseconds(5000));
+  ProbeResult chatty = probeHost("", fakeHost(R"(printf '\002\000\000\000{}'; cat >/dev/null)"),
+                                 {kOrigin}, milliseconds(5000), ownEnvironment());
   EXPECT_EQ(chatty.outcome, ProbeOutcome::kUnexpected);
   EXPECT_EQ(chatty.detail, "{}");
 
   // Text where a frame should be is refused before its "length" is believed.
-  ProbeResult wordy = probeHost(fakeHost("echo 'Usage: host ORIGIN'; cat >/dev/null"), {kOrigin},
-                                milliseconds(5000));
+  ProbeResult wordy = probeHost("", fakeHost("echo 'Usage: host ORIGIN'; cat >/dev/null"),
+                                {kOrigin}, milliseconds(5000), ownEnvironment());
   EXPECT_EQ(wordy.outcome, ProbeOutcome::kUnexpected);
   EXPECT_EQ(wordy.detail,
             "text where a frame should be: \"Usage: host ORIGIN\\n\" (read as a frame header, it "
             "announces 1734439765 bytes, over the 1 MiB limit)");
 
   std::string broken = writeFile("bin/broken", "#!/nonexistent/interpreter\n", 0755);
-  ProbeResult missing = probeHost(broken, {kOrigin}, milliseconds(5000));
+  ProbeResult missing = probeHost("", broken, {kOrigin}, milliseconds(5000), ownEnvironment());
   EXPECT_EQ(missing.outcome, ProbeOutcome::kDidNotStart);
   EXPECT_EQ(missing.detail,
             "interpreter \"/nonexistent/interpreter\", named on the script's first line, is not "
@@ -83,7 +84,7 @@ TEST_F(ProbeTest, ReportsEveryWayAHostCanMisbehave) {
 
   // Saved with CRLF line endings, a wrapper names "/bin/sh\r".
   std::string crlf = writeFile("bin/crlf", "#!/bin/sh\r\nexec cat\r\n", 0755);
-  ProbeResult windows = probeHost(crlf, {kOrigin}, milliseconds(5000));
+  ProbeResult windows = probeHost("", crlf, {kOrigin}, milliseconds(5000), ownEnvironment());
   EXPECT_EQ(windows.outcome, ProbeOutcome::kDidNotStart);
   EXPECT_TRUE(windows.detail.starts_with(
       "interpreter \"/bin/sh\\r\" not found: the script has CRLF (Windows) line endings"))

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "fake_browser.h"
 #include "test_home.h"
 #include "tools/common/child_process.h"
 #include "tools/common/process_table.h"
@@ -131,38 +132,36 @@ TEST_F(InstalledExtensionsTest, NamesTheBrowserThatWillLook) {
   if (!common::commandLineOf(::getpid())) {
     GTEST_SKIP() << "finds running browsers through /proc, which only Linux has";
   }
-  answeringHost();
-  std::filesystem::create_directories(home + "/.config/chromium");
-  ASSERT_EQ(run("install --browser chrome --origin chrome-extension://" + kId + "/"), 0) << errors;
-  const std::string profile = home + "/own profile";
-  // A browser's command line, as its main process shows it.
-  common::ChildProcess browser(common::Launch{
-      .argv = {"/bin/bash", "-c",
-               "exec -a chromium /bin/sh -c 'sleep 30; :' sh '--user-data-dir=" + profile + "'"},
-      .environment = common::environmentWith({})});
-  ASSERT_TRUE(browser.started());
-  ASSERT_TRUE(common::waitUntil([&] {
-    const auto words = common::commandLineOf(browser.pid());
-    return words && !words->empty() && words->front() == "chromium";
-  }));
+  doctor::tests::asOrdinaryUser(home, [&] {
+    answeringHost();
+    std::filesystem::create_directories(home + "/.config/chromium");
+    ASSERT_EQ(run("install --browser chrome --origin chrome-extension://" + kId + "/"), 0)
+        << errors;
+    const std::string profile = home + "/own profile";
+    // A browser's command line, as its main process shows it.
+    std::unique_ptr<common::ChildProcess> browser =
+        doctor::tests::fakeBrowser(home + "/browser", "chromium", {"--user-data-dir=" + profile});
+    ASSERT_TRUE(browser);
 
-  EXPECT_EQ(run("doctor"), kExitFailure);
-  EXPECT_TRUE(says("Chromium looks installed (" + home +
-                   "/.config/chromium) but has no "
-                   "registration, while another Chromium-family browser has one"))
-      << output;
-  EXPECT_TRUE(
-      says("fix: ostrel-native-host-setup install --browser chromium --origin "
-           "chrome-extension://" +
-           kId + "/\n"))
-      << output;
-  EXPECT_TRUE(says("runs with --user-data-dir=" + profile + "; it reads host manifests only from " +
-                   profile + "/NativeMessagingHosts, where there is none"))
-      << output;
-  EXPECT_TRUE(says("fix: ostrel-native-host-setup install --user-data-dir '" + profile +
-                   "' --origin chrome-extension://" + kId + "/\n"))
-      << output;
-  browser.signal(SIGKILL);
+    EXPECT_EQ(run("doctor"), kExitFailure);
+    EXPECT_TRUE(says("Chromium looks installed (" + home +
+                     "/.config/chromium) but has no "
+                     "registration, while another Chromium-family browser has one"))
+        << output;
+    EXPECT_TRUE(
+        says("fix: ostrel-native-host-setup install --browser chromium --origin "
+             "chrome-extension://" +
+             kId + "/\n"))
+        << output;
+    EXPECT_TRUE(says("runs with --user-data-dir=" + profile +
+                     "; it reads host manifests only from " + profile +
+                     "/NativeMessagingHosts, where there is none"))
+        << output;
+    EXPECT_TRUE(says("fix: ostrel-native-host-setup install --user-data-dir '" + profile +
+                     "' --origin chrome-extension://" + kId + "/\n"))
+        << output;
+    browser->signal(SIGKILL);
+  });
 }
 
 }  // namespace

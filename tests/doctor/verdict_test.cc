@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "extension_id.h"
+#include "fake_browser.h"
 #include "files.h"
 #include "manifest_rules.h"
 #include "peers/fake_app.h"
@@ -82,19 +83,13 @@ TEST(ManifestRulesTest, AsTheBrowsersReadThem) {
       *judgeManifest(cases[1].text, Family::kChromium, "com.ostrel.native_host").manifest, kId));
 }
 
-// A stand-in for a browser's main process: named chromium, with `options`
-// on its command line and `environment` over this process's; nothing when
-// it did not start.
-std::unique_ptr<common::ChildProcess> fakeChromium(const std::string& options,
+// A stand-in for a browser's main process: chromium, with `options` on its
+// command line and `environment` over this process's; nothing when it did
+// not start.
+std::unique_ptr<common::ChildProcess> fakeChromium(const std::string& home,
+                                                   const std::string& options,
                                                    const std::vector<std::string>& environment) {
-  auto browser = std::make_unique<common::ChildProcess>(common::Launch{
-      .argv = {"/bin/bash", "-c", "exec -a chromium /bin/sh -c 'sleep 30; :' sh " + options},
-      .environment = common::environmentWith(environment)});
-  const bool shown = browser->started() && common::waitUntil([&] {
-                       const auto words = common::commandLineOf(browser->pid());
-                       return words && !words->empty() && words->front() == "chromium";
-                     });
-  return shown ? std::move(browser) : nullptr;
+  return doctor::tests::fakeBrowser(home + "/browser", "chromium", {options}, environment);
 }
 
 class VerdictTest : public TestHome {
@@ -294,40 +289,44 @@ TEST_F(VerdictTest, EveryFixMendsItsCaseWhenRunAsPrinted) {
 // host is judged as that browser starts it, not as this shell would.
 TEST_F(VerdictTest, TheRunningBrowsersEnvironmentCounts) {
   if (!common::commandLineOf(::getpid())) GTEST_SKIP() << "running browsers are read from /proc";
-  const std::string profile = home + "/profile";
-  const std::string socket = home + "/browser.sock";
-  ASSERT_EQ(run("install --user-data-dir " + profile +
-                " --host-path " OSTREL_HOST_BINARY " --origin " + kOrigin),
-            0)
-      << errors;
-  peers::FakeApp application(socket);
-  ASSERT_TRUE(application.listening()) << application.error();
-  std::unique_ptr<common::ChildProcess> browser =
-      fakeChromium("--user-data-dir=" + profile, {"OSTREL_SOCKET_PATH=" + socket});
-  ASSERT_TRUE(browser);
-  EXPECT_TRUE(ask().starts_with("yes: ")) << output;
-  EXPECT_NE(output.find("answered for the running chromium (pid " + std::to_string(browser->pid()) +
-                        "), started with --user-data-dir=" + profile),
-            std::string::npos)
-      << output;
-  EXPECT_NE(output.find("the host reached the application at " + socket), std::string::npos)
-      << output;
-  browser->signal(SIGKILL);
-  ASSERT_TRUE(browser->waitExit(std::chrono::seconds(10)));
+  doctor::tests::asOrdinaryUser(home, [&] {
+    const std::string profile = home + "/profile";
+    const std::string socket = home + "/browser.sock";
+    ASSERT_EQ(run("install --user-data-dir " + profile +
+                  " --host-path " OSTREL_HOST_BINARY " --origin " + kOrigin),
+              0)
+        << errors;
+    peers::FakeApp application(socket);
+    ASSERT_TRUE(application.listening()) << application.error();
+    std::unique_ptr<common::ChildProcess> browser =
+        fakeChromium(home, "--user-data-dir=" + profile, {"OSTREL_SOCKET_PATH=" + socket});
+    ASSERT_TRUE(browser);
+    EXPECT_TRUE(ask().starts_with("yes: ")) << output;
+    EXPECT_NE(
+        output.find("answered for the running chromium (pid " + std::to_string(browser->pid()) +
+                    "), started with --user-data-dir=" + profile),
+        std::string::npos)
+        << output;
+    EXPECT_NE(output.find("the host reached the application at " + socket), std::string::npos)
+        << output;
+    browser->signal(SIGKILL);
+    ASSERT_TRUE(browser->waitExit(std::chrono::seconds(10)));
 
-  // The same browser started where its environment leads the host to a
-  // socket nobody listens on: the host starts, but reaches nothing.
-  const std::string elsewhere = home + "/elsewhere.sock";
-  std::unique_ptr<common::ChildProcess> astray =
-      fakeChromium("--user-data-dir=" + profile, {"OSTREL_SOCKET_PATH=" + elsewhere});
-  ASSERT_TRUE(astray);
-  EXPECT_TRUE(ask().starts_with("no: the host that chromium (pid " + std::to_string(astray->pid()) +
-                                ") starts does not reach the application: the browser runs "
-                                "with OSTREL_SOCKET_PATH=" +
-                                elsewhere))
-      << output;
-  EXPECT_EQ(status, kExitFailure);
-  astray->signal(SIGKILL);
+    // The same browser started where its environment leads the host to a
+    // socket nobody listens on: the host starts, but reaches nothing.
+    const std::string elsewhere = home + "/elsewhere.sock";
+    std::unique_ptr<common::ChildProcess> astray =
+        fakeChromium(home, "--user-data-dir=" + profile, {"OSTREL_SOCKET_PATH=" + elsewhere});
+    ASSERT_TRUE(astray);
+    EXPECT_TRUE(ask().starts_with("no: the host that chromium (pid " +
+                                  std::to_string(astray->pid()) +
+                                  ") starts does not reach the application: the browser runs "
+                                  "with OSTREL_SOCKET_PATH=" +
+                                  elsewhere))
+        << output;
+    EXPECT_EQ(status, kExitFailure);
+    astray->signal(SIGKILL);
+  });
 }
 
 // An extension the running browser was told to load is in no profile's
@@ -335,46 +334,67 @@ TEST_F(VerdictTest, TheRunningBrowsersEnvironmentCounts) {
 // permission, and a problem once it does not.
 TEST_F(VerdictTest, AnExtensionTheRunningBrowserLoadsCounts) {
   if (!common::commandLineOf(::getpid())) GTEST_SKIP() << "running browsers are read from /proc";
-  answeringHost();
-  // An extension with a key, whose id does not depend on its folder.
-  const std::string keyed = read(OSTREL_KEYED_EXTENSION "/manifest.json");
-  const std::string folder = common::parentFolder(writeFile("extension/manifest.json", keyed));
-  const std::optional<std::string> id = extensionIdOfPath(folder).id;
-  ASSERT_TRUE(id) << extensionIdOfPath(folder).error;
-  ASSERT_EQ(run("install --browser chromium --origin chrome-extension://" + *id + "/"), 0)
-      << errors;
-  std::unique_ptr<common::ChildProcess> browser = fakeChromium("--load-extension=" + folder, {});
-  ASSERT_TRUE(browser);
-  EXPECT_EQ(run("doctor --browser chromium"), kExitSuccess) << output;
-  EXPECT_NE(output.find("ok: allowed and installed: " + *id +
-                        ", loaded by the --load-extension "
-                        "of chromium (pid " +
-                        std::to_string(browser->pid()) + ")"),
-            std::string::npos)
-      << output;
-  const std::string permission = R"("permissions": ["nativeMessaging"],)";
-  ASSERT_NE(keyed.find(permission), std::string::npos);
-  writeFile("extension/manifest.json",
-            std::string(keyed).erase(keyed.find(permission), permission.size()));
-  EXPECT_EQ(run("doctor --json --browser chromium"), kExitFailure) << output;
-  EXPECT_NE(output.find("lacks the \\\"nativeMessaging\\\" permission"), std::string::npos)
-      << output;
-  browser->signal(SIGKILL);
+  doctor::tests::asOrdinaryUser(home, [&] {
+    answeringHost();
+    // An extension with a key, whose id does not depend on its folder.
+    const std::string keyed = read(OSTREL_KEYED_EXTENSION "/manifest.json");
+    const std::string folder = common::parentFolder(writeFile("extension/manifest.json", keyed));
+    const std::optional<std::string> id = extensionIdOfPath(folder).id;
+    ASSERT_TRUE(id) << extensionIdOfPath(folder).error;
+    ASSERT_EQ(run("install --browser chromium --origin chrome-extension://" + *id + "/"), 0)
+        << errors;
+    std::unique_ptr<common::ChildProcess> browser =
+        fakeChromium(home, "--load-extension=" + folder, {});
+    ASSERT_TRUE(browser);
+    EXPECT_EQ(run("doctor --browser chromium"), kExitSuccess) << output;
+    EXPECT_NE(output.find("ok: allowed and installed: " + *id +
+                          ", loaded by the --load-extension "
+                          "of chromium (pid " +
+                          std::to_string(browser->pid()) + ")"),
+              std::string::npos)
+        << output;
+    const std::string permission = R"("permissions": ["nativeMessaging"],)";
+    ASSERT_NE(keyed.find(permission), std::string::npos);
+    writeFile("extension/manifest.json",
+              std::string(keyed).erase(keyed.find(permission), permission.size()));
+    EXPECT_EQ(run("doctor --json --browser chromium"), kExitFailure) << output;
+    EXPECT_NE(output.find("lacks the \\\"nativeMessaging\\\" permission"), std::string::npos)
+        << output;
+    browser->signal(SIGKILL);
+  });
 }
 
 // A main process as the system shows it: its profile folders and loaded
-// extensions; a helper, even one that rewrote its title, is none.
+// extensions; a helper, even one that rewrote its title, is none, and
+// neither is any program that is not a browser's own executable, whatever
+// it calls itself.
 TEST(RunningBrowsersTest, ReadsTheMainProcessAndPassesOverHelpers) {
+  const Platform linux = Platform::kLinux;
+  const std::string chromiumProgram = "/usr/lib/chromium/chromium";
   auto chromium = doctor::browserIn(
-      {"/usr/lib/chromium/chromium", "--user-data-dir=/p", "--load-extension=/a,/b"});
+      chromiumProgram, {"chromium", "--user-data-dir=/p", "--load-extension=/a,/b"}, linux);
   ASSERT_TRUE(chromium);
   EXPECT_EQ(chromium->userDataDir, "/p");
   EXPECT_EQ(chromium->loadedExtensions, (std::vector<std::string>{"/a", "/b"}));
-  auto firefox = doctor::browserIn({"/usr/lib/firefox-esr/firefox-esr", "-profile", "/f"});
+  auto firefox = doctor::browserIn("/usr/lib/firefox-esr/firefox-esr",
+                                   {"/usr/lib/firefox-esr/firefox-esr", "-profile", "/f"}, linux);
   ASSERT_TRUE(firefox);
   EXPECT_EQ(firefox->profile, "/f");
-  EXPECT_FALSE(doctor::browserIn({"/usr/lib/chromium/chromium --type=zygote --no-zygote-sandbox"}));
-  EXPECT_FALSE(doctor::browserIn({"/usr/lib/firefox-esr/firefox-esr", "-contentproc", "7"}));
+  EXPECT_FALSE(doctor::browserIn(
+      chromiumProgram, {"/usr/lib/chromium/chromium --type=zygote --no-zygote-sandbox"}, linux));
+  EXPECT_FALSE(doctor::browserIn("/usr/lib/firefox-esr/firefox-esr",
+                                 {"/usr/lib/firefox-esr/firefox-esr", "-contentproc", "7"}, linux));
+  EXPECT_FALSE(doctor::browserIn("/usr/bin/su", {"chromium", "--user-data-dir=/p"}, linux));
+  // The Mac programs, by the names in their bundles, case folded.
+  for (const auto& [program, key] : {std::pair{"Google Chrome", "chrome"},
+                                     {"microsoft edge", "edge"},
+                                     {"Brave Browser", "brave"},
+                                     {"firefox", "firefox"}}) {
+    auto mac = doctor::browserIn("/Applications/X.app/Contents/MacOS/" + std::string(program),
+                                 {"/Applications/X.app/Contents/MacOS/x"}, Platform::kMacOS);
+    ASSERT_TRUE(mac) << program;
+    EXPECT_EQ(mac->browser->key, key);
+  }
 }
 
 TEST(ReadWholeFileTest, ReadsOnlyRegularFilesUpToTheBound) {

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -74,6 +75,17 @@ TEST(AppListenTest, MakesAPrivateFolderAndSocketWhateverTheUmask) {
   EXPECT_EQ(modeOf(path), 0u) << "the socket file is left behind";
 }
 
+// A socket listening at `path` that takes no lock, as another program's.
+int plainListener(const std::string& path) {
+  const int fd = openUnixStreamSocket();
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path.copy(address.sun_path, path.size());
+  EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(::listen(fd, 1), 0);
+  return fd;
+}
+
 TEST(AppListenTest, ReplacesAStaleSocketButNeverALiveOneOrAnotherFile) {
   TempDir dir;
   const std::string path = dir.file("app.sock");
@@ -85,10 +97,22 @@ TEST(AppListenTest, ReplacesAStaleSocketButNeverALiveOneOrAnotherFile) {
   ostrel_app_listener second;
   EXPECT_EQ(ostrel_app_listen(&second, path.c_str(), reason, sizeof reason), -1);
   EXPECT_EQ(errno, EADDRINUSE);
-  EXPECT_STREQ(reason, ("another program listens on " + path).c_str());
+  EXPECT_STREQ(reason, ("another instance of the application listens on " + path + " (it holds " +
+                        path + ".lock)")
+                           .c_str());
   EXPECT_EQ(second.fd, -1);
   EXPECT_TRUE(accepts(path)) << "the live socket was taken away";
   ostrel_app_listener_close(&live);
+  EXPECT_EQ(modeOf(path + ".lock"), 0u) << "the lock file is left behind";
+
+  // A program that takes no lock is told by connecting.
+  const int other = plainListener(path);
+  EXPECT_EQ(ostrel_app_listen(&second, path.c_str(), reason, sizeof reason), -1);
+  EXPECT_EQ(errno, EADDRINUSE);
+  EXPECT_STREQ(reason, ("another program listens on " + path).c_str());
+  EXPECT_TRUE(accepts(path));
+  ::close(other);
+  ::unlink(path.c_str());
 
   const std::string file = dir.file("plain");
   std::ofstream(file) << "mine";
@@ -96,6 +120,59 @@ TEST(AppListenTest, ReplacesAStaleSocketButNeverALiveOneOrAnotherFile) {
   EXPECT_TRUE(S_ISREG(modeOf(file)));
   EXPECT_EQ(listenErrno(std::string(OSTREL_APP_MAX_SOCKET_PATH + 1, 'p')), ENAMETOOLONG);
   EXPECT_EQ(listenErrno(""), EINVAL);
+}
+
+// Two processes that start together over a stale socket, round after
+// round: exactly one listens, the other is told that another listens, and
+// the path leads to the one that listens.
+TEST(AppListenTest, OfTwoInstancesStartedTogetherOverAStaleSocketExactlyOneListens) {
+  TempDir dir;
+  const std::string path = dir.file("app.sock");
+  constexpr int kRounds = 300;
+  for (int round = 0; round < kRounds; ++round) {
+    leaveStaleSocket(path);
+    int start[2];
+    int results[2];
+    int release[2];
+    ASSERT_TRUE(openPipe(start) && openPipe(results) && openPipe(release));
+    pid_t children[2];
+    for (pid_t& child : children) {
+      child = ::fork();
+      if (child == 0) {
+        char byte;
+        ::close(start[1]);
+        (void)!::read(start[0], &byte, 1);  // both go at once
+        ostrel_app_listener listener;
+        char reason[256] = "";
+        const bool listening =
+            ostrel_app_listen(&listener, path.c_str(), reason, sizeof reason) == 0;
+        const char said = listening ? 'L' : errno == EADDRINUSE ? 'U' : '?';
+        (void)!::write(results[1], &said, 1);
+        ::close(release[1]);
+        (void)!::read(release[0], &byte, 1);  // listens on until the other has tried
+        ostrel_app_listener_close(&listener);
+        ::_exit(0);
+      }
+    }
+    ::close(start[0]);
+    ::close(start[1]);
+    ::close(results[1]);
+    ::close(release[0]);
+    const std::optional<Bytes> said = readBytes(results[0], 2);
+    const bool oneListens = said && std::count(said->begin(), said->end(), 'L') == 1 &&
+                            std::count(said->begin(), said->end(), 'U') == 1;
+    const bool reached = accepts(path);
+    ::close(release[1]);
+    ::close(results[0]);
+    for (const pid_t child : children) {
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+    }
+    ASSERT_TRUE(oneListens) << "round " << round << ": "
+                            << (said ? std::string(said->begin(), said->end()) : "no word");
+    ASSERT_TRUE(reached) << "round " << round << ": the path does not lead to the listener";
+    EXPECT_EQ(modeOf(path), 0u);
+  }
 }
 
 TEST(AppListenTest, RefusesAFolderOpenToOthersOrReachedByALink) {
@@ -129,15 +206,43 @@ TEST(AppListenTest, ClosingRemovesOnlyTheSocketFileItMade) {
   const std::string path = dir.file("app.sock");
   ostrel_app_listener first;
   ASSERT_EQ(ostrel_app_listen(&first, path.c_str(), nullptr, 0), 0);
-  // Another instance took the path over meanwhile.
-  ASSERT_EQ(::unlink(path.c_str()), 0);
-  ostrel_app_listener second;
-  ASSERT_EQ(ostrel_app_listen(&second, path.c_str(), nullptr, 0), 0);
+  // Another program put its own socket at the path meanwhile.
+  const int other = plainListener(dir.file("other.sock"));
+  ASSERT_EQ(::rename(dir.file("other.sock").c_str(), path.c_str()), 0);
   ostrel_app_listener_close(&first);
   EXPECT_TRUE(accepts(path));
-  ostrel_app_listener_close(&second);
-  ostrel_app_listener_close(&second);  // twice is harmless
-  EXPECT_EQ(modeOf(path), 0u);
+  EXPECT_EQ(modeOf(path + ".lock"), 0u);
+  ostrel_app_listener_close(&first);  // twice is harmless
+  EXPECT_TRUE(S_ISSOCK(modeOf(path)));
+  ::close(other);
+}
+
+TEST(AppListenTest, RefusesAPathBelowAFolderOthersMayChange) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir(dir.file("shared").c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(dir.file("shared").c_str(), 0777), 0);
+  char reason[256] = "";
+  ostrel_app_listener listener;
+  EXPECT_EQ(
+      ostrel_app_listen(&listener, dir.file("shared/mine/app.sock").c_str(), reason, sizeof reason),
+      -1);
+  EXPECT_EQ(errno, EPERM);
+  EXPECT_STREQ(reason, ("the folder " + dir.file("shared") +
+                        " may be changed by other users (mode 0777), who could replace what lies "
+                        "below it: keep the socket below folders only you and root may change")
+                           .c_str());
+  EXPECT_EQ(modeOf(dir.file("shared/mine")), 0u) << "made below a folder others may change";
+  // Sticky, as /tmp is: others cannot replace what is not theirs.
+  ASSERT_EQ(::chmod(dir.file("shared").c_str(), 01777), 0);
+  EXPECT_EQ(listenErrno(dir.file("shared/mine/app.sock")), 0);
+  // A link of this user's on the way is followed.
+  ASSERT_EQ(::symlink("shared", dir.file("link").c_str()), 0);
+  EXPECT_EQ(listenErrno(dir.file("link/mine/app.sock")), 0);
+  if (::geteuid() != 0) return;
+  const passwd* nobody = ::getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  ASSERT_EQ(::lchown(dir.file("link").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  EXPECT_EQ(listenErrno(dir.file("link/mine/app.sock")), EPERM) << "another user's link followed";
 }
 
 TEST(AppAcceptTest, GivesThisUsersConnectionsAndRefusesOthers) {
@@ -181,6 +286,49 @@ TEST(AppAcceptTest, GivesThisUsersConnectionsAndRefusesOthers) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 #endif
   ostrel_app_listener_close(&listener);
+}
+
+volatile sig_atomic_t signalled = 0;
+
+// An application waiting in accept without a time limit sees a signal its
+// handler noted (SIGTERM, say): accept returns EINTR.
+TEST(AppAcceptTest, ReturnsWhenASignalComes) {
+  TempDir dir;
+  ostrel_app_listener listener;
+  ASSERT_EQ(ostrel_app_listen(&listener, dir.file("app.sock").c_str(), nullptr, 0), 0);
+  struct sigaction noted {};
+  noted.sa_handler = [](int) { signalled = 1; };
+  struct sigaction saved {};
+  ASSERT_EQ(::sigaction(SIGUSR1, &noted, &saved), 0);
+  std::atomic<int> result{0};
+  std::atomic<int> error{0};
+  std::atomic<bool> returned{false};
+  std::thread waiting([&] {
+    result = ostrel_app_accept(listener.fd, -1);
+    error = errno;
+    returned = true;
+  });
+  // Until it returns: a signal that comes before the wait begins is noted
+  // too, and the next one ends the wait.
+  const bool ended = waitUntil([&] {
+    ::pthread_kill(waiting.native_handle(), SIGUSR1);
+    return returned.load();
+  });
+  if (!ended) {
+    const int fd = openUnixStreamSocket();  // lets the thread go
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, listener.path);
+    (void)::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    ::close(fd);
+  }
+  waiting.join();
+  ::sigaction(SIGUSR1, &saved, nullptr);
+  ostrel_app_listener_close(&listener);
+  EXPECT_TRUE(ended) << "still in accept after the signal";
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(error, EINTR);
+  EXPECT_EQ(signalled, 1);
 }
 
 // Three frames, one of them exactly 1 MiB, in one stream.

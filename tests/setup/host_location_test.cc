@@ -31,5 +31,27 @@ TEST(HostLocationTest, AMacHostThatWillBeGoneIsRefusedWithWhereToMoveIt) {
   }
 }
 
+TEST(HostLocationTest, ASandboxContainerAsHomeIsRefusedWithWhereToRegisterFrom) {
+  for (const char* container : {
+           "/Users/me/Library/Containers/com.ostrel.app/Data",
+           "/Users/me/Library/Containers/com.ostrel.app/Data/",
+           "/Users/me/Library/Containers/com.ostrel.app/Data/Documents/..",
+       }) {
+    const Problem problem = checkHomeOutsideSandbox(container, Platform::kMacOS);
+    ASSERT_TRUE(problem) << container;
+    EXPECT_NE(problem->find("sandbox container of com.ostrel.app"), std::string::npos) << *problem;
+    EXPECT_NE(problem->find("from outside the sandbox"), std::string::npos) << *problem;
+    EXPECT_FALSE(checkHomeOutsideSandbox(container, Platform::kLinux));
+  }
+  for (const char* home : {
+           "/Users/me",
+           "/Users/me/Library/Containers/com.ostrel.app",  // not a container's home
+           "/Users/me/Library/Containers/Data",
+           "/Users/me/Library/Group Containers/group.ostrel/Data",
+       }) {
+    EXPECT_FALSE(checkHomeOutsideSandbox(home, Platform::kMacOS)) << home;
+  }
+}
+
 }  // namespace
 }  // namespace ostrel::setup

@@ -75,6 +75,8 @@ TEST_F(InstallTest, WritesTheManifestOnceAndIsIdempotent) {
 }
 
 TEST_F(InstallTest, RefusesBadValuesBeforeWritingAnything) {
+  // A program that runs and says nothing, on every system alike.
+  const std::string silent = writeFile("bin/silent", "#!/bin/sh\nexit 0\n", 0755);
   struct Case {
     std::string words;
     std::string complaint;
@@ -88,8 +90,8 @@ TEST_F(InstallTest, RefusesBadValuesBeforeWritingAnything) {
        "not an absolute path"},
       {std::string("install --browser chromium --host-path /nonexistent/h --origin ") + kOrigin,
        "does not exist"},
-      {std::string("install --browser chromium --host-path /bin/true --origin ") + kOrigin,
-       "\"/bin/true\" does not name ostrel-native-host"},
+      {"install --browser chromium --host-path " + silent + " --origin " + kOrigin,
+       "\"" + silent + "\" does not name ostrel-native-host"},
       {"install --browser chromium --host-path " + writeFile("bin/plain", "") + " --origin " +
            kOrigin,
        "is not executable; make it so with: chmod +x " + home + "/bin/plain"},
@@ -121,6 +123,17 @@ TEST_F(InstallTest, RefusesBadValuesBeforeWritingAnything) {
   EXPECT_EQ(errors, "error: no host at " + host +
                         ", where this tool looks by default (beside itself); give the host's "
                         "location with --host-path /path/to/ostrel-native-host\n");
+}
+
+// A sandboxed Mac application's children live in its container: what they
+// register per user, no browser reads.
+TEST_F(InstallTest, RefusesAHomeInsideAMacSandboxContainer) {
+  environment.platform = Platform::kMacOS;
+  environment.home = home + "/Users/me/Library/Containers/com.ostrel.app/Data";
+  EXPECT_EQ(run(std::string("install --browser all --origin ") + kOrigin), kExitFailure);
+  EXPECT_NE(errors.find("is the sandbox container of com.ostrel.app"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("an installer, or a helper that is not sandboxed"), std::string::npos);
+  EXPECT_FALSE(exists(home + "/Users"));
 }
 
 TEST_F(InstallTest, AllMeansTheBrowsersThatLookInstalled) {

@@ -68,6 +68,29 @@ std::vector<pid_t> processesOf(uid_t user);
 // tell.
 std::string programOf(pid_t pid);
 
+// Who a process acts as and what it runs, for deciding whose it is: a
+// set-user-id program started by one user runs with the program owner's
+// effective and saved ids and the starter's real id, so a process is one
+// user's only when all four ids are that user's. Apple systems keep no
+// file-system id apart: it is the effective one there.
+struct ProcessIdentity {
+  uid_t realUser = 0;
+  uid_t effectiveUser = 0;
+  uid_t savedUser = 0;
+  uid_t fileSystemUser = 0;
+  // The executable file (/proc/PID/exe, proc_pidpath), links resolved;
+  // empty when the system does not tell.
+  std::string executable;
+};
+// Nothing when the process is gone or its ids cannot be read.
+std::optional<ProcessIdentity> identityOf(pid_t pid);
+
+// True when every one of the four ids is `user`.
+inline bool actsOnlyAs(const ProcessIdentity& identity, uid_t user) {
+  return identity.realUser == user && identity.effectiveUser == user &&
+         identity.savedUser == user && identity.fileSystemUser == user;
+}
+
 // The arguments of `pid`, its program's name first, and its environment
 // ("NAME=value" each). Absent when the process is gone or not this user's,
 // and always on Apple systems, which do not show them this way.

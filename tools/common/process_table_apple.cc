@@ -161,6 +161,9 @@ std::string programOf(pid_t pid) {
   return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
 }
 
+// Not read yet: no process counts as anyone's.
+std::optional<ProcessIdentity> identityOf(pid_t /*pid*/) { return std::nullopt; }
+
 std::optional<std::vector<std::string>> commandLineOf(pid_t /*pid*/) { return std::nullopt; }
 
 std::optional<std::vector<std::string>> environmentOf(pid_t /*pid*/) { return std::nullopt; }

@@ -222,6 +222,25 @@ std::string programOf(pid_t pid) {
   return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
 }
 
+std::optional<ProcessIdentity> identityOf(pid_t pid) {
+  // "Uid:\treal\teffective\tsaved\tfile-system", read between two looks
+  // at the executable: a process that runs another program meanwhile has
+  // other ids perhaps, and no answer.
+  const std::string executable = programOf(pid);
+  const std::string text = readAll(procFolder(pid) + "/status");
+  if (programOf(pid) != executable) return std::nullopt;
+  const std::size_t at = text.find("\nUid:");
+  if (at == std::string::npos) return std::nullopt;
+  std::istringstream ids(text.substr(at + 5, text.find('\n', at + 1) - at - 5));
+  unsigned long real = 0, effective = 0, saved = 0, fileSystem = 0;
+  if (!(ids >> real >> effective >> saved >> fileSystem)) return std::nullopt;
+  return ProcessIdentity{.realUser = static_cast<uid_t>(real),
+                         .effectiveUser = static_cast<uid_t>(effective),
+                         .savedUser = static_cast<uid_t>(saved),
+                         .fileSystemUser = static_cast<uid_t>(fileSystem),
+                         .executable = executable};
+}
+
 std::vector<pid_t> processesOf(uid_t user) {
   std::vector<pid_t> found;
   for (pid_t pid : numberedEntries("/proc").value_or(std::vector<pid_t>{})) {

@@ -323,6 +323,9 @@ void reportProbe(const ProbeResult& result, SocketDiagnosis& socket, Report& rep
     case ProbeOutcome::kDidNotStart:
       report.problem("the host could not be started: " + result.detail);
       return;
+    case ProbeOutcome::kLeftOut:
+      report.warning("the host was " + result.detail);
+      return;
     case ProbeOutcome::kNoStatus:
       report.problem("the host sent no status message within " + std::string(seconds) + " seconds");
       break;
@@ -359,20 +362,20 @@ void reportProbe(const ProbeResult& result, SocketDiagnosis& socket, Report& rep
   }
 }
 
-// The environment a host is started with: a running browser's own, or
-// this process's.
+// Where the environment a host is started with comes from: a running
+// browser's own, or this process's (see hostEnvironment()).
 struct StartingEnvironment {
-  std::optional<std::vector<std::string>> entries;  // nothing: this process's
-  std::string whose;                                // in words
+  std::vector<std::string> entries;
+  bool fromBrowser = false;
+  std::string whose;  // in words
   // The running browser whose environment it is, when it is the very
   // browser (or profile folder) asked about; nullptr otherwise.
   const doctor::RunningBrowser* browser = nullptr;
 };
 
 SocketSetting settingOf(const StartingEnvironment& start) {
-  if (!start.entries) return hostSocketSetting();
-  return socketSettingFrom(doctor::entryValue(*start.entries, kSocketPathVariable),
-                           doctor::entryValue(*start.entries, "HOME"));
+  return socketSettingFrom(doctor::entryValue(start.entries, kSocketPathVariable),
+                           doctor::entryValue(start.entries, "HOME"));
 }
 
 // Where the probed host looks for the application: worked out from the
@@ -424,14 +427,16 @@ StartingEnvironment startingEnvironment(const Target& target,
                           : browser.userDataDir == common::parentFolder(target.folder);
     if (same || best == nullptr) best = &browser;
     if (same) {
-      return {browser.environment,
+      return {*browser.environment, true,
               "the environment of the running " + browser.program + " (pid " +
                   std::to_string(browser.pid) + ")",
               &browser};
     }
   }
-  if (best == nullptr) return {std::nullopt, "this shell's environment (no browser of it runs)"};
-  return {best->environment,
+  if (best == nullptr) {
+    return {ownEnvironment(), false, "this shell's environment (no browser of it runs)", nullptr};
+  }
+  return {*best->environment, true,
           "the environment of the running " + best->program + " (pid " + std::to_string(best->pid) +
               ")",
           nullptr};
@@ -450,15 +455,16 @@ SocketSetting settingUsed(const ProbeResult& result, const StartingEnvironment& 
 // Nothing when the host reached it, or looks where one started from here
 // would (the application may simply not run now).
 std::optional<std::string> ledAway(const ProbeResult& result, const StartingEnvironment& start) {
-  if (start.browser == nullptr || !start.entries || result.outcome != ProbeOutcome::kUnavailable) {
+  if (start.browser == nullptr || !start.fromBrowser ||
+      result.outcome != ProbeOutcome::kUnavailable) {
     return std::nullopt;
   }
   const SocketSetting used = settingUsed(result, start);
   const SocketSetting here = hostSocketSetting();
   if (used.path == here.path) return std::nullopt;
-  const char* socket = doctor::entryValue(*start.entries, kSocketPathVariable);
+  const char* socket = doctor::entryValue(start.entries, kSocketPathVariable);
   const char* ownSocket = std::getenv(kSocketPathVariable);
-  const char* home = doctor::entryValue(*start.entries, "HOME");
+  const char* home = doctor::entryValue(start.entries, "HOME");
   std::string cause;
   if (socket != nullptr && (ownSocket == nullptr || std::strcmp(socket, ownSocket) != 0)) {
     cause = "runs with " + std::string(kSocketPathVariable) + "=" + socket;
@@ -501,7 +507,7 @@ void probeHosts(const Context& context, const std::vector<FoundManifest>& found,
     }
     const StartingEnvironment start = startingEnvironment(entry.target, running);
     ProbeResult result = probeHost(
-        manifest.path,
+        entry.target.manifestPath, manifest.path,
         browserArguments(entry.target.family, entry.target.manifestPath, manifest.allowed.front()),
         context.probeDeadline, start.entries);
     SocketDiagnosis socket(reportSocketSetting(result, start, report));
@@ -509,7 +515,7 @@ void probeHosts(const Context& context, const std::vector<FoundManifest>& found,
     const char* ownValue = std::getenv(kSocketPathVariable);
     const char* hostValue =
         result.environment ? valueIn(*result.environment, kSocketPathVariable) : ownValue;
-    if (!start.entries && ownValue != nullptr && hostValue != nullptr &&
+    if (!start.fromBrowser && ownValue != nullptr && hostValue != nullptr &&
         std::string(ownValue) == hostValue) {
       report.note(std::string(kSocketPathVariable) +
                   " is set in this shell; a browser started elsewhere may not have it" +
@@ -565,7 +571,7 @@ ProbeResult probeAsBrowser(const Context& context, const doctor::Question& quest
                            const doctor::Verdict& verdict, const StartingEnvironment& start) {
   const Family family = question.browser->family;
   return probeHost(
-      verdict.manifest->path,
+      verdict.manifestPath, verdict.manifest->path,
       browserArguments(family, verdict.manifestPath, allowedFormOf(family, question.id)),
       context.probeDeadline, start.entries);
 }
@@ -583,6 +589,11 @@ void reportAllowed(const Context& context, const ProfileSet& set,
   if (verdict.yes) {
     const StartingEnvironment start = startingEnvironment(targetOf(question, verdict), running);
     const ProbeResult result = probeAsBrowser(context, question, verdict, start);
+    if (result.outcome == ProbeOutcome::kLeftOut) {
+      report.fine("allowed and installed: " + described(extension, profile));
+      report.warning("the host " + verdict.manifest->path + " was " + result.detail);
+      return;
+    }
     if (result.outcome != ProbeOutcome::kConnected &&
         result.outcome != ProbeOutcome::kUnavailable) {
       report.problem("allowed, but the host " + verdict.manifest->path +
@@ -932,6 +943,7 @@ void reportEnvironment(const Context& context, const std::vector<doctor::Running
   }
   for (const doctor::RunningBrowser& browser : running) {
     report.about(std::string(browser.browser->key), "");
+    if (!browser.withheld.empty()) report.note(browser.withheld);
     std::string words = browser.program + " (pid " + std::to_string(browser.pid) + ") runs";
     if (!browser.userDataDir.empty()) words += " with --user-data-dir=" + browser.userDataDir;
     if (!browser.environment) {
@@ -1164,6 +1176,9 @@ int answerQuestion(const Context& context, doctor::Question question) {
   question.userDataDir = countingUserDataDir(question, running, context.environment, runningNote);
   doctor::Verdict verdict = doctor::judge(context, question, running);
   if (!runningNote.empty()) verdict.notes.insert(verdict.notes.begin(), runningNote);
+  for (const doctor::RunningBrowser& run : running) {
+    if (run.browser == &browser && !run.withheld.empty()) verdict.notes.push_back(run.withheld);
+  }
   Report report;
   report.about(std::string(browser.key), verdict.file);
   const std::string who =
@@ -1175,8 +1190,12 @@ int answerQuestion(const Context& context, doctor::Question question) {
   } else {
     const StartingEnvironment start = startingEnvironment(targetOf(question, verdict), running);
     ProbeResult result = probeAsBrowser(context, question, verdict, start);
-    if (result.outcome != ProbeOutcome::kConnected &&
-        result.outcome != ProbeOutcome::kUnavailable) {
+    if (result.outcome == ProbeOutcome::kLeftOut) {
+      report.fine(who + " will start the host " + verdict.manifest->path + " through " +
+                  verdict.manifestPath);
+      report.warning("the host was " + result.detail);
+    } else if (result.outcome != ProbeOutcome::kConnected &&
+               result.outcome != ProbeOutcome::kUnavailable) {
       Report probe;
       SocketDiagnosis socket(settingOf(start));
       reportProbe(result, socket, probe, context.probeDeadline);

@@ -1,46 +1,66 @@
 #include "json_reader.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
-#include <unordered_map>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <limits>
+#include <vector>
 
 namespace ostrel::doctor {
 namespace {
 
-// Chromium refuses JSON nested deeper than this; so does this reader.
-constexpr int kMaxDepth = 200;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+// Sizes are kept in 32 bits, child counts in 31.
+constexpr std::size_t kMostBytes = std::numeric_limits<std::int32_t>::max();
 
+// The walk both passes make over the text: the first (building_ false)
+// checks it and counts the children of every array and object, in the
+// order they open, and the characters of every string and number; the
+// second places each value in blocks of exactly that size. Containers are
+// a stack of frames on the heap, not recursion.
 class Reader {
  public:
-  Reader(std::string_view text, JsonOptions options) : text_(text), options_(options) {}
+  Reader(std::string_view text, const JsonOptions& options) : text_(text), options_(options) {}
 
   JsonReading read() {
-    if (text_.starts_with("\xEF\xBB\xBF")) position_ = 3;
+    if (text_.size() > kMostBytes) return failure("a text under 2 GiB");
+    if (!walk(nullptr)) return failure(expected_);
+    auto storage = std::make_shared<JsonStorage>();
+    const std::size_t chars = charsUsed_;
+    storage->reserve(itemsTotal_, membersTotal_, chars);
+    items_ = storage->values(itemsTotal_);
+    members_ = storage->members(membersTotal_);
+    chars_ = storage->chars(chars);
+    building_ = true;
     JsonValue root;
-    if (!value(root, 0)) return failure();
-    skipSpace();
-    if (position_ != text_.size()) {
-      expected_ = "the end of the text";
-      return failure();
-    }
-    return JsonReading{.value = std::move(root), .error = {}, .line = 0, .column = 0};
+    if (!walk(&root)) return failure(expected_);  // the text was checked: never
+    return {.value = root, .error = {}, .line = 0, .column = 0, .storage = std::move(storage)};
   }
 
  private:
-  JsonReading failure() const {
-    int line = 1;
-    std::size_t lineStart = 0;
-    for (std::size_t i = 0; i < position_ && i < text_.size(); ++i) {
-      if (text_[i] == '\n') {
-        ++line;
-        lineStart = i + 1;
-      }
-    }
-    const int column = static_cast<int>(position_ - lineStart + 1);
-    return JsonReading{.value = std::nullopt,
-                       .error = "expected " + expected_ + " at line " + std::to_string(line) +
-                                ", column " + std::to_string(column),
-                       .line = line,
-                       .column = column};
+  struct Frame {
+    JsonValue* node;      // second pass: where the container's value is
+    std::uint32_t first;  // first pass: its place in counts_; second: its first child's
+    std::uint32_t children : 31;
+    std::uint32_t object : 1;
+  };
+
+  JsonReading failure(std::string_view expected) const {
+    const std::string_view before = text_.substr(0, std::min(position_, text_.size()));
+    const std::size_t lastNewline = before.rfind('\n');
+    const std::size_t lineStart = lastNewline == std::string_view::npos ? 0 : lastNewline + 1;
+    const int line = static_cast<int>(std::count(before.begin(), before.end(), '\n')) + 1;
+    const int column = static_cast<int>(before.size() - lineStart) + 1;
+    return {.value = std::nullopt,
+            .error = "expected " + std::string(expected) + " at line " + std::to_string(line) +
+                     ", column " + std::to_string(column),
+            .line = line,
+            .column = column,
+            .storage = nullptr};
   }
 
   bool fail(const char* expected) {
@@ -48,113 +68,182 @@ class Reader {
     return false;
   }
 
-  void skipSpace() {
-    while (position_ < text_.size()) {
-      const char c = text_[position_];
-      if (c != ' ' && c != '\t' && c != '\n' && c != '\r') break;
-      ++position_;
-    }
+  // Puts a value where it goes: only the second pass has a place for it.
+  static void place(JsonValue* slot, JsonValue value) {
+    if (slot != nullptr) *slot = value;
   }
 
   bool at(char c) const { return position_ < text_.size() && text_[position_] == c; }
+  bool atEnd() const { return position_ >= text_.size(); }
+
+  // The whole document: a value, each container's children in turn, and
+  // nothing after it but space.
+  bool walk(JsonValue* root) {
+    position_ = 0;
+    counted_ = 0;
+    itemsUsed_ = 0;
+    membersUsed_ = 0;
+    charsUsed_ = 0;
+    stack_.clear();
+    if (options_.skipByteOrderMark && text_.starts_with(kByteOrderMark)) position_ = 3;
+    JsonValue* slot = root;
+    for (;;) {
+      if (!space()) return false;
+      if (at('[') || at('{')) {
+        if (!open(at('{'), slot)) return false;
+      } else if (!scalar(slot)) {
+        return false;
+      }
+      bool more = false;
+      if (!next(slot, more)) return false;
+      if (!more) return true;
+    }
+  }
+
+  // After a value, or just after an opening bracket: closes what ends
+  // here, then points `slot` at the next child, or says there is none.
+  bool next(JsonValue*& slot, bool& more) {
+    for (;;) {
+      if (!space()) return false;
+      if (stack_.empty()) {
+        if (!atEnd()) return fail("the end of the text");
+        more = false;
+        return true;
+      }
+      Frame& top = stack_.back();
+      const char close = top.object ? '}' : ']';
+      if (top.children > 0) {
+        if (!at(close) && !at(',')) {
+          return fail(top.object ? "',' or '}' after a member" : "',' or ']' after a list item");
+        }
+        if (at(',')) {
+          ++position_;
+          if (!options_.allowTrailingCommas) break;
+          if (!space()) return false;
+          if (!at(close)) break;
+        }
+      } else if (!at(close)) {
+        break;
+      }
+      ++position_;
+      closeTop();
+    }
+    more = true;
+    return child(stack_.back(), slot);
+  }
+
+  bool open(bool object, JsonValue* slot) {
+    if (options_.maxDepth > 0 && stack_.size() >= static_cast<std::size_t>(options_.maxDepth)) {
+      return fail("less nesting");
+    }
+    ++position_;
+    Frame frame{.node = slot, .first = 0, .children = 0, .object = object ? 1U : 0U};
+    if (!building_) {
+      frame.first = static_cast<std::uint32_t>(counts_.size());
+      counts_.push_back(0);
+    } else {
+      const std::uint32_t count = counts_[counted_++];
+      if (object) {
+        frame.first = membersUsed_;
+        membersUsed_ += count;
+        place(slot, JsonValue::ofObject({members_ + frame.first, count}));
+      } else {
+        frame.first = itemsUsed_;
+        itemsUsed_ += count;
+        place(slot, JsonValue::ofArray({items_ + frame.first, count}));
+      }
+    }
+    stack_.push_back(frame);
+    return true;
+  }
+
+  void closeTop() {
+    const Frame top = stack_.back();
+    stack_.pop_back();
+    if (!building_) {
+      counts_[top.first] = top.children;
+      (top.object ? membersTotal_ : itemsTotal_) += top.children;
+    } else if (top.object) {
+      const std::span<JsonMember> members(members_ + top.first, top.children);
+      place(top.node, JsonValue::ofObject(members.first(keepLastOfEachName(members))));
+    }
+  }
+
+  // Begins the next child of `top`: for an object its name and colon.
+  bool child(Frame& top, JsonValue*& slot) {
+    const std::uint32_t index = top.first + top.children;
+    ++top.children;
+    if (!top.object) {
+      slot = building_ ? &items_[index] : nullptr;
+      return true;
+    }
+    if (!space()) return false;
+    if (!at('"')) return fail("a member name in double quotes");
+    std::string_view name;
+    if (!string(name)) return false;
+    if (!space()) return false;
+    if (!at(':')) return fail("':' after a member name");
+    ++position_;
+    slot = nullptr;
+    if (building_) {
+      members_[index].name = name;
+      slot = &members_[index].value;
+    }
+    return true;
+  }
+
+  // Space, and comments where they are allowed.
+  bool space() {
+    for (;;) {
+      while (position_ < text_.size()) {
+        const char c = text_[position_];
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r') break;
+        ++position_;
+      }
+      if (!options_.allowComments || !at('/') || position_ + 1 >= text_.size()) return true;
+      if (text_[position_ + 1] == '/') {
+        const std::size_t end = text_.find('\n', position_);
+        position_ = end == std::string_view::npos ? text_.size() : end + 1;
+      } else if (text_[position_ + 1] == '*') {
+        const std::size_t end = text_.find("*/", position_ + 2);
+        if (end == std::string_view::npos) {
+          position_ = text_.size();
+          return fail("'*/' to end the comment");
+        }
+        position_ = end + 2;
+      } else {
+        return true;
+      }
+    }
+  }
+
+  bool scalar(JsonValue* slot) {
+    if (atEnd()) return fail("a value");
+    switch (text_[position_]) {
+      case '"': {
+        std::string_view text;
+        if (!string(text)) return false;
+        place(slot, JsonValue::ofString(text));
+        return true;
+      }
+      case 't':
+        place(slot, JsonValue::ofBool(true));
+        return literal("true");
+      case 'f':
+        place(slot, JsonValue::ofBool(false));
+        return literal("false");
+      case 'n':
+        place(slot, JsonValue{});
+        return literal("null");
+      default:
+        return number(slot);
+    }
+  }
 
   bool literal(std::string_view word) {
     if (text_.substr(position_, word.size()) != word) return fail("a value");
     position_ += word.size();
     return true;
-  }
-
-  bool value(JsonValue& out, int depth) {
-    if (depth > kMaxDepth) return fail("less nesting");
-    skipSpace();
-    if (position_ >= text_.size()) return fail("a value");
-    switch (text_[position_]) {
-      case '{':
-        return object(out, depth);
-      case '[':
-        return array(out, depth);
-      case '"':
-        out.type = JsonValue::Type::kString;
-        return string(out.text);
-      case 't':
-        out.type = JsonValue::Type::kBool;
-        out.boolean = true;
-        return literal("true");
-      case 'f':
-        out.type = JsonValue::Type::kBool;
-        return literal("false");
-      case 'n':
-        return literal("null");
-      default:
-        out.type = JsonValue::Type::kNumber;
-        return number(out.text);
-    }
-  }
-
-  bool object(JsonValue& out, int depth) {
-    out.type = JsonValue::Type::kObject;
-    std::unordered_map<std::string, std::size_t> index;  // member name to its place
-    ++position_;
-    skipSpace();
-    if (at('}')) {
-      ++position_;
-      return true;
-    }
-    for (;;) {
-      skipSpace();
-      if (options_.allowTrailingCommas && !out.members.empty() && at('}')) {
-        ++position_;
-        return true;
-      }
-      std::string name;
-      if (!at('"')) return fail("a member name in double quotes");
-      if (!string(name)) return false;
-      skipSpace();
-      if (!at(':')) return fail("':' after a member name");
-      ++position_;
-      JsonValue member;
-      if (!value(member, depth + 1)) return false;
-      if (auto known = index.find(name); known != index.end()) {
-        out.members[known->second].value = std::move(member);
-      } else {
-        index.emplace(name, out.members.size());
-        out.members.push_back({std::move(name), std::move(member)});
-      }
-      skipSpace();
-      if (at('}')) {
-        ++position_;
-        return true;
-      }
-      if (!at(',')) return fail("',' or '}' after a member");
-      ++position_;
-    }
-  }
-
-  bool array(JsonValue& out, int depth) {
-    out.type = JsonValue::Type::kArray;
-    ++position_;
-    skipSpace();
-    if (at(']')) {
-      ++position_;
-      return true;
-    }
-    for (;;) {
-      skipSpace();
-      if (options_.allowTrailingCommas && !out.items.empty() && at(']')) {
-        ++position_;
-        return true;
-      }
-      JsonValue item;
-      if (!value(item, depth + 1)) return false;
-      out.items.push_back(std::move(item));
-      skipSpace();
-      if (at(']')) {
-        ++position_;
-        return true;
-      }
-      if (!at(',')) return fail("',' or ']' after a list item");
-      ++position_;
-    }
   }
 
   static bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -165,7 +254,7 @@ class Reader {
     return position_ > start;
   }
 
-  bool number(std::string& out) {
+  bool number(JsonValue* slot) {
     const std::size_t start = position_;
     if (at('-')) ++position_;
     if (at('0')) {
@@ -183,8 +272,77 @@ class Reader {
       if (at('+') || at('-')) ++position_;
       if (!digits()) return fail("a digit in the exponent");
     }
-    out.assign(text_.substr(start, position_ - start));
+    const std::string_view written = text_.substr(start, position_ - start);
+    if (options_.refuseOverflowingNumbers && overflows(written)) {
+      position_ = start;
+      return fail("a number no larger than a double holds");
+    }
+    std::size_t length = 0;
+    appendBytes(written, length);
+    if (building_) place(slot, JsonValue::ofNumber({chars_ + charsUsed_, length}));
+    charsUsed_ += length;
     return true;
+  }
+
+  // Whether a well-formed JSON number is beyond a double's range: its
+  // leading digit's power of ten decides, and near the edge the C
+  // library's conversion (the doctor never changes the "C" locale).
+  static bool overflows(std::string_view number) {
+    const std::size_t e = number.find_first_of("eE");
+    const std::string_view mantissa = number.substr(0, e);
+    long long exponent = 0;
+    if (e != std::string_view::npos) {
+      std::size_t i = e + 1;
+      const bool negative = number[i] == '-';
+      if (number[i] == '+' || number[i] == '-') ++i;
+      for (; i < number.size() && exponent < 1'000'000'000; ++i) {
+        exponent = exponent * 10 + (number[i] - '0');
+      }
+      if (negative) exponent = -exponent;
+    }
+    const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+    const std::size_t leading = mantissa.find_first_of("123456789");
+    if (leading == std::string_view::npos) return false;  // zero
+    const long long power =
+        exponent + (leading < point ? static_cast<long long>(point - leading) - 1
+                                    : -static_cast<long long>(leading - point));
+    if (power != 308) return power > 308;
+    std::string digits;
+    for (std::size_t i = leading; i < mantissa.size() && digits.size() < 40; ++i) {
+      if (mantissa[i] != '.') digits += mantissa[i];
+    }
+    const std::string normal = digits.substr(0, 1) + "." + digits.substr(1) + "e308";
+    return std::isinf(std::strtod(normal.c_str(), nullptr));
+  }
+
+  void appendCode(std::uint32_t code, std::size_t& length) {
+    char bytes[4];
+    std::size_t size = 0;
+    if (code < 0x80) {
+      bytes[size++] = static_cast<char>(code);
+    } else if (code < 0x800) {
+      bytes[size++] = static_cast<char>(0xC0 | (code >> 6));
+      bytes[size++] = static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      bytes[size++] = static_cast<char>(0xE0 | (code >> 12));
+      bytes[size++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      bytes[size++] = static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      bytes[size++] = static_cast<char>(0xF0 | (code >> 18));
+      bytes[size++] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      bytes[size++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      bytes[size++] = static_cast<char>(0x80 | (code & 0x3F));
+    }
+    appendBytes({bytes, size}, length);
+  }
+
+  // Adds decoded bytes to the string or number being read, `length` long so
+  // far: placed in the second pass, only counted in the first.
+  void appendBytes(std::string_view bytes, std::size_t& length) {
+    if (building_ && !bytes.empty()) {
+      std::memcpy(chars_ + charsUsed_ + length, bytes.data(), bytes.size());
+    }
+    length += bytes.size();
   }
 
   static int hexValue(char c) {
@@ -194,79 +352,91 @@ class Reader {
     return -1;
   }
 
-  bool hex4(std::uint32_t& out) {
+  bool hex(int count, std::uint32_t& out) {
     out = 0;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < count; ++i) {
       const int digit = position_ < text_.size() ? hexValue(text_[position_]) : -1;
-      if (digit < 0) return fail("four hexadecimal digits after \\u");
+      if (digit < 0) {
+        return fail(count == 4 ? "four hexadecimal digits after \\u"
+                               : "two hexadecimal digits after \\x");
+      }
       out = out * 16 + static_cast<std::uint32_t>(digit);
       ++position_;
     }
     return true;
   }
 
-  static void appendUtf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
+  // After "\u": one code point, a surrogate pair joined.
+  bool unicodeEscape(std::size_t& length) {
+    const std::size_t start = position_ - 2;
+    std::uint32_t code = 0;
+    if (!hex(4, code)) return false;
+    const bool high = code >= 0xD800 && code < 0xDC00;
+    const bool low = code >= 0xDC00 && code < 0xE000;
+    if (high && text_.substr(position_, 2) == "\\u") {
+      const std::size_t back = position_;
+      position_ += 2;
+      std::uint32_t second = 0;
+      if (hex(4, second) && second >= 0xDC00 && second < 0xE000) {
+        appendCode(0x10000 + ((code - 0xD800) << 10) + (second - 0xDC00), length);
+        return true;
+      }
+      position_ = back;
     }
+    if (high || low) {
+      if (!options_.allowLoneSurrogates) {
+        position_ = start;
+        return fail("no half of a surrogate pair alone");
+      }
+      appendBytes(kReplacement, length);
+      return true;
+    }
+    appendCode(code, length);
+    return true;
   }
 
-  bool escape(std::string& out) {
-    const char c = position_ < text_.size() ? text_[position_] : '\0';
+  bool escape(std::size_t& length) {
+    ++position_;  // the backslash
+    const char c = atEnd() ? '\0' : text_[position_];
     ++position_;
+    char plain = 0;
     switch (c) {
       case '"':
       case '\\':
       case '/':
-        out += c;
-        return true;
+        plain = c;
+        break;
       case 'b':
-        out += '\b';
-        return true;
+        plain = '\b';
+        break;
       case 'f':
-        out += '\f';
-        return true;
+        plain = '\f';
+        break;
       case 'n':
-        out += '\n';
-        return true;
+        plain = '\n';
+        break;
       case 'r':
-        out += '\r';
-        return true;
+        plain = '\r';
+        break;
       case 't':
-        out += '\t';
-        return true;
-      case 'u': {
-        std::uint32_t code = 0;
-        if (!hex4(code)) return false;
-        if (code >= 0xD800 && code < 0xDC00 && text_.substr(position_, 2) == "\\u") {
-          const std::size_t back = position_;
-          position_ += 2;
-          std::uint32_t low = 0;
-          if (hex4(low) && low >= 0xDC00 && low < 0xE000) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-          } else {
-            position_ = back;
-          }
+        plain = '\t';
+        break;
+      case 'u':
+        return unicodeEscape(length);
+      case 'x':
+        if (options_.allowXEscapes) {
+          std::uint32_t code = 0;
+          if (!hex(2, code)) return false;
+          appendCode(code, length);
+          return true;
         }
-        appendUtf8(out, code);
-        return true;
-      }
+        [[fallthrough]];
       default:
         --position_;
         return fail("an escape sequence after '\\'");
     }
+    appendBytes({&plain, 1}, length);
+    return true;
   }
 
   // The length of the valid UTF-8 sequence at the position, or 0.
@@ -298,50 +468,70 @@ class Reader {
     return length;
   }
 
-  bool string(std::string& out) {
-    ++position_;  // the opening quote
+  // A string, from its opening quote; `out` is its decoded text in the
+  // second pass.
+  bool string(std::string_view& out) {
+    ++position_;
+    std::size_t length = 0;
     for (;;) {
-      if (position_ >= text_.size()) return fail("'\"' to end the string");
-      const char c = text_[position_];
-      if (c == '"') {
+      const std::size_t run = position_;
+      while (position_ < text_.size()) {
+        const auto c = static_cast<unsigned char>(text_[position_]);
+        if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80) break;
         ++position_;
-        return true;
       }
+      appendBytes(text_.substr(run, position_ - run), length);
+      if (atEnd()) return fail("'\"' to end the string");
+      const auto c = static_cast<unsigned char>(text_[position_]);
+      if (c == '"') break;
       if (c == '\\') {
+        if (!escape(length)) return false;
+      } else if (c < 0x20) {
+        if (!options_.allowNewlinesInStrings || (c != '\n' && c != '\r')) {
+          return fail("no control character in a string");
+        }
+        appendBytes(text_.substr(position_++, 1), length);
+      } else if (const std::size_t size = utf8Length(); size > 0) {
+        appendBytes(text_.substr(position_, size), length);
+        position_ += size;
+      } else if (options_.requireUtf8) {
+        return fail("valid UTF-8");
+      } else {
+        appendBytes(kReplacement, length);
         ++position_;
-        if (!escape(out)) return false;
-        continue;
       }
-      if (static_cast<unsigned char>(c) < 0x20) return fail("no control character in a string");
-      if (static_cast<unsigned char>(c) < 0x80 || !options_.requireUtf8) {
-        out += c;
-        ++position_;
-        continue;
-      }
-      const std::size_t length = utf8Length();
-      if (length == 0) return fail("valid UTF-8");
-      out.append(text_.substr(position_, length));
-      position_ += length;
     }
+    ++position_;  // the closing quote
+    if (building_) out = {chars_ + charsUsed_, length};
+    charsUsed_ += length;
+    return true;
   }
 
   std::string_view text_;
   JsonOptions options_;
   std::size_t position_ = 0;
-  std::string expected_;
+  const char* expected_ = "";
+  bool building_ = false;
+  std::vector<Frame> stack_;
+  // Each container's children, in the order they open; the second pass's
+  // next one.
+  std::deque<std::uint32_t> counts_;
+  std::size_t counted_ = 0;
+  // The first pass's totals (of characters: charsUsed_); the second
+  // pass's blocks and how much of each it has placed.
+  std::size_t itemsTotal_ = 0;
+  std::size_t membersTotal_ = 0;
+  JsonValue* items_ = nullptr;
+  JsonMember* members_ = nullptr;
+  char* chars_ = nullptr;
+  std::uint32_t itemsUsed_ = 0;
+  std::uint32_t membersUsed_ = 0;
+  std::size_t charsUsed_ = 0;
 };
 
 }  // namespace
 
-const JsonValue* JsonValue::find(std::string_view name) const {
-  if (type != Type::kObject) return nullptr;
-  for (const auto& [known, value] : members) {
-    if (known == name) return &value;
-  }
-  return nullptr;
-}
-
-JsonReading readJson(std::string_view text, JsonOptions options) {
+JsonReading readJson(std::string_view text, const JsonOptions& options) {
   return Reader(text, options).read();
 }
 

@@ -136,11 +136,11 @@ std::optional<std::string> stringMember(const JsonValue& root, std::string_view 
     return std::nullopt;
   }
   const bool mayBeEmpty = family == Family::kFirefox || key == "name" || key == "type";
-  if (value->text.empty() && !mayBeEmpty) {
+  if (value->text().empty() && !mayBeEmpty) {
     faults.push_back("the member " + quoted(key) + " is empty, and " + familyWord(family) +
                      " requires a value");
   }
-  return value->text;
+  return std::string(value->text());
 }
 
 void judgeAllowed(const JsonValue& root, Manifest& manifest, std::vector<std::string>& faults,
@@ -168,22 +168,23 @@ void judgeAllowed(const JsonValue& root, Manifest& manifest, std::vector<std::st
     faults.push_back("the member " + quoted(key) + " is not a list");
     return;
   }
-  if (list->items.empty() && family == Family::kFirefox) {
+  if (list->items().empty() && family == Family::kFirefox) {
     faults.push_back("the list " + quoted(key) + " is empty, and Firefox requires at least one id");
   }
-  for (const JsonValue& entry : list->items) {
+  for (const JsonValue& entry : list->items()) {
     if (!entry.isString()) {
       faults.push_back("the list " + quoted(key) + " holds something other than a string, and " +
                        familyWord(family) + " then refuses the whole manifest");
       return;
     }
-    manifest.allowed.push_back(entry.text);
+    manifest.allowed.emplace_back(entry.text());
     std::string why;
-    if (family == Family::kChromium && !parsePattern(entry.text, why)) {
-      faults.push_back("the allowed_origins entry " + quoted(entry.text) + " is malformed (" + why +
+    if (family == Family::kChromium && !parsePattern(entry.text(), why)) {
+      faults.push_back("the allowed_origins entry " + quoted(entry.text()) + " is malformed (" +
+                       why +
                        "), and Chromium then refuses the whole manifest, for every extension");
-    } else if (family == Family::kFirefox && !isFirefoxId(entry.text)) {
-      faults.push_back("the allowed_extensions entry " + quoted(entry.text) +
+    } else if (family == Family::kFirefox && !isFirefoxId(entry.text())) {
+      faults.push_back("the allowed_extensions entry " + quoted(entry.text()) +
                        " is not an add-on id (a GUID in braces or name@domain), and Firefox "
                        "then refuses the whole manifest, for every add-on");
     }

@@ -1,28 +1,33 @@
 #include "plist_reader.h"
 
+#include <algorithm>
+#include <vector>
+
+#include "binary_plist.h"
+
 namespace ostrel::doctor {
 namespace {
 
 constexpr int kMaxDepth = 200;
 
-class PlistParser {
+// The XML form: one element after <plist ...>, read by its tags.
+class XmlPlist {
  public:
-  explicit PlistParser(std::string_view text) : text_(text) {}
+  explicit XmlPlist(std::string_view text) : text_(text) {}
 
   PlistReading read() {
-    if (text_.starts_with("bplist")) {
-      return {std::nullopt,
-              "a binary property list, which this tool does not read; see it with: plutil "
-              "-convert xml1 -o - FILE"};
-    }
     const std::size_t start = text_.find("<plist");
-    if (start == std::string_view::npos) return {std::nullopt, "not a property list"};
+    if (start == std::string_view::npos) return {std::nullopt, "not a property list", nullptr};
     position_ = text_.find('>', start);
-    if (position_ == std::string_view::npos) return {std::nullopt, "not a property list"};
+    if (position_ == std::string_view::npos) {
+      return {std::nullopt, "not a property list", nullptr};
+    }
     ++position_;
     JsonValue root;
-    if (!element(root, 0)) return {std::nullopt, "a property list that is not well formed"};
-    return {std::move(root), {}};
+    if (!element(root, 0)) {
+      return {std::nullopt, "a property list that is not well formed", nullptr};
+    }
+    return {root, {}, storage_};
   }
 
  private:
@@ -83,57 +88,72 @@ class PlistParser {
     return valueOf(nextTag(), out, depth);
   }
 
+  bool dict(JsonValue& out, int depth) {
+    std::vector<JsonMember> members;
+    for (;;) {
+      const std::string next = nextTag();
+      if (next == "/dict") break;
+      std::string key;
+      JsonValue member;
+      if (next != "key" || !textUntil("key", key) || !element(member, depth + 1)) return false;
+      members.push_back({storage_->keep(key), member});
+    }
+    const std::span<JsonMember> kept(storage_->members(members.size()), members.size());
+    std::copy(members.begin(), members.end(), kept.begin());
+    out = JsonValue::ofObject(kept.first(keepLastOfEachName(kept)));
+    return true;
+  }
+
+  bool array(JsonValue& out, int depth) {
+    std::vector<JsonValue> items;
+    for (;;) {
+      const std::string next = nextTag();
+      if (next == "/array") break;
+      if (next.empty() || !valueOf(next, items.emplace_back(), depth + 1)) return false;
+    }
+    JsonValue* const kept = storage_->values(items.size());
+    std::copy(items.begin(), items.end(), kept);
+    out = JsonValue::ofArray({kept, items.size()});
+    return true;
+  }
+
   bool valueOf(const std::string& tag, JsonValue& out, int depth) {
-    if (tag == "dict") {
-      out.type = JsonValue::Type::kObject;
-      for (;;) {
-        std::string next = nextTag();
-        if (next == "/dict") return true;
-        if (next != "key") return false;
-        std::string key;
-        if (!textUntil("key", key)) return false;
-        JsonValue member;
-        if (!element(member, depth + 1)) return false;
-        out.members.push_back({std::move(key), std::move(member)});
-      }
-    }
-    if (tag == "array") {
-      out.type = JsonValue::Type::kArray;
-      for (;;) {
-        std::string next = nextTag();
-        if (next == "/array") return true;
-        if (next.empty()) return false;
-        JsonValue item;
-        if (!valueOf(next, item, depth + 1)) return false;
-        out.items.push_back(std::move(item));
-      }
-    }
+    if (tag == "dict") return dict(out, depth);
+    if (tag == "array") return array(out, depth);
     if (tag == "dict/" || tag == "array/") {
-      out.type = tag == "dict/" ? JsonValue::Type::kObject : JsonValue::Type::kArray;
+      out = tag == "dict/" ? JsonValue::ofObject({}) : JsonValue::ofArray({});
       return true;
     }
     if (tag == "true/" || tag == "false/") {
-      out.type = JsonValue::Type::kBool;
-      out.boolean = tag == "true/";
+      out = JsonValue::ofBool(tag == "true/");
       return true;
     }
-    if (tag == "string/") {
-      out.type = JsonValue::Type::kString;
+    if (tag == "string/" || tag == "data/") {
+      out = JsonValue::ofString({});
       return true;
     }
-    if (tag == "string" || tag == "integer" || tag == "real") {
-      out.type = tag == "string" ? JsonValue::Type::kString : JsonValue::Type::kNumber;
-      return textUntil(tag, out.text);
+    if (tag == "string" || tag == "integer" || tag == "real" || tag == "date" || tag == "data") {
+      std::string text;
+      if (!textUntil(tag, text)) return false;
+      if (tag == "data") std::erase_if(text, [](char c) { return c <= ' '; });
+      const std::string_view kept = storage_->keep(text);
+      const bool number = tag == "integer" || tag == "real";
+      out = number ? JsonValue::ofNumber(kept) : JsonValue::ofString(kept);
+      return true;
     }
     return false;
   }
 
   std::string_view text_;
   std::size_t position_ = 0;
+  std::shared_ptr<JsonStorage> storage_ = std::make_shared<JsonStorage>();
 };
 
 }  // namespace
 
-PlistReading readPlist(std::string_view text) { return PlistParser(text).read(); }
+PlistReading readPlist(std::string_view bytes) {
+  if (bytes.starts_with("bplist")) return readBinaryPlist(bytes);
+  return XmlPlist(bytes).read();
+}
 
 }  // namespace ostrel::doctor

@@ -63,8 +63,8 @@ std::vector<std::string> fileNames(const std::string& folder) {
 
 std::vector<std::string> strings(const JsonValue& list) {
   std::vector<std::string> values;
-  for (const JsonValue& item : list.items) {
-    if (item.isString()) values.push_back(item.text);
+  for (const JsonValue& item : list.items()) {
+    if (item.isString()) values.emplace_back(item.text());
   }
   return values;
 }
@@ -87,7 +87,7 @@ void take(const JsonValue& root, const std::string& file, NativeMessagingPolicie
   if (const JsonValue* value = root.find(kExtensionSettings);
       value != nullptr && value->type == JsonValue::Type::kObject) {
     std::vector<std::pair<std::string, bool>> entries;
-    for (const auto& [id, settings] : value->members) {
+    for (const auto& [id, settings] : value->members()) {
       const JsonValue* blocked = settings.find("blocked_permissions");
       if (blocked == nullptr) continue;
       const std::vector<std::string> names = strings(*blocked);

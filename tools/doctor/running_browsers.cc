@@ -15,17 +15,6 @@ namespace {
 
 using setup::Family;
 
-struct ProgramName {
-  std::string_view fragment;  // in the program's file name
-  std::string_view key;       // the browser it names
-};
-
-// Checked in order: "chrome" is in "chromium", "edge" in "msedge".
-constexpr ProgramName kPrograms[] = {
-    {"brave", "brave"},       {"vivaldi", "vivaldi"}, {"edge", "edge"},
-    {"chromium", "chromium"}, {"chrome", "chrome"},   {"firefox", "firefox"},
-};
-
 std::string absoluteIn(pid_t pid, const std::string& path) {
   if (path.empty() || path.starts_with('/')) return path;
 #ifdef __linux__
@@ -62,8 +51,13 @@ void splitInto(const std::string& list, std::vector<std::string>& into) {
 
 }  // namespace
 
-std::optional<RunningBrowser> browserIn(const std::vector<std::string>& commandLine) {
+std::optional<RunningBrowser> browserIn(const std::string& executable,
+                                        const std::vector<std::string>& commandLine,
+                                        setup::Platform platform) {
   if (commandLine.empty()) return std::nullopt;
+  RunningBrowser found;
+  found.browser = setup::browserOfExecutable(executable, platform);
+  if (found.browser == nullptr) return std::nullopt;
   // A process that rewrote its title (Chromium's zygote) shows its whole
   // command line as one word; its options follow a space.
   std::vector<std::string> words = commandLine;
@@ -76,16 +70,6 @@ std::optional<RunningBrowser> browserIn(const std::vector<std::string>& commandL
       line.remove_prefix(std::min(end + 1, line.size()));
     }
   }
-  const std::string name = words[0].substr(words[0].rfind('/') + 1);
-  if (name.find("crashpad") != std::string::npos) return std::nullopt;
-  RunningBrowser found;
-  for (const ProgramName& program : kPrograms) {
-    if (name.find(program.fragment) != std::string::npos) {
-      found.browser = setup::findBrowser(program.key);
-      break;
-    }
-  }
-  if (found.browser == nullptr) return std::nullopt;
   found.family = found.browser->family;
   found.program = words[0];
   for (std::size_t i = 1; i < words.size(); ++i) {
@@ -109,19 +93,60 @@ std::optional<RunningBrowser> browserIn(const std::vector<std::string>& commandL
   return found;
 }
 
+namespace {
+
+// What root leaves unread of a browser's command line: a folder a process
+// names is no folder root may be led into.
+void withholdFolders(RunningBrowser& browser) {
+  std::string named;
+  if (!browser.userDataDir.empty()) named += " --user-data-dir=" + browser.userDataDir;
+  if (!browser.profile.empty()) named += " -profile " + browser.profile;
+  for (const std::string& folder : browser.loadedExtensions) named += " --load-extension=" + folder;
+  if (named.empty()) return;
+  browser.withheld = "run as root, the doctor reads no folder a process names, so " +
+                     browser.program + " (pid " + std::to_string(browser.pid) +
+                     ") is judged as if started without" + named +
+                     "; run the doctor as the browser's user to judge that";
+  browser.userDataDir.clear();
+  browser.profile.clear();
+  browser.loadedExtensions.clear();
+}
+
+// The browser `pid` runs for `user`, or nothing: a process counts only when
+// all four of its user ids are `user` (never a set-user-id program another
+// user started) and its executable is a browser's main program.
+std::optional<RunningBrowser> browserOf(pid_t pid, uid_t user) {
+  std::optional<common::ProcessIdentity> before = common::identityOf(pid);
+  if (!before || !common::actsOnlyAs(*before, user)) return std::nullopt;
+  std::optional<std::vector<std::string>> words = common::commandLineOf(pid);
+  if (!words) return std::nullopt;
+  std::optional<RunningBrowser> browser =
+      browserIn(before->executable, *words, setup::currentPlatform());
+  if (!browser) return std::nullopt;
+  browser->pid = pid;
+  browser->environment = common::environmentOf(pid);
+  // The same process still, as the same user: not one that took its id
+  // or ran another program meanwhile.
+  std::optional<common::ProcessIdentity> after = common::identityOf(pid);
+  if (!after || !common::actsOnlyAs(*after, user) || after->executable != before->executable) {
+    return std::nullopt;
+  }
+  return browser;
+}
+
+}  // namespace
+
 std::vector<RunningBrowser> runningBrowsers() {
   std::vector<RunningBrowser> found;
   std::set<std::string> seen;
-  for (pid_t pid : common::processesOf(::geteuid())) {
-    std::optional<std::vector<std::string>> words = common::commandLineOf(pid);
-    if (!words) continue;
-    std::optional<RunningBrowser> browser = browserIn(*words);
+  const uid_t user = ::geteuid();
+  for (pid_t pid : common::processesOf(user)) {
+    std::optional<RunningBrowser> browser = browserOf(pid, user);
     if (!browser) continue;
-    browser->pid = pid;
+    if (user == 0) withholdFolders(*browser);
     browser->userDataDir = absoluteIn(pid, browser->userDataDir);
     browser->profile = absoluteIn(pid, browser->profile);
     for (std::string& folder : browser->loadedExtensions) folder = absoluteIn(pid, folder);
-    browser->environment = common::environmentOf(pid);
     if (browser->environment) {
       const char* home = entryValue(*browser->environment, "HOME");
       browser->homeFromPasswordDatabase = home == nullptr || home[0] != '/';
@@ -129,7 +154,8 @@ std::vector<RunningBrowser> runningBrowsers() {
     }
     // One per browser, profile folder and home: the others are its twins.
     const std::string key = std::string(browser->browser->key) + '\n' + browser->userDataDir +
-                            '\n' + browser->profile + '\n' + browser->home;
+                            '\n' + browser->profile + '\n' + browser->home + '\n' +
+                            browser->withheld;
     if (!seen.insert(key).second) continue;
     found.push_back(std::move(*browser));
   }

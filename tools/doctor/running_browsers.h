@@ -8,9 +8,12 @@
 // folder it reads per-user files below, and the environment it passes to
 // the hosts it starts. Every browser of the invoking user counts, whatever
 // its environment (one started without HOME is exactly one to see), and
-// only those: the doctor is never led into another user's files. Reads
-// only; empty where the system does not show other processes' command
-// lines.
+// only those: a process counts when all four of its user ids are this
+// user's and it runs a browser's own executable, so a set-user-id program
+// another user started under a browser's name is passed over. Run as
+// root, it reads none of the folders a browser's command line names.
+// Reads only; empty where the system does not show other processes'
+// command lines.
 
 #include <sys/types.h>
 
@@ -26,7 +29,7 @@ namespace ostrel::doctor {
 struct RunningBrowser {
   pid_t pid = -1;
   std::string program;                      // argv[0]
-  const setup::Browser* browser = nullptr;  // by the program's name; nullptr when unsure
+  const setup::Browser* browser = nullptr;  // by its executable's name
   setup::Family family = setup::Family::kChromium;
   std::string userDataDir;  // as given, made absolute against its folder; empty: the default
   std::string profile;      // Firefox: -profile's folder, made absolute; empty: the default
@@ -38,6 +41,8 @@ struct RunningBrowser {
   // empty when its environment cannot be read.
   std::string home;
   bool homeFromPasswordDatabase = false;  // HOME unset or not absolute
+  // Run as root: the folders its command line names, left unread, and why.
+  std::string withheld;
 };
 
 std::vector<RunningBrowser> runningBrowsers();
@@ -45,9 +50,11 @@ std::vector<RunningBrowser> runningBrowsers();
 // The value of `name` in "NAME=value" entries; nullptr when it is not set.
 const char* entryValue(const std::vector<std::string>& entries, std::string_view name);
 
-// Which browser a main process's command line shows, or nothing for any
-// other process (a browser's helper processes included).
-std::optional<RunningBrowser> browserIn(const std::vector<std::string>& commandLine);
+// The browser whose main process runs `executable` with `commandLine`, or
+// nothing for any other process (a browser's helper processes included).
+std::optional<RunningBrowser> browserIn(const std::string& executable,
+                                        const std::vector<std::string>& commandLine,
+                                        setup::Platform platform);
 
 }  // namespace ostrel::doctor
 

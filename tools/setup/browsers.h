@@ -36,6 +36,17 @@ struct Browser {
   // application bundle on macOS; used to tell whether it looks installed.
   std::string_view linuxPrograms;
   std::string_view macApp;
+  // The file name of the executable its main process runs (what
+  // /proc/PID/exe or proc_pidpath shows, not what it calls itself): on
+  // Linux, separated by spaces; on macOS, the one in macApp/Contents/MacOS.
+  std::string_view linuxExecutables;
+  std::string_view macExecutable;
+  // Chromium family: the Linux folder holding its policies' managed/ and
+  // recommended/ folders, its managed preferences' domain on macOS, and
+  // the page where it shows every policy. Empty for Firefox.
+  std::string_view linuxPolicies;
+  std::string_view macPolicyDomain;
+  std::string_view policyPage;
 };
 
 // Where per-user and system-wide folders are, for the user running the tool.
@@ -70,6 +81,10 @@ std::optional<std::string> manifestFolder(const Browser& browser, Scope scope,
 std::string userDataManifestFolder(const std::string& dir);
 
 std::string_view familyName(Family family);
+
+// The browser whose main process runs the executable at `path`, by its
+// file name, case folded; nullptr for any other program.
+const Browser* browserOfExecutable(std::string_view path, Platform platform);
 
 }  // namespace ostrel::setup
 

@@ -15,7 +15,7 @@ std::string inWords(std::chrono::milliseconds duration) {
 
 Problem checkAnswersLikeHost(const std::string& path, const std::vector<std::string>& arguments,
                              std::chrono::milliseconds deadline) {
-  ProbeResult result = probeHost(path, arguments, deadline);
+  ProbeResult result = probeHost("", path, arguments, deadline, ownEnvironment());
   const std::string refused = "the host path \"" + path + "\" does not name ostrel-native-host: ";
   switch (result.outcome) {
     case ProbeOutcome::kConnected:
@@ -23,6 +23,8 @@ Problem checkAnswersLikeHost(const std::string& path, const std::vector<std::str
       return std::nullopt;
     case ProbeOutcome::kDidNotStart:
       return "the host path \"" + path + "\" could not be started: " + result.detail;
+    case ProbeOutcome::kLeftOut:
+      return "the host path \"" + path + "\" was " + result.detail;
     case ProbeOutcome::kUnexpected:
       return refused + "its first message was not a status message but " + result.detail;
     case ProbeOutcome::kNoStatus:

@@ -51,4 +51,20 @@ Problem checkLastingHostLocation(std::string_view path, Platform platform) {
   return std::nullopt;
 }
 
+Problem checkHomeOutsideSandbox(std::string_view home, Platform platform) {
+  if (platform != Platform::kMacOS) return std::nullopt;
+  const std::vector<std::string_view> parts = components(home);
+  for (std::size_t i = 0; i + 3 < parts.size(); ++i) {
+    if (parts[i] == "Library" && parts[i + 1] == "Containers" && parts[i + 3] == "Data") {
+      return "the home folder \"" + std::string(home) + "\" is the sandbox container of " +
+             std::string(parts[i + 2]) +
+             ": this tool was started from a sandboxed application, whose children inherit its "
+             "sandbox, so manifests written below this home would lie inside the container, "
+             "where no browser reads them; register the host from outside the sandbox (an "
+             "installer, or a helper that is not sandboxed)";
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace ostrel::setup

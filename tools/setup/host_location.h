@@ -5,8 +5,9 @@
 // an application opened in place after unzipping runs from a translocated
 // copy (.../AppTranslocation/<id>/d/Ostrel.app), and one opened from a
 // disk image from /Volumes/...: a manifest naming such a path breaks once
-// the image is ejected or the system restarts. Judged from the path's
-// text alone; nothing is looked up on disk.
+// the image is ejected or the system restarts. Likewise whether a home
+// folder is one that browsers read. Judged from the paths' text alone;
+// nothing is looked up on disk.
 
 #include <string_view>
 
@@ -18,6 +19,11 @@ namespace ostrel::setup {
 // Nothing for a lasting place (always on Linux); otherwise why the path
 // cannot be registered, and that the application must be moved first.
 Problem checkLastingHostLocation(std::string_view path, Platform platform);
+
+// Nothing unless, on macOS, `home` lies in an application's sandbox
+// container (~/Library/Containers/<id>/Data), the home of every process a
+// sandboxed application starts; then why nothing may be registered there.
+Problem checkHomeOutsideSandbox(std::string_view home, Platform platform);
 
 }  // namespace ostrel::setup
 

@@ -12,10 +12,14 @@
 #include <cstring>
 
 #include "channel/frame.h"
+#include "host/settings.h"
 #include "tools/common/bytes.h"
 #include "tools/common/child_process.h"
 #include "tools/common/exit_status.h"
 #include "tools/common/stream_io.h"
+#include "tools/common/trusted_path.h"
+
+extern char** environ;  // NOLINT: the POSIX name
 
 namespace ostrel::setup {
 namespace {
@@ -135,6 +139,23 @@ void collectErrors(int errors, Clock::time_point until, std::string& into) {
   if (into.size() > kMaxStandardError) into.resize(kMaxStandardError);
 }
 
+// Why `path`, reached by the trusted walk with links followed, may be
+// changed by a user other than this one; empty when it may not.
+std::string fileProblem(const std::string& path) {
+  const common::FilePlace place = common::reachFile(path, true);
+  if (!place.problem.empty()) return place.problem;
+  const struct stat& entry = place.entry;
+  if (entry.st_mode == 0) return {};  // missing: not the walk's to say
+  if (entry.st_uid != ::geteuid() && entry.st_uid != 0) {
+    return common::foreignOwnerProblem(entry, place.path);
+  }
+  if ((entry.st_mode & S_IWOTH) != 0) return place.path + " may be changed by every user";
+  if ((entry.st_mode & S_IWGRP) != 0 && entry.st_gid != ::getegid()) {
+    return place.path + " may be changed by the members of group " + std::to_string(entry.st_gid);
+  }
+  return {};
+}
+
 }  // namespace
 
 std::vector<std::string> browserArguments(Family family, const std::string& manifestPath,
@@ -143,12 +164,46 @@ std::vector<std::string> browserArguments(Family family, const std::string& mani
   return {manifestPath, allowed};
 }
 
-ProbeResult probeHost(const std::string& path, const std::vector<std::string>& arguments,
-                      std::chrono::milliseconds deadline,
-                      const std::optional<std::vector<std::string>>& environment) {
+std::vector<std::string> hostEnvironment(const std::vector<std::string>& source) {
+  std::vector<std::string> built;
+  for (std::string_view name : {std::string_view("HOME"), std::string_view(kSocketPathVariable)}) {
+    for (const std::string& entry : source) {
+      if (entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=') {
+        built.push_back(entry);
+        break;
+      }
+    }
+  }
+  built.emplace_back("PATH=/usr/bin:/bin");
+  return built;
+}
+
+std::vector<std::string> ownEnvironment() {
+  std::vector<std::string> entries;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    entries.emplace_back(*entry);
+  }
+  return entries;
+}
+
+std::string untrustedStart(const std::string& manifest, const std::string& host) {
+  if (!host.starts_with('/')) return host + " is not an absolute path";
+  std::string problem = manifest.empty() ? std::string() : fileProblem(manifest);
+  if (problem.empty()) problem = fileProblem(host);
+  if (problem.empty()) return {};
+  return "not started, since another user could choose what runs: " + problem;
+}
+
+ProbeResult probeHost(const std::string& manifest, const std::string& path,
+                      const std::vector<std::string>& arguments, std::chrono::milliseconds deadline,
+                      const std::vector<std::string>& environment) {
   ProbeResult result;
-  common::Launch launch{.argv = {path},
-                        .environment = environment.value_or(common::environmentWith({}))};
+  if (std::string why = untrustedStart(manifest, path); !why.empty()) {
+    result.outcome = ProbeOutcome::kLeftOut;
+    result.detail = std::move(why);
+    return result;
+  }
+  common::Launch launch{.argv = {path}, .environment = hostEnvironment(environment)};
   launch.argv.insert(launch.argv.end(), arguments.begin(), arguments.end());
   common::ChildProcess host(launch);
   if (!host.started()) {

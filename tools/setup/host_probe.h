@@ -2,10 +2,16 @@
 #define OSTREL_SETUP_HOST_PROBE_H_
 
 // Starts a native-messaging host the way a browser does (standard input and
-// output on pipes, the browser's arguments, the caller's environment), reads
-// the first frame it writes, then closes its input and waits for it to end.
-// It sends the host no message and sets no environment variable, so the host
-// behaves exactly as it would under a browser at start-up.
+// output on pipes, the browser's arguments), reads the first frame it
+// writes, then closes its input and waits for it to end. It sends the host
+// no message, so the host behaves as it would under a browser at start-up.
+//
+// It starts only a program that no other user can choose: the manifest that
+// names it and the program itself, and every folder above either, must be
+// this user's or root's and changeable by no one else (the tools' trusted
+// walk, tools/common/trusted_path.h). And the host gets an environment
+// built here, of the variables it reads and no other: never a loader
+// variable or a search path of another process.
 
 #include <chrono>
 #include <optional>
@@ -29,6 +35,7 @@ enum class ProbeOutcome {
   kDidNotStart,  // the program could not be started
   kNoStatus,     // no complete frame before the deadline or the end of output
   kUnexpected,   // a frame arrived, but not a status message
+  kLeftOut,      // not started: another user could choose what would run
 };
 
 struct ProbeResult {
@@ -44,12 +51,25 @@ struct ProbeResult {
   std::optional<ReceivedEnvironment> environment;
 };
 
-// `deadline` bounds each wait: for the first frame, and for the exit. The
-// host gets `environment` ("NAME=value" each) when given, as a browser
-// passes its own, and this process's otherwise.
-ProbeResult probeHost(const std::string& path, const std::vector<std::string>& arguments,
-                      std::chrono::milliseconds deadline,
-                      const std::optional<std::vector<std::string>>& environment = std::nullopt);
+// The environment a host is started with: HOME and OSTREL_SOCKET_PATH,
+// the only variables it reads, from `source` ("NAME=value" each: a running
+// browser's, or this process's) where they are set there, and a PATH of the
+// system's own folders for a wrapper script; nothing else.
+std::vector<std::string> hostEnvironment(const std::vector<std::string>& source);
+
+// This process's environment, as hostEnvironment() takes it.
+std::vector<std::string> ownEnvironment();
+
+// Why the program `host` that the manifest `manifest` names (empty: none
+// names it yet) may not be started by this user; empty when it may.
+std::string untrustedStart(const std::string& manifest, const std::string& host);
+
+// Starts the host `path` that the manifest `manifest` names. `deadline`
+// bounds each wait: for the first frame, and for the exit. The host gets
+// hostEnvironment(`environment`), as a browser passes its own.
+ProbeResult probeHost(const std::string& manifest, const std::string& path,
+                      const std::vector<std::string>& arguments, std::chrono::milliseconds deadline,
+                      const std::vector<std::string>& environment);
 
 }  // namespace ostrel::setup
 

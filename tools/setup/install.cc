@@ -349,6 +349,13 @@ int runInstall(const Context& context) {
                    "--extension-id for Firefox, or both\n";
     return kExitUsage;
   }
+  if (!options.system) {
+    if (Problem problem =
+            checkHomeOutsideSandbox(context.environment.home, context.environment.platform)) {
+      context.err << "error: " << *problem << "\nerror: nothing was written\n";
+      return kExitFailure;
+    }
+  }
   std::string hostPath = options.hostPath.value_or(context.defaultHostPath);
   if (!checkHost(context, hostPath, list.targets.front())) return kExitUsage;
   if (options.userDataDir && !looksLikeUserDataFolder(*options.userDataDir)) {

@@ -10,20 +10,24 @@
  *
  *   - where the host connects, by the host's own rules (the host calls
  *     the same code);
- *   - a safe listen: a private folder, a stale socket replaced but never a
- *     live one or another user's, a socket file closed to others;
+ *   - a safe listen: a private folder, one instance at a time, a stale
+ *     socket replaced but never a live one or another user's, a socket
+ *     file closed to others;
  *   - accepting connections from processes of this user only;
  *   - frames: an incremental decoder with the 1 MiB limit, which allocates
- *     nothing before a length has passed that limit, and an encoder.
+ *     nothing before a length has passed that limit, and an encoder;
+ *   - a message's type by the host's own rule.
  *
- * It does not: run threads, own an event loop, parse JSON, or log. Every
+ * It does not: run threads, own an event loop, parse JSON beyond finding a
+ * message's type, or log. Every
  * descriptor it makes is close-on-exec. Functions report failure by their
  * result and errno; none writes to standard output or error, none calls
  * exit or abort. Nothing here keeps global state, so every function may be
  * called from any thread, on distinct objects.
  *
  * C, C++, Objective-C and Swift can use it: link libostrel-app.a
- * (pkg-config --cflags --libs ostrel-app).
+ * (pkg-config --cflags --libs ostrel-app; from a build tree, with
+ * PKG_CONFIG_PATH set to its libostrel-app folder).
  */
 #ifndef OSTREL_APP_H
 #define OSTREL_APP_H
@@ -94,41 +98,58 @@ int ostrel_app_socket_path_usable(const char* path);
  * Listening and accepting
  */
 
-/* A listening socket and the socket file it made. Fields are read-only for
- * the caller. */
+/* A listening socket, the socket file it made, and the lock it holds.
+ * Fields are read-only for the caller. */
 typedef struct ostrel_app_listener {
   int fd; /* listening, non-blocking, close-on-exec; -1 when not listening */
   char path[OSTREL_APP_MAX_SOCKET_PATH + 1];
   dev_t device; /* the socket file this listener bound, to remove only it */
   ino_t inode;
+  int lock_fd; /* the lock on PATH.lock, held while listening; -1 when none */
 } ostrel_app_listener;
 
 /* Listens on `path` safely:
+ *   - the path is walked from "/": every folder on the way must belong to
+ *     this user (the effective user id) or root and be closed to changes
+ *     by others (not writable by others, nor by a group other than this
+ *     user's, unless sticky as /tmp is), and a symbolic link on the way is
+ *     followed only when this user or root owns it; so nobody else can
+ *     swap a folder on the way;
  *   - the folder that holds `path` is made when missing (missing parents
  *     too, each with mode 0700) and must then be a folder, not a link,
- *     owned by the effective user and closed to everybody else (no group
- *     or other permission bit), so that nobody else can place, replace or
- *     reach a socket in it;
+ *     owned by this user and closed to everybody else (no group or other
+ *     permission bit), so that nobody else can place, replace or reach a
+ *     socket in it;
+ *   - one instance at a time: the listener takes an exclusive lock
+ *     (flock) on the file PATH.lock beside the socket and holds it while
+ *     it listens; of two instances that start together exactly one
+ *     listens, and the other fails with EADDRINUSE and says so. Another
+ *     program that listens without that lock is told by a connection
+ *     attempt, as below;
  *   - an existing file at `path` is removed only when it is a socket of
- *     the effective user on which a connection is refused (the leftover of
- *     an application that died); never a file that is not a socket, a
- *     socket of another user, or one where something accepts or whose
- *     listener is merely busy;
+ *     this user on which a connection is refused (the leftover of an
+ *     application that died); never a file that is not a socket, a socket
+ *     of another user, one where something accepts, or one whose listener
+ *     holds the lock or is merely busy (on macOS, where a full queue
+ *     refuses as a stale socket does, a refusal is asked again for 200 ms
+ *     first);
  *   - the new socket file has mode 0600, whatever the umask.
  * `path` must be usable (ostrel_app_socket_path_usable). Returns 0 with
  * `listener` filled in, or -1 with errno set and `listener->fd` at -1;
  * when `reason` is not NULL, a sentence saying why for a person is written
  * to it (at most `reason_size` bytes, with its terminating zero). errno:
- * ENAMETOOLONG or EINVAL for an unusable path; EPERM for a folder or socket
- * file of another user, a folder open to others, or a link; ENOTDIR or
- * ENOTSOCK for a file of the wrong kind; EADDRINUSE when something listens
- * on `path`; others from the system calls. */
+ * ENAMETOOLONG or EINVAL for an unusable path; EPERM for a folder or file
+ * of another user, a folder open to others or on the way changeable by
+ * others, or a link; ENOTDIR or ENOTSOCK for a file of the wrong kind;
+ * EADDRINUSE when another instance or program listens on `path`; others
+ * from the system calls. */
 int ostrel_app_listen(ostrel_app_listener* listener, const char* path, char* reason,
                       size_t reason_size);
 
-/* Stops listening and removes the socket file when it is still the one
- * this listener made (not when another program has replaced it since).
- * Safe to call twice, and on a listener that failed to listen. */
+/* Stops listening, removes the socket file when it is still the one this
+ * listener made (not when another program has replaced it since), and
+ * gives up the lock. Safe to call twice, and on a listener that failed to
+ * listen. */
 void ostrel_app_listener_close(ostrel_app_listener* listener);
 
 /* Accepts one connection on `listen_fd`, waiting up to `timeout_ms`
@@ -136,9 +157,11 @@ void ostrel_app_listener_close(ostrel_app_listener* listener);
  * connection's descriptor: blocking, close-on-exec, and where the system
  * offers it, set so that writing to a host that has gone fails with EPIPE
  * instead of raising SIGPIPE. Returns -1 with errno: ETIMEDOUT when none
- * came in time; EPERM when the process that connected belongs to another
- * user (the connection has been closed: accept the next one); ECONNABORTED
- * when it went away before it could be checked; others from the system.
+ * came in time; EINTR when a signal handler ran meanwhile (so that a flag
+ * it set, for SIGTERM say, is seen: look at it and call again); EPERM when
+ * the process that connected belongs to another user (the connection has
+ * been closed: accept the next one); ECONNABORTED when it went away before
+ * it could be checked; others from the system.
  * A connection that then sends nothing and closes is normal: the setup
  * tool's doctor probes that way. */
 int ostrel_app_accept(int listen_fd, int timeout_ms);
@@ -215,8 +238,32 @@ ssize_t ostrel_app_encode_frame(const void* payload, size_t length, unsigned cha
  * going on after partial writes and interruptions. 0, or -1 with errno:
  * EMSGSIZE when `length` is over the limit (nothing is written); otherwise
  * the frame may have been cut and the connection must be closed. Never
- * raises SIGPIPE on a socket. */
+ * raises SIGPIPE on a socket, whoever made it. It waits while the
+ * connection's buffer is full: an application that serves several hosts
+ * from one thread gives the descriptor a send time limit (SO_SNDTIMEO) or
+ * writes without blocking, so that one host that stops reading does not
+ * stall the others. */
 int ostrel_app_write_frame(int fd, const void* payload, size_t length);
+
+/* ---------------------------------------------------------------------------
+ * A message's type
+ */
+
+/* The type of the message `payload` (`length` bytes) by the host's own
+ * rule, the one that decides which messages it caches and replays
+ * ("hello", "focus", "blur") and acts on ("open_app"): the string value of
+ * the member "type" of a payload that is a JSON object, escapes decoded,
+ * the last "type" counting when there are several (a last one that is not
+ * a string leaves the message without a type); "type" in a nested object
+ * does not count. The whole payload is checked as the host checks it:
+ * UTF-8, JSON, nesting of at most 1024 arrays and objects, integers that
+ * fit 64 bits, numbers within a double's range.
+ * Writes the type into `buffer` (`size` bytes) with a terminating zero when
+ * it fits, and returns its length in bytes either way, as snprintf does (a
+ * type may hold a zero byte, from "\u0000"). -1 with errno EBADMSG when the
+ * payload is not such JSON, ENOENT when it is but has no type. Reads the
+ * payload once, allocates nothing, recurses nowhere. */
+ssize_t ostrel_app_message_type(const void* payload, size_t length, char* buffer, size_t size);
 
 #ifdef __cplusplus
 }
