@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "foreign_listener.h"
+#include "platform/descriptors.h"
 #include "support/test_support.h"
 #include "tools/common/trusted_path.h"
 
@@ -221,7 +222,7 @@ TEST_F(TapTest, AnotherUsersApplicationGetsNothingThroughIt) {
 // tap as to the host, even while a server elsewhere has bound the same
 // name relative to its own folder.
 TEST_F(TapTest, AStaleSocketIsNoApplicationWhateverListensElsewhere) {
-  const int stale = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int stale = openUnixStreamSocket();
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_.c_str());
@@ -233,8 +234,8 @@ TEST_F(TapTest, AStaleSocketIsNoApplicationWhateverListensElsewhere) {
   ASSERT_EQ(::mkdir(elsewhere.c_str(), 0700), 0);
   int ready[2];
   int hold[2];
-  ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
-  ASSERT_EQ(::pipe2(hold, O_CLOEXEC), 0);
+  ASSERT_TRUE(openPipe(ready));
+  ASSERT_TRUE(openPipe(hold));
   const pid_t server = ::fork();
   ASSERT_GE(server, 0);
   if (server == 0) {
