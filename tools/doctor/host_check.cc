@@ -1,23 +1,16 @@
 #include "host_check.h"
 
-#include <limits.h>
-#include <stdlib.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "host/settings.h"
+#include "tools/common/paths.h"
 
 namespace ostrel::doctor {
 namespace {
 
 using setup::ProbeOutcome;
-
-std::string resolved(const std::string& path) {
-  char buffer[PATH_MAX];
-  return ::realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : path;
-}
 
 SocketSetting settingIn(const std::vector<std::string>& entries) {
   return socketSettingFrom(entryValue(entries, kSocketPathVariable), entryValue(entries, "HOME"));
@@ -108,8 +101,9 @@ Start startOf(const setup::Browser& browser, const std::optional<std::string>& u
   for (const bool exact : {true, false}) {
     for (const RunningBrowser& run : running) {
       if (run.browser != &browser || !run.environment) continue;
-      const std::string folder = userDataDir ? resolved(*userDataDir) : std::string();
-      if (exact && (run.userDataDir.empty() ? folder : resolved(run.userDataDir)) != folder) {
+      const std::string folder = userDataDir ? common::resolvedPath(*userDataDir) : std::string();
+      if (exact &&
+          (run.userDataDir.empty() ? folder : common::resolvedPath(run.userDataDir)) != folder) {
         continue;
       }
       if (!exact && userDataDir) break;
