@@ -142,7 +142,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         words.emplace_back(text.substr(start, end - start));
         start = end + 1;
       }
-      ostrel::doctor::browserIn(words);
+      if (!words.empty()) {
+        ostrel::doctor::browserIn(words.front(), words, ostrel::setup::Platform::kLinux);
+      }
       break;
     }
   }

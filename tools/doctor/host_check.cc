@@ -42,8 +42,9 @@ std::string noStatus(const setup::ProbeResult& result, std::chrono::milliseconds
       "ended its output without a status message, and " +
       (result.exitDescription.empty() ? std::string("ended") : result.exitDescription);
   const std::string& errors = result.standardError;
-  if (!errors.empty())
+  if (!errors.empty()) {
     words += "; its first line on standard error: \"" + errors.substr(0, errors.find('\n')) + "\"";
+  }
   return words;
 }
 
@@ -119,10 +120,10 @@ Start startOf(const setup::Browser& browser, const std::optional<std::string>& u
 HostRun runHost(const setup::Context& context, const std::string& manifestPath,
                 const std::string& host, setup::Family family, const std::string& allowed,
                 Start start) {
-  HostRun run{.result = setup::probeHost(manifestPath, host,
-                                         setup::browserArguments(family, manifestPath, allowed),
-                                         context.probeDeadline, start.entries),
-              .start = std::move(start)};
+  setup::ProbeResult result =
+      setup::probeHost(manifestPath, host, setup::browserArguments(family, manifestPath, allowed),
+                       context.probeDeadline, start.entries);
+  HostRun run{.result = std::move(result), .start = std::move(start)};
   const SocketSetting given = settingIn(run.start.entries);
   run.setting = given;
   run.settingFrom = "(assumed: the system does not tell which environment the host received, so " +

@@ -148,8 +148,8 @@ std::optional<Verdict> extensionFault(const Context& context, const Question& qu
   const std::vector<const RunningBrowser*> runs = runsOf(question, running);
   for (const Profile& profile : profiles) {
     for (const std::string& unread : profile.unread) {
-      warnings.push_back("whether " + what + " is installed is not known: the browser's file " +
-                         unread);
+      warnings.push_back("whether " + what + " is installed is not known: the browser's file ");
+      warnings.back() += unread;
     }
   }
   if (runs.empty() || profiles.empty() || !warnings.empty()) {
