@@ -25,8 +25,8 @@ namespace ostrel::bench {
 namespace {
 
 constexpr const char* kHelp =
-    R"HELP(Usage: ostrel-bench --host PATH --floor PATH [--socat PATH] [--rounds N] [--quick]
-                    [--only MEASURE]
+    R"HELP(Usage: ostrel-bench --host PATH --floor PATH [--socat PATH] [--before PATH]
+                    [--rounds N] [--quick] [--only MEASURE]
 
 Measures ostrel-native-host against `socat STDIO UNIX-CONNECT:PATH` (default
 and with -b 65536) and against a floor program, the least a host must do.
@@ -39,6 +39,8 @@ sits out the rest of that measure.
   --host PATH    the host to measure
   --floor PATH   the floor program (ostrel-bench-floor)
   --socat PATH   socat (default: socat on PATH)
+  --before PATH  an earlier build of the host, measured alongside in a
+                 column of its own (ratios and targets stay the host's)
   --rounds N     runs of each contestant per measure (default 7; start-up 5N)
   --quick        one round with small counts, to check the benchmark itself
   --only MEASURE run only start-up, round-trips, throughput or idle (for
@@ -46,7 +48,7 @@ sits out the rest of that measure.
 )HELP";
 
 struct Options {
-  std::string host, floor, socat = "socat";
+  std::string host, floor, socat = "socat", before;
   int rounds = 7;
   bool quick = false;
   std::string only;
@@ -54,11 +56,15 @@ struct Options {
 
 // The options, or nothing when they are wrong (said on standard error).
 std::optional<Options> parse(int argc, char** argv) {
-  static const option kOptions[] = {
-      {"host", required_argument, nullptr, 'H'},  {"floor", required_argument, nullptr, 'f'},
-      {"socat", required_argument, nullptr, 's'}, {"rounds", required_argument, nullptr, 'r'},
-      {"quick", no_argument, nullptr, 'q'},       {"only", required_argument, nullptr, 'o'},
-      {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0}};
+  static const option kOptions[] = {{"host", required_argument, nullptr, 'H'},
+                                    {"floor", required_argument, nullptr, 'f'},
+                                    {"socat", required_argument, nullptr, 's'},
+                                    {"rounds", required_argument, nullptr, 'r'},
+                                    {"quick", no_argument, nullptr, 'q'},
+                                    {"only", required_argument, nullptr, 'o'},
+                                    {"before", required_argument, nullptr, 'b'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {nullptr, 0, nullptr, 0}};
   const std::string measures[] = {"start-up", "round-trips", "throughput", "idle"};
   Options options;
   std::string problem;
@@ -73,6 +79,9 @@ std::optional<Options> parse(int argc, char** argv) {
         break;
       case 's':
         options.socat = value;
+        break;
+      case 'b':
+        options.before = value;
         break;
       case 'r':
         options.rounds = static_cast<int>(std::strtol(value.c_str(), &end, 10));
@@ -128,7 +137,7 @@ class Bench {
   Bench(const Options& options, const std::string& folder)
       : options_(options),
         folder_(folder),
-        all_(makeContestants(options.host, options.floor, options.socat)) {}
+        all_(makeContestants(options.host, options.floor, options.socat, options.before)) {}
 
   int run() {
     printHeader();
@@ -136,7 +145,7 @@ class Bench {
     if (wanted("round-trips")) measureRoundTrips();
     if (wanted("throughput")) measureThroughput();
     if (wanted("idle")) measureIdle();
-    std::fputs(("\n" + formatTable(rows_)).c_str(), stdout);
+    std::fputs(("\n" + formatTable(rows_, hasBefore())).c_str(), stdout);
     printVerdict();
     std::printf(
         "\nratios: host ÷ the rival in the target (for rates, higher is better; for\n"
@@ -163,6 +172,22 @@ class Bench {
     }
     std::printf("\ntargets met: %d of %d%s\n", met, targets,
                 missed.empty() ? "" : ("; missed:" + missed).c_str());
+  }
+
+  bool hasBefore() const { return !all_.before.name.empty(); }
+
+  // The host, its earlier build when given, then `others`, in the order
+  // they take turns.
+  std::vector<const Contestant*> field(std::initializer_list<const Contestant*> others) const {
+    std::vector<const Contestant*> all = {&all_.host};
+    if (hasBefore()) all.push_back(&all_.before);
+    all.insert(all.end(), others);
+    return all;
+  }
+
+  // Gives the row just added the earlier build's figure.
+  void addBefore(std::map<const Contestant*, std::vector<double>>& samples) {
+    rows_.back().before = median(samples[&all_.before]);
   }
 
   bool wanted(const std::string& measure) const {
@@ -196,10 +221,11 @@ class Bench {
 
   void measureStartup() {
     const int rounds = options_.quick ? 3 : 5 * options_.rounds;
-    progress("start-up: " + std::to_string(rounds) + " alternating runs of host, socat and floor");
+    progress("start-up: " + std::to_string(rounds) + " alternating runs of host, " +
+             (hasBefore() ? "before, " : "") + "socat and floor");
     std::map<const Contestant*, std::vector<double>> millis, cpu;
     for (int round = -1; round < rounds; ++round) {  // round -1 warms the page cache
-      for (const Contestant* who : {&all_.host, &all_.socat, &all_.floor}) {
+      for (const Contestant* who : field({&all_.socat, &all_.floor})) {
         std::string error;
         const auto sample = runStartup(*who, socket(), error);
         if (!sample) fail(*who, "start-up", error);
@@ -211,6 +237,7 @@ class Bench {
     }
     addComparison("start-up (socat: to its connection)", "ms", millis, false, 0.75,
                   "<= 0.75x socat");
+    addBefore(millis);
     const auto host = median(millis[&all_.host]);
     const auto floor = median(millis[&all_.floor]);
     rows_.push_back({"  the same, host against the floor",
@@ -222,6 +249,7 @@ class Bench {
                      divide(host, floor),
                      "",
                      std::nullopt});
+    addBefore(millis);
     const auto hostCpu = median(cpu[&all_.host]);
     const auto floorCpu = median(cpu[&all_.floor]);
     rows_.push_back({"CPU used by then (all threads)",
@@ -233,15 +261,17 @@ class Bench {
                      divide(hostCpu, floorCpu),
                      "",
                      std::nullopt});
+    addBefore(cpu);
   }
 
   void measureRoundTrips() {
     const std::size_t count = options_.quick ? 300 : 2000;
     progress("round trips: " + std::to_string(options_.rounds) + " alternating runs of " +
-             std::to_string(count) + " for host, socat and floor");
+             std::to_string(count) + " for host, " + (hasBefore() ? "before, " : "") +
+             "socat and floor");
     std::map<const Contestant*, std::vector<double>> p50, p99, cpu;
     for (int round = 0; round < options_.rounds; ++round) {
-      for (const Contestant* who : {&all_.host, &all_.socat, &all_.floor}) {
+      for (const Contestant* who : field({&all_.socat, &all_.floor})) {
         std::string error;
         const auto sample = runRoundTrips(*who, socket(), count, error);
         if (!sample) {
@@ -275,6 +305,7 @@ class Bench {
     rows_.push_back({measure, unit, host, median(samples[&all_.socat]),
                      median(samples[&all_.socatBig]), median(samples[&all_.floor]), ratio, target,
                      met});
+    addBefore(samples);
   }
 
   void measureThroughput() {
@@ -293,7 +324,7 @@ class Bench {
     const std::size_t small = options_.quick ? 4096 : 32768, big = options_.quick ? 8 : 64;
     const Case cases[] = {
         {"1 MiB frames, app -> browser", Direction::kAppToBrowser, mib, big, false, 0.9,
-         &all_.socatBig, ">= 0.9x socat-64k", false, 0},
+         &all_.socatBig, ">= 0.9x socat-64k", true, 1.2},
         {"1 MiB frames, browser -> app", Direction::kBrowserToApp, mib, big, false, 0.7,
          &all_.socatBig, ">= 0.7x socat-64k", true, 1.15},
         {"1 KiB frames, browser -> app", Direction::kBrowserToApp, kib, small, true, 0.5,
@@ -311,9 +342,9 @@ class Bench {
       std::map<const Contestant*, std::vector<double>> rate, messages, cpu;
       std::set<const Contestant*> stuck;  // sit out the rest of this case
       for (int round = 0; round < options_.rounds; ++round) {
-        std::vector<const Contestant*> field = {&all_.host, &all_.socat, &all_.socatBig};
-        if (c.withFloor) field.push_back(&all_.floor);
-        for (const Contestant* who : field) {
+        std::vector<const Contestant*> turns = field({&all_.socat, &all_.socatBig});
+        if (c.withFloor) turns.push_back(&all_.floor);
+        for (const Contestant* who : turns) {
           if (stuck.count(who) != 0) continue;
           std::string error;
           const auto sample = runThroughput(*who, socket(), c.direction, c.size, c.count, error);
@@ -346,6 +377,7 @@ class Bench {
                          divide(host, floor),
                          "",
                          std::nullopt});
+        addBefore(messages);
       }
       if (c.cpuLimit > 0) {
         const auto host = median(cpu[&all_.host]);
@@ -356,6 +388,7 @@ class Bench {
         rows_.push_back({"  CPU per 1,000 frames, vs the floor", "ms", host,
                          median(cpu[&all_.socat]), median(cpu[&all_.socatBig]), floor, ratio,
                          target, ratio && *ratio <= c.cpuLimit});
+        addBefore(cpu);
       }
     }
     rows_.push_back(
@@ -368,6 +401,7 @@ class Bench {
             {},
             "< 8 MiB",
             peak.count(&all_.host) ? std::optional(peak[&all_.host] < 8.0) : std::nullopt});
+    rows_.back().before = value(peak, &all_.before);
   }
 
   static std::optional<double> value(std::map<const Contestant*, double>& map,
@@ -378,9 +412,10 @@ class Bench {
 
   void measureIdle() {
     const int seconds = 3;
-    progress("idle: host, socat and socat-64k connected and idle together for " +
-             std::to_string(seconds) + " s");
-    const std::vector<const Contestant*> who = {&all_.host, &all_.socat, &all_.socatBig};
+    progress(std::string("idle: host, ") + (hasBefore() ? "before, " : "") +
+             "socat and socat-64k connected and idle together for " + std::to_string(seconds) +
+             " s");
+    const std::vector<const Contestant*> who = field({&all_.socat, &all_.socatBig});
     std::vector<std::string> errors;
     const auto samples = runIdle(who, folder_, seconds, errors);
     std::map<const Contestant*, double> wakeups, resident;
@@ -407,6 +442,7 @@ class Bench {
                      ratio,
                      "< socat",
                      ratio ? std::optional(*ratio < 1.0) : std::nullopt});
+    rows_.back().before = value(resident, &all_.before);
     const auto hostWakeups = value(wakeups, &all_.host);
     rows_.push_back({"wake-ups, connected and idle 3 s",
                      "count",
@@ -417,6 +453,7 @@ class Bench {
                      {},
                      "0",
                      hostWakeups ? std::optional(*hostWakeups == 0) : std::nullopt});
+    rows_.back().before = value(wakeups, &all_.before);
   }
 
   Options options_;

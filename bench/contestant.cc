@@ -17,9 +17,12 @@ std::unique_ptr<common::ChildProcess> Contestant::start(const std::string& socke
 }
 
 Contestants makeContestants(const std::string& hostPath, const std::string& floorPath,
-                            const std::string& socatPath) {
+                            const std::string& socatPath, const std::string& beforePath) {
   Contestants all;
   all.host = {"host", {hostPath, "chrome-extension://ostrelbench/"}, true, true};
+  if (!beforePath.empty()) {
+    all.before = {"before", {beforePath, "chrome-extension://ostrelbench/"}, true, true};
+  }
   all.socat = {"socat", {socatPath, "STDIO"}, false, false};
   all.socatBig = {"socat -b 65536", {socatPath, "-b", "65536", "STDIO"}, false, false};
   all.floor = {"floor", {floorPath}, true, true};

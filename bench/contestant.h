@@ -25,13 +25,15 @@ struct Contestant {
 
 struct Contestants {
   Contestant host;
+  Contestant before;  // an earlier build of the host, when one is given (name not empty)
   Contestant socat;
   Contestant socatBig;
   Contestant floor;
 };
 
+// `beforePath` may be empty: no earlier build is measured.
 Contestants makeContestants(const std::string& hostPath, const std::string& floorPath,
-                            const std::string& socatPath);
+                            const std::string& socatPath, const std::string& beforePath);
 
 // True when `payload` is the host's "connected" status message.
 bool isConnectedStatus(const std::vector<std::uint8_t>& payload);

@@ -37,13 +37,15 @@ std::string rightCell(const std::string& text, int width) {
 
 }  // namespace
 
-std::string formatTable(const std::vector<Row>& rows) {
+std::string formatTable(const std::vector<Row>& rows, bool withBefore) {
   std::string out = cell("measure", 40) + cell("unit", 7) + rightCell("host", 10) +
-                    rightCell("socat", 10) + rightCell("socat-64k", 11) + rightCell("floor", 9) +
-                    rightCell("ratio", 8) + "  " + cell("target", 24) + "result\n";
-  out += std::string(127, '-') + "\n";
+                    (withBefore ? rightCell("before", 10) : "") + rightCell("socat", 10) +
+                    rightCell("socat-64k", 11) + rightCell("floor", 9) + rightCell("ratio", 8) +
+                    "  " + cell("target", 24) + "result\n";
+  out += std::string(withBefore ? 137 : 127, '-') + "\n";
   for (const Row& row : rows) {
     out += cell(row.measure, 40) + cell(row.unit, 7) + rightCell(number(row.host), 10) +
+           (withBefore ? rightCell(number(row.before), 10) : "") +
            rightCell(number(row.socat), 10) + rightCell(number(row.socatBig), 11) +
            rightCell(number(row.floor), 9) + rightCell(ratio(row.ratio), 8) + "  " +
            cell(row.target, 24) + (row.met ? (*row.met ? "met" : "MISSED") : "") + "\n";

@@ -18,9 +18,11 @@ struct Row {
   std::optional<double> ratio;  // host against the rival named in `target`
   std::string target;           // "" when there is none
   std::optional<bool> met;
+  std::optional<double> before = std::nullopt;  // the earlier build of the host, when measured
 };
 
-std::string formatTable(const std::vector<Row>& rows);
+// `withBefore`: a column for the earlier build of the host.
+std::string formatTable(const std::vector<Row>& rows, bool withBefore);
 
 }  // namespace ostrel::bench
 

@@ -15,6 +15,9 @@
 // a nesting depth of 1024, integers that fit 64 bits and other numbers that
 // fit a finite double. Texts beyond those limits must have no type, whatever
 // the second decoder says.
+//
+// libostrel-app's ostrel_app_message_type, which gives applications the
+// host's rule, must give messageType's answer for every text.
 
 #include <algorithm>
 #include <cmath>
@@ -28,6 +31,7 @@
 #include "channel/payload.h"
 #include "fuzz_check.h"
 #include "host/classify.h"
+#include "ostrel/app.h"
 
 namespace {
 
@@ -92,6 +96,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::optional<std::string> type = ostrel::messageType(payload);
   FUZZ_CHECK(payload.size() == size);
   FUZZ_CHECK(size == 0 || std::memcmp(payload.data(), data, size) == 0);
+
+  std::string library(size + 1, '\0');
+  const ssize_t length = ostrel_app_message_type(data, size, library.data(), library.size());
+  FUZZ_CHECK(type ? length == static_cast<ssize_t>(type->size()) &&
+                        library.compare(0, type->size(), *type) == 0
+                  : length == -1);
 
   const bool actedOn = type == "hello" || type == "focus" || type == "blur" || type == "open_app";
   FUZZ_CHECK(ostrel::mayHaveActedOnType(payload) || !actedOn);

@@ -30,17 +30,18 @@ bool waitReady(int fd, short events) {
   }
 }
 
+// How many bytes of `bytes` went out: all of them, or fewer after a failure.
 template <typename Wait>
-bool writeAllWaiting(int fd, std::span<const std::uint8_t> bytes, const Wait& waitWritable) {
+std::size_t writeAllWaiting(int fd, std::span<const std::uint8_t> bytes, const Wait& waitWritable) {
   std::size_t written = 0;
   while (written < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && wouldBlock() && waitWritable()) continue;
-    if (n <= 0) return false;
+    if (n <= 0) break;
     written += static_cast<std::size_t>(n);
   }
-  return true;
+  return written;
 }
 
 }  // namespace
@@ -68,23 +69,17 @@ std::optional<Payload> readMessage(int fd, std::int64_t maxMessageLength) {
 }
 
 bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
-  return writeAllWaiting(fd, bytes, [fd] { return waitReady(fd, POLLOUT); });
+  return writeAllWaiting(fd, bytes, [fd] { return waitReady(fd, POLLOUT); }) == bytes.size();
 }
 
 bool writeAll(int fd, std::span<const std::uint8_t> bytes,
               const std::function<bool()>& waitWritable) {
-  return writeAllWaiting(fd, bytes, waitWritable);
+  return writeAllWaiting(fd, bytes, waitWritable) == bytes.size();
 }
 
-void writeFrame(std::span<const std::uint8_t> frames, int fd) {
+std::size_t writeFrame(std::span<const std::uint8_t> frames, int fd) {
   std::lock_guard<std::mutex> guard(outputLock());
-  writeAll(fd, frames);
-}
-
-bool writeFrame(std::span<const std::uint8_t> frames, int fd,
-                const std::function<bool()>& waitWritable) {
-  std::lock_guard<std::mutex> guard(outputLock());
-  return writeAllWaiting(fd, frames, waitWritable);
+  return writeAllWaiting(fd, frames, [fd] { return waitReady(fd, POLLOUT); });
 }
 
 void writeMessage(std::span<const std::uint8_t> payload, int fd) {

@@ -54,13 +54,10 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes,
 void writeMessage(std::span<const std::uint8_t> payload, int fd = kStandardOutput);
 
 // Like writeMessage, for bytes that already form whole frames: one, or
-// several side by side, which then leave in one write.
-void writeFrame(std::span<const std::uint8_t> frames, int fd = kStandardOutput);
-
-// The same, waiting as the caller decides whenever `fd` cannot take more
-// (see writeAll); false when the frames did not go out whole.
-bool writeFrame(std::span<const std::uint8_t> frames, int fd,
-                const std::function<bool()>& waitWritable);
+// several side by side, which then leave in one write. Returns how many
+// bytes went out: all of them, or fewer when a write failed (see writeAll),
+// the frame there then cut short.
+std::size_t writeFrame(std::span<const std::uint8_t> frames, int fd = kStandardOutput);
 
 }  // namespace ostrel
 

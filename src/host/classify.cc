@@ -24,11 +24,13 @@ constexpr std::string_view kActedOn[] = {"hello", "focus", "blur", "open_app"};
 // (SSE2 on x86-64, NEON on arm64).
 using Lanes = std::uint8_t __attribute__((vector_size(16)));
 constexpr std::size_t kLanes = sizeof(Lanes);
-constexpr std::size_t kBlock = 4 * kLanes;
+// How much text is looked at around each quote found, in lanes from the
+// one that holds it; the search for the next quote starts after it.
+constexpr std::size_t kWindow = 4 * kLanes;
 
-// The scan reads whole blocks, and one byte more, from anywhere before the
+// The scan reads whole lanes, and one byte more, from anywhere before the
 // payload's end: into its padding, whose zeros match nothing.
-static_assert(kBlock <= kPayloadPadding, "the scan reads past a payload into its padding");
+static_assert(kLanes + 1 <= kPayloadPadding, "the scan reads past a payload into its padding");
 
 Lanes load(const std::uint8_t* at) {
   Lanes lanes;
@@ -47,21 +49,6 @@ unsigned bitsOf(Lanes mask) {
   std::memcpy(halves, &weighted, sizeof halves);
   constexpr std::uint64_t kSum = 0x0101010101010101;
   return static_cast<unsigned>((halves[0] * kSum) >> 56 | ((halves[1] * kSum) >> 56) << 8);
-}
-
-template <typename Mask>
-bool any(Mask mask) {
-  std::uint64_t halves[2];
-  static_assert(sizeof halves == sizeof mask);
-  std::memcpy(halves, &mask, sizeof halves);
-  return (halves[0] | halves[1]) != 0;
-}
-
-// Whether a quote stands anywhere in the block at `at`.
-bool quoteIn(const std::uint8_t* at) {
-  const Lanes quote = splat('"');
-  return any((load(at) == quote) | (load(at + kLanes) == quote) | (load(at + 2 * kLanes) == quote) |
-             (load(at + 3 * kLanes) == quote));
 }
 
 // Where, in the sixteen bytes at `at`, a quote followed by the first letter
@@ -127,15 +114,21 @@ std::optional<std::string_view> actedOnType(const Payload& payload) {
 // A type's value is a JSON string, opened by a quote. Its letters stand in
 // the text as they are or as "\u" escapes, since no other escape stands for
 // a letter: a value "hello" is the seven bytes "hello", quotes included, or
-// has a backslash where one of its letters is. Blocks without a quote, most
-// of a long text, are passed over whole.
+// has a backslash where one of its letters is. The stretches without a
+// quote, most of a long text, are passed over by memchr(), which the C
+// library runs at the machine's full width; the text around each quote it
+// finds is looked at lane by lane.
 bool mayHaveActedOnType(const Payload& payload) {
   const std::uint8_t* bytes = payload.data();
   const std::string_view text = payload.text();
-  for (std::size_t block = 0; block < text.size(); block += kBlock) {
-    if (!quoteIn(bytes + block)) continue;
-    for (std::size_t lanes = block; lanes < block + kBlock && lanes < text.size();
-         lanes += kLanes) {
+  // Every quote before `from`, a multiple of kLanes, has been looked at.
+  for (std::size_t from = 0; from < text.size();) {
+    const void* quote = std::memchr(bytes + from, '"', text.size() - from);
+    if (quote == nullptr) return false;
+    const std::size_t first =
+        static_cast<std::size_t>(static_cast<const std::uint8_t*>(quote) - bytes) & ~(kLanes - 1);
+    from = first + kWindow;
+    for (std::size_t lanes = first; lanes < from && lanes < text.size(); lanes += kLanes) {
       for (unsigned starts = bitsOf(pairStarts(bytes + lanes)); starts != 0; starts &= starts - 1) {
         const std::size_t at = lanes + static_cast<std::size_t>(std::countr_zero(starts));
         if (at < text.size() && startsHere(text, at)) return true;

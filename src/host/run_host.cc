@@ -6,24 +6,31 @@
 
 #include "channel/std_streams.h"
 #include "host/classify.h"
+#include "host/lifeline.h"
 #include "host/open_app.h"
-#include "platform/descriptors.h"
 #include "platform/launch.h"
 #include "relay/relay.h"
 
 namespace ostrel {
+namespace {
+
+// How long the host may still run once its browser has closed its input,
+// or once it has begun to end: browsers end a host that lingers after a few
+// seconds.
+constexpr std::chrono::milliseconds kEndGrace{1000};
+
+}  // namespace
 
 void runHost(const Settings& settings, const AppLaunch& launch) {
   // Before anything is written anywhere: a write to a closed pipe or socket
   // must fail with an error, not end the process. And before anything is
   // launched: the system reaps what "open_app" starts.
   if (::signal(SIGPIPE, SIG_IGN) == SIG_ERR || !reapChildrenAutomatically()) std::exit(1);
-  // A write to a browser that has stopped reading must not block where the
-  // end of input cannot be seen: standard output is made non-blocking, and
-  // such a write waits while the input is watched (see Relay). A pipe or a
-  // socket only, which the browser made for this host alone; a terminal or
-  // a file is left as it is.
-  if (isPipeOrSocket(kStandardOutput) && !setNonBlocking(kStandardOutput)) std::exit(1);
+  // Before anything is written: a write to a browser that has stopped
+  // reading blocks (standard output is left as the host found it), and the
+  // end of input must still end the host then.
+  static Lifeline lifeline(kStandardInput, kEndGrace);
+  if (!lifeline.start()) std::exit(1);
 
   const std::shared_ptr<Relay> relay = Relay::create(
       {.socketPath = settings.socketPath, .maxMessageLength = settings.maxMessageLength});
@@ -38,6 +45,7 @@ void runHost(const Settings& settings, const AppLaunch& launch) {
     }
   }
 
+  lifeline.endSoon();  // the shutdown below may wait for a write to a browser that does not read
   relay->shutdown();
   std::exit(0);
 }

@@ -249,14 +249,15 @@ bool Relay::relayCompleteFrames() {
   return run.next != IncomingFrames::Status::kTooLong;
 }
 
-// Standard output is non-blocking when the host runs (see runHost), so a
-// browser that does not read makes this wait, with `lock` held, while the
-// input is watched: once that has hung up, the wait lasts the grace at most
-// and the frames are given up, cut short where the browser stopped.
+// Standard output stays in the mode the host was given (blocking, as
+// browsers hand it over), so a browser that does not read makes this wait
+// with `lock` held; what ends a host whose browser has gone meanwhile lies
+// outside the relay. A frame cut short by a failed write is the last thing
+// written: whatever followed would be read as the rest of it.
 void Relay::writeToBrowser(std::span<const std::uint8_t> frames) {
-  InputWatch input{.fd = options_.inputFd, .grace = kInputClosedGrace, .closedAt = inputClosedAt};
-  writeFrame(frames, options_.outputFd, [&] { return waitWritable(options_.outputFd, input); });
-  if (input.closedAt && !inputClosedAt) inputClosedAt = input.closedAt;
+  if (browserCut) return;
+  const std::size_t written = writeFrame(frames, options_.outputFd);
+  browserCut = written != 0 && written != frames.size();
 }
 
 // ---------------------------------------------------------------------------

@@ -27,9 +27,10 @@
 // still being written. Application frames therefore never wait for the
 // host's own write, and what is kept of them is at most one partial frame.
 // Writes to standard output wait with `lock` held, so a browser that stops
-// reading stalls the relay, for as long as it keeps the host's input open:
-// once the input has hung up, every write (to either peer) waits one second
-// longer at most, and is then given up, so the host can end.
+// reading stalls the relay; standard output's mode is never changed. Once
+// the host's input has hung up, a write to the application waits one
+// second longer at most and is then given up. Once a write to the browser
+// has failed part-way through a frame, nothing more is written there.
 //
 // The relay never reports a failure in words: the browser learns about the
 // connection only from status messages.
@@ -68,8 +69,7 @@ struct RelayOptions {
   // Where frames for the browser go.
   int outputFd = kStandardOutput;
   // The browser's end of the host's input, watched for a hang-up while a
-  // write waits (to the application, or to an outputFd in non-blocking
-  // mode); -1 watches nothing.
+  // write to the application waits; -1 watches nothing.
   int inputFd = kStandardInput;
 };
 
@@ -141,8 +141,11 @@ class Relay : public std::enable_shared_from_this<Relay> {
   bool writerWaiting GUARDED_BY(lock) = false;  // in poll, to be woken if the connection closes
   std::condition_variable writingDone;          // signalled, under `lock`, when writing ends
   // When the browser was first seen to have closed the host's input while
-  // a write (to either peer) waited; writes give up soon after it.
+  // a write to the application waited; such writes give up soon after it.
   std::optional<std::chrono::steady_clock::time_point> inputClosedAt GUARDED_BY(lock);
+  // Protected by `lock`: a write to the browser failed part-way through a
+  // frame, and nothing more may follow it.
+  bool browserCut GUARDED_BY(lock) = false;
   // Protected by `lock`: the cache, the timer and the reports.
   std::optional<Payload> hello GUARDED_BY(lock);           // the last "hello"
   std::optional<Payload> latestState GUARDED_BY(lock);     // the last "focus" or "blur"

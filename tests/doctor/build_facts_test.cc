@@ -13,6 +13,9 @@
 namespace ostrel::setup {
 namespace {
 
+using doctor::BuildFactsReading;
+using doctor::findBuildFacts;
+
 constexpr const char* kOrigin = "chrome-extension://abcdefghijklmnopabcdefghijklmnop/";
 
 TEST(BuildFactsTest, ReadsTheBlockAmongOtherBytesAndUnescapesValues) {

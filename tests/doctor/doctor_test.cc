@@ -20,6 +20,8 @@
 namespace ostrel::setup {
 namespace {
 
+using doctor::checkSocket;
+using doctor::SocketState;
 using std::chrono::milliseconds;
 
 constexpr const char* kOrigin = "chrome-extension://abcdefghijklmnopabcdefghijklmnop/";

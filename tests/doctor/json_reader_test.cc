@@ -247,8 +247,8 @@ TEST(PlistReaderTest, ReadsManagedPreferencesInXmlForm) {
 TEST(FindingsTest, NoTerminalControlCharacterIsShown) {
   EXPECT_EQ(printable("a\x1b[2Jb\x7f\xC2\x9B"
                       "c\xC3\xA9"),
-            "a\\x1b[2Jb\\x7f\\x9bc\xC3\xA9");
-  EXPECT_EQ(jsonString("\"\\\n"), "\"\\\"\\\\\\\\x0a\"");
+            "a\\x1b[2Jb\\x7f\\u009bc\xC3\xA9");
+  EXPECT_EQ(jsonString("\"\\\n\xE2\x80\xAE"), "\"\\\"\\\\\\\\n\\\\u202e\"");
 }
 
 }  // namespace

@@ -166,7 +166,8 @@ TEST_F(VerdictTest, TheExtensionMustHoldThePermissionAndBeEnabled) {
   writeFile(".config/mozilla/firefox/profiles.ini", "[Profile0]\nPath=p\nIsRelative=1\n");
   writeFile(".config/mozilla/firefox/p/extensions.json",
             R"({"addons":[{"id":"a@b.org","type":"extension","location":"app-profile",)"
-            R"("active":false,"userPermissions":{"permissions":["nativeMessaging"]}}]})");
+            R"("active":false,"userDisabled":true,)"
+            R"("userPermissions":{"permissions":["nativeMessaging"]}}]})");
   EXPECT_TRUE(ask("firefox", "a@b.org").starts_with("no: the add-on a@b.org is disabled"))
       << output;
   run("doctor --browser firefox");
@@ -237,8 +238,11 @@ TEST_F(VerdictTest, EveryFixMendsItsCaseWhenRunAsPrinted) {
     std::optional<int> waited = process.wait();
     return std::make_pair(waited && WIFEXITED(*waited) ? WEXITSTATUS(*waited) : -1, process.out());
   };
-  const std::string manifest =
-      home + "/.config/chromium/NativeMessagingHosts/com.ostrel.native_host.json";
+  // Where the built tool looks on this system (macOS: below Library).
+  Environment here = environment;
+  here.platform = currentPlatform();
+  const std::string manifest = joinPath(
+      *manifestFolder(*findBrowser("chromium"), Scope::kUser, here), "com.ostrel.native_host.json");
   const std::string good = R"({"name":"com.ostrel.native_host","description":"d","type":"stdio",)";
   const std::string script =
       writeFile("bin/host", "#!/bin/sh\nexec " OSTREL_HOST_BINARY "\n", 0644);
@@ -394,6 +398,33 @@ TEST(RunningBrowsersTest, ReadsTheMainProcessAndPassesOverHelpers) {
                                  {"/Applications/X.app/Contents/MacOS/x"}, Platform::kMacOS);
     ASSERT_TRUE(mac) << program;
     EXPECT_EQ(mac->browser->key, key);
+  }
+}
+
+// Everything the doctor knows of a browser is in the browsers' table: a
+// browser added there without any of it fails here.
+TEST(BrowsersTableTest, EveryBrowserHasWhatTheDoctorNeeds) {
+  for (const Browser& browser : allBrowsers()) {
+    SCOPED_TRACE(browser.key);
+    for (std::string_view field :
+         {browser.displayName, browser.linuxUser, browser.macUser, browser.flatpakId,
+          browser.linuxPrograms, browser.macApp, browser.linuxExecutables, browser.macExecutable}) {
+      EXPECT_FALSE(field.empty());
+    }
+    const bool chromium = browser.family == Family::kChromium;
+    for (std::string_view field :
+         {browser.linuxPolicies, browser.macPolicyDomain, browser.policyPage}) {
+      EXPECT_EQ(field.empty(), !chromium) << "policies are read for the Chromium family";
+    }
+    const std::string_view executables = browser.linuxExecutables;
+    EXPECT_EQ(
+        browserOfExecutable("/opt/x/" + std::string(executables.substr(0, executables.find(' '))),
+                            Platform::kLinux),
+        &browser);
+    EXPECT_EQ(browserOfExecutable("/Applications/" + std::string(browser.macApp) +
+                                      "/Contents/MacOS/" + std::string(browser.macExecutable),
+                                  Platform::kMacOS),
+              &browser);
   }
 }
 

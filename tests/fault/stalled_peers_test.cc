@@ -5,6 +5,8 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <string>
 #include <thread>
 
@@ -79,6 +81,49 @@ TEST_F(StalledPeers, BrowserThatStopsReadingAndClosesTheInputEndsTheHost) {
   EXPECT_TRUE(exitedWithZero(status));
   EXPECT_EQ(host.errorOutput(), "");
   application.join();  // its writes fail once the host is gone
+}
+
+// A browser that closes the host's input while the host waits to write a
+// frame to it, and then reads on, too slowly for that frame to go out
+// within the grace: the host ends all the same. What the browser reads up
+// to the end is the application's frames in order, the last perhaps cut
+// short, and never anything after a cut frame, which the browser would take
+// for the rest of it. A browser message, which the application does not
+// read, waits meanwhile: once the host ends, nothing else of the host's may
+// reach the browser either.
+TEST_F(StalledPeers, BrowserThatClosesTheInputAndReadsSlowlyNeverGetsAFrameAfterACutOne) {
+  constexpr std::uint32_t kBigFrames = 16;
+  constexpr std::size_t kLargestPayload = std::size_t{1} << 20;  // 1 MiB, the most either way
+  Bytes expected;
+  for (std::uint32_t i = 0; i < kBigFrames; ++i) {
+    const Bytes frame = frameOfBytes(patternPayload(i, kLargestPayload));
+    expected.insert(expected.end(), frame.begin(), frame.end());
+  }
+  std::thread application(
+      [&] { (void)connection->send(expected); });  // fails once the host is gone
+  EXPECT_TRUE(waitUntil([&] { return pendingBytes(host.output()) >= kQueuedBytes; }));
+  EXPECT_TRUE(host.send(frameOfBytes(patternPayload(kBigFrames, kLargestPayload))));
+  host.closeInput();
+
+  Bytes received;
+  Bytes chunk(4096);
+  for (;;) {
+    const ssize_t n = ::read(host.output(), chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    received.insert(received.end(), chunk.begin(), chunk.begin() + n);
+    // The browser's pace, about 400 kB/s: a whole frame takes it longer
+    // than the grace.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const std::optional<int> status = host.waitExit(std::chrono::seconds(10));
+  if (!status) stopHost();
+  EXPECT_TRUE(exitedWithZero(status));
+  application.join();
+  ASSERT_LE(received.size(), expected.size());
+  const auto at = std::mismatch(received.begin(), received.end(), expected.begin()).first;
+  EXPECT_EQ(at, received.end()) << "byte " << (at - received.begin()) << " of " << received.size()
+                                << " is not the application's";
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 // The built host at the edges of its life: a connection that ends while a
-// write to it fails, standard streams handed over non-blocking or closed.
+// write to it fails, standard streams handed over non-blocking, closed or
+// shared with another writer.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <thread>
 
+#include "platform/descriptors.h"
 #include "support/test_support.h"
 
 namespace ostrel::tests {
@@ -117,6 +121,44 @@ TEST(HostEdgesTest, StartedWithClosedStandardStreamsItEndsAtOnceWithStatusZero) 
     ASSERT_TRUE(connection);
     EXPECT_TRUE(readsEndOfStream(connection->fd())) << "its status must not go to the application";
     EXPECT_EQ(host.errorOutput(), "");
+  }
+}
+
+// A wrapper script's next command, or another writer of a debugging
+// pipeline, writes to the pipe or socket the host had as standard output.
+// The blocking mode belongs to what they share: the host must leave it as
+// it found it, or their writes come back short.
+TEST(HostEdgesTest, StandardOutputSharedWithAnotherWriterIsLeftBlocking) {
+  TempDir dir;
+  for (const bool socket : {false, true}) {
+    SCOPED_TRACE(socket ? "a socket" : "a pipe");
+    int ends[2];  // [0] read by the test, [1] written by the host and, later, the test
+    ASSERT_TRUE(socket ? ::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) == 0 : openPipe(ends));
+    ASSERT_TRUE(setCloseOnExec(ends[0]) && setCloseOnExec(ends[1]));
+    {
+      HostProcess host("/bin/sh", {{"OSTREL_SOCKET_PATH", dir.file("none.sock")}},
+                       {"-c", "exec \"$0\" >&" + std::to_string(ends[1]), hostExecutable()},
+                       {ends[1]});
+      EXPECT_EQ(textOf(readFrame(ends[0], kDeadline)), kUnavailable) << "the host wrote here";
+      EXPECT_TRUE(endsCleanly(host));
+    }
+    EXPECT_EQ(::fcntl(ends[1], F_GETFL) & O_NONBLOCK, 0);
+    // One blocking write of 1 MiB, far more than the buffer holds, read
+    // meanwhile: it goes out whole.
+    const Bytes block(std::size_t{1} << 20, 'x');
+    std::size_t received = 0;
+    std::thread reader([&] {
+      Bytes chunk(65536);
+      for (ssize_t n;
+           received < block.size() && (n = ::read(ends[0], chunk.data(), chunk.size())) > 0;) {
+        received += static_cast<std::size_t>(n);
+      }
+    });
+    EXPECT_EQ(::write(ends[1], block.data(), block.size()), static_cast<ssize_t>(block.size()));
+    ::close(ends[1]);
+    reader.join();
+    ::close(ends[0]);
+    EXPECT_EQ(received, block.size());
   }
 }
 

@@ -21,8 +21,9 @@
 #include <thread>
 
 #include "ostrel/app.h"
+#include "other_user.h"
+#include "own_connection.h"
 #include "platform/descriptors.h"
-#include "raw_peer.h"
 #include "support/test_support.h"
 
 namespace ostrel::tests {
@@ -269,10 +270,13 @@ TEST(AppAcceptTest, GivesThisUsersConnectionsAndRefusesOthers) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root, to connect as another user";
   const passwd* nobody = ::getpwnam("nobody");
   ASSERT_NE(nobody, nullptr);
+  // Within reach of the other user, so that accept's own check decides.
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0711), 0);
+  ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
   const pid_t child = ::fork();
   if (child == 0) {
     std::string how;
-    const bool became = appcheck::becomePeer(nobody->pw_uid, nobody->pw_gid, how);
+    const bool became = appcheck::becomeOtherUser(nobody->pw_uid, nobody->pw_gid);
     const int other = became ? appcheck::connectTo(path, how) : -1;
     char byte;
     // Exits 0 when the connection was closed without a byte.

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "platform/descriptors.h"
@@ -309,6 +310,60 @@ TEST(RelayOutputTest, TheFramesThatOneReadCompletesLeaveInOneWrite) {
   relay.reset();
   ::close(browser[0]);
   ::close(browser[1]);
+}
+
+// The browser closes the host's input and reads on, slowly, from an output
+// handed over non-blocking (as some launchers hand it): a write to it waits
+// as long as the browser takes, and the frames arrive whole. A write given
+// up part-way would cut a frame, and the next would be read as its rest.
+TEST(RelayOutputTest, ABrowserThatClosesTheInputAndReadsSlowlyGetsEveryFrameWhole) {
+  int output[2];
+  int input[2];
+  ASSERT_TRUE(openPipe(output) && openPipe(input) && setNonBlocking(output[1]));
+  tests::TempDir dir;
+  FakeApp app(dir.file("app.sock"));
+  auto relay = Relay::create(
+      {.socketPath = dir.file("app.sock"), .outputFd = output[1], .inputFd = input[0]});
+  relay->start();
+  std::optional<AppConnection> connection = app.accept();
+  ASSERT_TRUE(connection);
+  ASSERT_EQ(textOf(tests::readFrame(output[0])), kConnected);
+
+  std::vector<Bytes> frames;
+  for (const char fill : {'a', 'b', 'c', 'd'}) {
+    frames.push_back(frameOf(std::string(std::size_t{1} << 20, fill)));
+  }
+  ASSERT_TRUE(connection->send(frames[0]));
+  EXPECT_TRUE(waitUntil([&] { return tests::pendingBytes(output[0]) >= tests::kQueuedBytes; }));
+  ::close(input[1]);
+
+  // About 400 kB/s, for longer than any grace the relay might give a write
+  // once the input is gone; then the other frames, read as fast as they come.
+  Bytes received;
+  Bytes chunk(65536);
+  const auto readSome = [&](std::size_t most) {
+    const ssize_t n = ::read(output[0], chunk.data(), most);
+    if (n > 0) received.insert(received.end(), chunk.begin(), chunk.begin() + n);
+  };
+  for (const auto slowUntil = std::chrono::steady_clock::now() + 1500ms;
+       std::chrono::steady_clock::now() < slowUntil;) {
+    if (tests::waitReadable(output[0], 10ms)) readSome(4096);
+    std::this_thread::sleep_for(10ms);
+  }
+  std::thread application([&] {
+    for (std::size_t i = 1; i < frames.size(); ++i) EXPECT_TRUE(connection->send(frames[i]));
+  });
+  Bytes sent;
+  for (const Bytes& frame : frames) sent.insert(sent.end(), frame.begin(), frame.end());
+  while (received.size() < sent.size() && tests::waitReadable(output[0], 2s)) {
+    readSome(chunk.size());
+  }
+  application.join();
+  const auto same = std::mismatch(received.begin(), received.end(), sent.begin(), sent.end());
+  EXPECT_TRUE(received == sent) << received.size() << " bytes read, the first "
+                                << (same.first - received.begin()) << " as sent";
+  relay.reset();
+  for (const int fd : {output[0], output[1], input[0]}) ::close(fd);
 }
 
 }  // namespace

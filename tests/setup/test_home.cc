@@ -8,6 +8,7 @@
 #include <sstream>
 #include <vector>
 
+#include "doctor.h"
 #include "files.h"
 #include "tools/common/paths.h"
 
@@ -61,7 +62,7 @@ int TestHome::run(const std::string& words) {
       status = runStatus(context);
       break;
     case Command::kDoctor:
-      status = runDoctor(context);
+      status = doctor::runDoctor(context);
       break;
     default:
       break;

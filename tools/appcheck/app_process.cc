@@ -27,6 +27,10 @@ AppProcess::~AppProcess() {
 
 bool AppProcess::start(std::string& why) {
   killGroup();
+  asked_ = false;
+  lines_.clear();
+  partialOutput_.clear();
+  partialErrors_.clear();
   child_ = std::make_unique<common::ChildProcess>(common::Launch{
       .argv = command_,
       .environment = common::environmentWith({"OSTREL_SOCKET_PATH=" + socketPath_}),
@@ -48,15 +52,29 @@ std::optional<std::string> AppProcess::ended() {
   if (!child_) return "it is not running";
   const std::optional<int> status = child_->waitExit(milliseconds(0));
   if (!status) return std::nullopt;
+  // What it said last is kept, though the loop did not get to it.
+  while (!outputEnded_) take(child_->output(), outputEnded_, partialOutput_);
+  while (!errorsEnded_) take(child_->errors(), errorsEnded_, partialErrors_);
   return "it " + common::describeWaitStatus(*status);
 }
 
+std::optional<std::string> AppProcess::endedUnasked() {
+  if (asked_) return std::nullopt;
+  return ended();
+}
+
 bool AppProcess::stop(milliseconds timeout) {
+  asked_ = true;
   if (!child_ || ended()) return true;
   ::kill(-group_, SIGTERM);
   if (loop_.runUntil([this] { return ended().has_value(); }, timeout)) return true;
   killGroup();
   return false;
+}
+
+void AppProcess::crash() {
+  asked_ = true;
+  killGroup();
 }
 
 void AppProcess::killGroup() {
@@ -72,6 +90,13 @@ std::string AppProcess::lastLines() const {
     if (!partial->empty()) text += "\n    | " + *partial;
   }
   return text;
+}
+
+std::string AppProcess::lastLine() const {
+  for (const std::string* partial : {&partialErrors_, &partialOutput_}) {
+    if (!partial->empty()) return *partial;
+  }
+  return lines_.empty() ? std::string() : lines_.back();
 }
 
 void AppProcess::watch(std::vector<pollfd>& into) {
@@ -90,9 +115,9 @@ void AppProcess::take(int fd, bool& ended, std::string& partial) {
   do {
     n = ::read(fd, buffer, sizeof buffer);
   } while (n < 0 && errno == EINTR);
-  if (n < 0 && errno == EAGAIN) return;
   if (n <= 0) {
-    ended = true;
+    // Nothing now: once the process has ended, nothing ever.
+    ended = n == 0 || errno != EAGAIN || (child_ && child_->pid() < 0);
     return;
   }
   for (ssize_t i = 0; i < n; ++i) {

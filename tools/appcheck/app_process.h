@@ -31,12 +31,18 @@ class AppProcess : public Watched {
   bool start(std::string& why);
   // How it ended, in words, once it has; nothing while it runs.
   std::optional<std::string> ended();
+  // The same, but only when it ended unasked: not by stop() or crash().
+  std::optional<std::string> endedUnasked();
   // SIGTERM to its group, then waits up to `timeout` for it to end; false
   // when it did not (it is killed then).
   bool stop(milliseconds timeout);
+  // SIGKILL to its group, as a crash ends it, and waits for it.
+  void crash();
   // Its last lines of output, each on a line of its own that starts with
   // "    | ", for a report; empty when it said nothing.
   std::string lastLines() const;
+  // Its last line of output, as it said it; empty when it said nothing.
+  std::string lastLine() const;
 
   void watch(std::vector<pollfd>& into) override;
   void serve(std::span<const pollfd> mine) override;
@@ -50,6 +56,7 @@ class AppProcess : public Watched {
   std::string socketPath_;
   std::unique_ptr<common::ChildProcess> child_;
   pid_t group_ = -1;
+  bool asked_ = false;  // to end, by stop() or crash()
   bool outputEnded_ = true;
   bool errorsEnded_ = true;
   std::string partialOutput_;  // a line not ended yet, per stream

@@ -16,6 +16,7 @@ struct CheckOptions {
   std::vector<std::string> command;          // after the options: starts the application
   std::string hello;                         // --hello
   std::optional<std::string> request;        // --request
+  std::optional<std::string> echo;           // --echo: a type sent back unchanged
   std::string otherUser = "nobody";          // --other-user
   std::chrono::milliseconds timeout{10000};  // --timeout
   bool help = false;

@@ -13,6 +13,8 @@ namespace {
 constexpr std::string_view kConnected = R"({"type":"status","app":"connected"})";
 constexpr std::string_view kUnavailable = R"({"type":"status","app":"unavailable"})";
 
+constexpr std::size_t kLastFramesKept = 4;
+
 // What a browser passes a Chromium host: the extension's origin.
 constexpr const char* kOrigin = "chrome-extension://ostrelappcheckostrelappcheckab/";
 
@@ -137,6 +139,8 @@ void CheckedHost::takeFrames() {
     } else {
       if (appFrames_++ == 0) firstAppFrame_ = standins::describePayload(*payload, 80);
       appBytes_ += payload->size();
+      lastAppFrames_.emplace_back(payload->begin(), payload->end());
+      if (lastAppFrames_.size() > kLastFramesKept) lastAppFrames_.pop_front();
     }
   }
 }

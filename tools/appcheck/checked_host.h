@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,6 +55,8 @@ class CheckedHost : public Watched {
   std::size_t appFrames() const { return appFrames_; }
   std::uint64_t appBytes() const { return appBytes_; }
   const std::string& firstAppFrame() const { return firstAppFrame_; }
+  // The last few payloads the application sent, the latest last.
+  const std::deque<Bytes>& lastAppFrames() const { return lastAppFrames_; }
 
   // Whatever the host did that a host must not: bytes that are not frames,
   // text on standard error.
@@ -84,6 +87,7 @@ class CheckedHost : public Watched {
   std::size_t appFrames_ = 0;
   std::uint64_t appBytes_ = 0;
   std::string firstAppFrame_;
+  std::deque<Bytes> lastAppFrames_;
   std::string errorText_;
 };
 

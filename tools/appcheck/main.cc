@@ -37,7 +37,7 @@ void print(const Outcome& outcome, int counts[3]) {
   const auto index = static_cast<int>(outcome.verdict);
   ++counts[index];
   std::string name = outcome.scenario;
-  name.resize(std::max<std::size_t>(name.size(), 13), ' ');
+  name.resize(std::max<std::size_t>(name.size(), 15), ' ');
   std::cout << kWords[index] << "  " << name << "  " << outcome.seen << "\n" << std::flush;
 }
 
@@ -72,7 +72,14 @@ int main(int argc, char** argv) {
   std::cout << "Checking the application at " << options->socketPath << " with " << *host << "\n";
   int counts[3] = {0, 0, 0};
   AppChecker checker(*options, *host);
-  const bool passed = checker.run([&counts](const Outcome& outcome) { print(outcome, counts); });
-  std::cout << counts[0] << " passed, " << counts[1] << " failed, " << counts[2] << " skipped\n";
+  std::vector<std::string> notRun;
+  const bool passed =
+      checker.run([&counts](const Outcome& outcome) { print(outcome, counts); }, notRun);
+  std::cout << counts[0] << " passed, " << counts[1] << " failed, " << counts[2] << " skipped";
+  if (!notRun.empty()) {
+    std::cout << "; stopped there, not run:";
+    for (const std::string& name : notRun) std::cout << " " << name;
+  }
+  std::cout << "\n";
   return passed ? 0 : kFailed;
 }

@@ -46,10 +46,25 @@ SocketFilesVerdict judgeSocketFiles(const std::string& path, uid_t owner) {
         "the folder is open to others: make it 0700, so that nobody else can place, replace "
         "or reach a socket in it");
   }
-  if ((socket.st_mode & 022) != 0) fault("others may write to the socket, which is connecting");
+  if ((socket.st_mode & 077) != 0) {
+    fault(
+        "the socket file is open to others: make it 0600, with chmod() between bind() and "
+        "listen() (nobody can connect before listen(); ostrel_app_listen() does so)");
+  }
   verdict.pass = wrong.empty();
   if (!wrong.empty()) verdict.seen += ": " + wrong;
   return verdict;
+}
+
+std::optional<SocketIdentity> socketAt(const std::string& path) {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0 || !S_ISSOCK(status.st_mode)) return std::nullopt;
+#if defined(__APPLE__)
+  const timespec changed = status.st_ctimespec;
+#else
+  const timespec changed = status.st_ctim;
+#endif
+  return SocketIdentity{status.st_ino, changed.tv_sec, changed.tv_nsec};
 }
 
 }  // namespace ostrel::appcheck

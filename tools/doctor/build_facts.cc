@@ -2,7 +2,7 @@
 
 #include "files.h"
 
-namespace ostrel::setup {
+namespace ostrel::doctor {
 namespace {
 
 // Spelt in two pieces, so that this tool's own file carries no block.
@@ -80,8 +80,8 @@ BuildFactsReading findBuildFacts(std::string_view bytes) {
 }
 
 BuildFactsReading readBuildFacts(const std::string& path) {
-  FileContents contents = readWholeFile(path);
-  if (contents.state != FileState::kPresent) {
+  setup::FileContents contents = setup::readWholeFile(path);
+  if (contents.state != setup::FileState::kPresent) {
     BuildFactsReading reading;
     reading.problem = "its file cannot be read: " +
                       (contents.reason.empty() ? std::string("it is missing") : contents.reason);
@@ -90,4 +90,4 @@ BuildFactsReading readBuildFacts(const std::string& path) {
   return findBuildFacts(contents.text);
 }
 
-}  // namespace ostrel::setup
+}  // namespace ostrel::doctor

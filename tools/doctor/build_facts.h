@@ -1,5 +1,5 @@
-#ifndef OSTREL_SETUP_BUILD_FACTS_H_
-#define OSTREL_SETUP_BUILD_FACTS_H_
+#ifndef OSTREL_DOCTOR_BUILD_FACTS_H_
+#define OSTREL_DOCTOR_BUILD_FACTS_H_
 
 // How a host binary was built, read from the file's bytes without running
 // it: the host carries a block of text
@@ -15,7 +15,7 @@
 
 #include "host/open_app.h"
 
-namespace ostrel::setup {
+namespace ostrel::doctor {
 
 struct BuildFacts {
   std::string version;
@@ -34,6 +34,6 @@ BuildFactsReading readBuildFacts(const std::string& path);
 // The same from bytes already at hand.
 BuildFactsReading findBuildFacts(std::string_view bytes);
 
-}  // namespace ostrel::setup
+}  // namespace ostrel::doctor
 
-#endif  // OSTREL_SETUP_BUILD_FACTS_H_
+#endif  // OSTREL_DOCTOR_BUILD_FACTS_H_

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "tools/common/printable_text.h"
+
 namespace ostrel::doctor {
 namespace {
 
@@ -20,36 +22,13 @@ const char* label(Kind kind) {
   return "note";
 }
 
-std::string escaped(unsigned value, const char* format) {
-  char buffer[8];
-  std::snprintf(buffer, sizeof buffer, format, value);
-  return buffer;
-}
-
 std::string plural(int count, const char* word) {
   return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
 }
 
 }  // namespace
 
-std::string printable(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const bool c1 = c == 0xC2 && i + 1 < text.size() &&
-                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-    if (c1) {
-      out += escaped(static_cast<unsigned char>(text[++i]), "\\x%02x");
-    } else if (c < 0x20 || c == 0x7F) {
-      out += escaped(c, "\\x%02x");
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
+std::string printable(std::string_view text) { return common::printableText(text); }
 
 std::string jsonString(std::string_view text) {
   std::string out = "\"";

@@ -62,8 +62,9 @@ class Findings {
   std::string file_;
 };
 
-// `text` with every terminal control character (C0, DEL, C1) written as
-// \xNN, so that nothing read from a file reaches a terminal raw.
+// `text` as the tools print what came from outside them
+// (tools/common/printable_text.h): no control, format or bidirectional
+// character and no byte that is not UTF-8 reaches a terminal raw.
 std::string printable(std::string_view text);
 
 // `text` as a JSON string, quotes included.

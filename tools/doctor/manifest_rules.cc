@@ -197,7 +197,7 @@ ManifestJudgement judgeManifest(std::string_view text, Family family, std::strin
   ManifestJudgement judgement;
   std::vector<std::string>& faults = judgement.faults;
   JsonReading reading =
-      readJson(text, {.allowTrailingCommas = false, .requireUtf8 = family == Family::kChromium});
+      readJson(text, family == Family::kChromium ? kChromiumManifestJson : kFirefoxManifestJson);
   if (!reading.value) {
     faults.push_back("the file is not valid JSON at " + std::to_string(reading.line) + ":" +
                      std::to_string(reading.column) + ": " + reading.error);

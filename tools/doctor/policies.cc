@@ -22,32 +22,9 @@ constexpr std::string_view kBlocklist = "NativeMessagingBlocklist";
 constexpr std::string_view kAllowlist = "NativeMessagingAllowlist";
 constexpr std::string_view kUserLevel = "NativeMessagingUserLevelHosts";
 constexpr std::string_view kExtensionSettings = "ExtensionSettings";
+constexpr std::string_view kInstallBlocklist = "ExtensionInstallBlocklist";
+constexpr std::string_view kInstallAllowlist = "ExtensionInstallAllowlist";
 constexpr std::string_view kPermission = "nativeMessaging";
-
-struct PolicyHome {
-  std::string_view key;
-  // Linux: the folder holding managed/ and recommended/, as each browser
-  // sets it (Chromium's and Chrome's builds, Brave's and Edge's own
-  // documentation; Vivaldi's as its packages' AppArmor rules name it).
-  std::string_view linuxFolder;
-  std::string_view bundleId;  // macOS managed preferences
-  std::string_view policyPage;
-};
-
-constexpr PolicyHome kHomes[] = {
-    {"chrome", "/etc/opt/chrome/policies", "com.google.Chrome", "chrome://policy"},
-    {"chromium", "/etc/chromium/policies", "org.chromium.Chromium", "chrome://policy"},
-    {"edge", "/etc/opt/edge/policies", "com.microsoft.Edge", "edge://policy"},
-    {"brave", "/etc/brave/policies", "com.brave.Browser", "brave://policy"},
-    {"vivaldi", "/etc/vivaldi/policies", "com.vivaldi.Vivaldi", "vivaldi://policy"},
-};
-
-const PolicyHome* homeOf(const Browser& browser) {
-  for (const PolicyHome& home : kHomes) {
-    if (home.key == browser.key) return &home;
-  }
-  return nullptr;
-}
 
 std::vector<std::string> fileNames(const std::string& folder) {
   std::vector<std::string> names;
@@ -69,37 +46,56 @@ std::vector<std::string> strings(const JsonValue& list) {
   return values;
 }
 
-// Takes the four policies from one file's top-level object; a later call
+std::optional<PolicyValue<std::vector<std::string>>> listIn(const JsonValue& root,
+                                                            std::string_view name,
+                                                            const std::string& file) {
+  const JsonValue* value = root.find(name);
+  if (value == nullptr || value->type != JsonValue::Type::kArray) return std::nullopt;
+  return PolicyValue<std::vector<std::string>>{strings(*value), file};
+}
+
+std::vector<ExtensionEntry> extensionEntries(const JsonValue& settings) {
+  std::vector<ExtensionEntry> entries;
+  for (const auto& [id, entry] : settings.members()) {
+    ExtensionEntry taken{
+        .id = std::string(id), .mode = std::nullopt, .blocksNativeMessaging = std::nullopt};
+    if (const JsonValue* mode = entry.find("installation_mode"); mode && mode->isString()) {
+      taken.mode = std::string(mode->text());
+    }
+    if (const JsonValue* blocked = entry.find("blocked_permissions"); blocked != nullptr) {
+      const std::vector<std::string> names = strings(*blocked);
+      taken.blocksNativeMessaging =
+          std::find(names.begin(), names.end(), kPermission) != names.end();
+    }
+    entries.push_back(std::move(taken));
+  }
+  return entries;
+}
+
+// Takes the policies from one file's top-level object; a later call
 // overrides what an earlier one set.
 void take(const JsonValue& root, const std::string& file, NativeMessagingPolicies& policies) {
-  if (const JsonValue* value = root.find(kBlocklist);
-      value != nullptr && value->type == JsonValue::Type::kArray) {
-    policies.blocklist = {{strings(*value), file}};
-  }
-  if (const JsonValue* value = root.find(kAllowlist);
-      value != nullptr && value->type == JsonValue::Type::kArray) {
-    policies.allowlist = {{strings(*value), file}};
-  }
+  auto keep = [](auto& into, auto found) {
+    if (found) into = std::move(found);
+  };
+  keep(policies.blocklist, listIn(root, kBlocklist, file));
+  keep(policies.allowlist, listIn(root, kAllowlist, file));
+  keep(policies.installBlocklist, listIn(root, kInstallBlocklist, file));
+  keep(policies.installAllowlist, listIn(root, kInstallAllowlist, file));
   if (const JsonValue* value = root.find(kUserLevel);
       value != nullptr && value->type == JsonValue::Type::kBool) {
     policies.userLevelHosts = {{value->boolean, file}};
   }
   if (const JsonValue* value = root.find(kExtensionSettings);
       value != nullptr && value->type == JsonValue::Type::kObject) {
-    std::vector<std::pair<std::string, bool>> entries;
-    for (const auto& [id, settings] : value->members()) {
-      const JsonValue* blocked = settings.find("blocked_permissions");
-      if (blocked == nullptr) continue;
-      const std::vector<std::string> names = strings(*blocked);
-      entries.emplace_back(id, std::find(names.begin(), names.end(), kPermission) != names.end());
-    }
-    policies.blockedPermission = {{std::move(entries), file}};
+    policies.extensions = {{extensionEntries(*value), file}};
   }
 }
 
 void noteRecommended(const JsonValue& root, const std::string& file,
                      NativeMessagingPolicies& policies) {
-  for (std::string_view name : {kBlocklist, kAllowlist, kUserLevel}) {
+  for (std::string_view name : {kBlocklist, kAllowlist, kUserLevel, kExtensionSettings,
+                                kInstallBlocklist, kInstallAllowlist}) {
     if (root.find(name) != nullptr) {
       policies.ignored.push_back(std::string(name) + " in " + file +
                                  " (a recommended policy, which the browser ignores for it: only "
@@ -119,7 +115,7 @@ void readFolder(const std::string& folder, bool managed, NativeMessagingPolicies
       continue;
     }
     JsonReading reading =
-        readJson(contents.text, {.allowTrailingCommas = true, .requireUtf8 = true});
+        readJson(contents.text, kChromiumPolicyJson);
     if (!reading.value || reading.value->type != JsonValue::Type::kObject) {
       policies.unreadable.push_back(
           path + ": " + (reading.value ? "not a JSON object" : "not valid JSON: " + reading.error));
@@ -154,19 +150,16 @@ std::string inFile(const std::string& file) { return " in " + file; }
 
 NativeMessagingPolicies readPolicies(const Browser& browser, const Environment& environment) {
   NativeMessagingPolicies policies;
-  const PolicyHome* home = homeOf(browser);
-  if (home == nullptr) return policies;
+  if (browser.family != setup::Family::kChromium) return policies;
   if (environment.platform == Platform::kLinux) {
-    const std::string folder = environment.systemRoot + std::string(home->linuxFolder);
-    policies.folders.push_back(joinPath(folder, "managed"));
+    const std::string folder = environment.systemRoot + std::string(browser.linuxPolicies);
     readFolder(joinPath(folder, "managed"), true, policies);
     readFolder(joinPath(folder, "recommended"), false, policies);
     return policies;
   }
   const std::string managed = environment.systemRoot + "/Library/Managed Preferences";
-  const std::string file = std::string(home->bundleId) + ".plist";
+  const std::string file = std::string(browser.macPolicyDomain) + ".plist";
   const char* user = std::getenv("USER");
-  policies.folders.push_back(managed);
   // The machine's first; the user's, read last, wins.
   readManagedPreferences(joinPath(managed, file), policies);
   if (user != nullptr && *user != '\0' && std::string_view(user).find('/') == std::string::npos) {
@@ -198,36 +191,56 @@ std::optional<std::string> hostBlockedBy(const NativeMessagingPolicies& policies
   return why;
 }
 
-std::optional<std::string> permissionBlockedBy(const NativeMessagingPolicies& policies,
-                                               const std::string& id) {
-  if (!policies.blockedPermission) return std::nullopt;
-  // The extension's own entry decides where it names blocked_permissions;
-  // otherwise the entry for every extension does.
-  std::optional<bool> own;
-  std::optional<bool> everyone;
-  for (const auto& [key, blocks] : policies.blockedPermission->value) {
-    if (key == id) own = blocks;
-    if (key == "*") everyone = blocks;
+std::optional<std::string> extensionBlockedBy(const NativeMessagingPolicies& policies,
+                                              const std::string& id) {
+  const std::string which = id == "*" ? "every extension (\"*\")" : "the extension " + id;
+  if (policies.extensions) {
+    // The extension's own entry decides what it says; "*" the rest.
+    std::optional<std::string> mode;
+    std::optional<bool> blocks;
+    std::string modeFrom;
+    for (const std::string& key : {std::string("*"), id}) {
+      for (const ExtensionEntry& entry : policies.extensions->value) {
+        if (entry.id != key) continue;
+        if (entry.mode) std::tie(mode, modeFrom) = std::pair(entry.mode, entry.id);
+        if (entry.blocksNativeMessaging) blocks = entry.blocksNativeMessaging;
+      }
+    }
+    const std::string in =
+        "the policy " + std::string(kExtensionSettings) + inFile(policies.extensions->file);
+    if (mode == "blocked" || mode == "removed") {
+      return in + " sets the installation_mode of " +
+             (modeFrom == "*" ? "every extension (\"*\")" : "the extension " + modeFrom) +
+             " to \"" + *mode + "\", so the browser does not load " + which;
+    }
+    if (blocks == true) {
+      return in + " lists \"nativeMessaging\" among the blocked_permissions of " + which +
+             ", so the browser does not load an extension that asks for it";
+    }
   }
-  const bool blocks = own.value_or(everyone.value_or(false));
-  if (!blocks) return std::nullopt;
-  return "the policy " + std::string(kExtensionSettings) +
-         inFile(policies.blockedPermission->file) +
-         " lists \"nativeMessaging\" among the "
-         "blocked_permissions " +
-         (own ? "of the extension " + id : std::string("of every extension (\"*\")")) +
-         ", so the browser does not load an extension that asks for it";
+  if (policies.installBlocklist) {
+    const auto& blocked = policies.installBlocklist->value;
+    const bool all = std::find(blocked.begin(), blocked.end(), "*") != blocked.end();
+    const bool named = id != "*" && std::find(blocked.begin(), blocked.end(), id) != blocked.end();
+    const bool allowed =
+        policies.installAllowlist &&
+        std::find(policies.installAllowlist->value.begin(), policies.installAllowlist->value.end(),
+                  id) != policies.installAllowlist->value.end();
+    if (named || (all && !allowed)) {
+      return "the policy " + std::string(kInstallBlocklist) +
+             inFile(policies.installBlocklist->file) + " blocks " +
+             (named ? "the extension " + id : std::string("every extension (\"*\")")) +
+             (all && !named ? " that " + std::string(kInstallAllowlist) + " does not name" : "") +
+             ", so the browser does not load " + which;
+    }
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> userLevelHostsOffBy(const NativeMessagingPolicies& policies) {
   if (!policies.userLevelHosts || policies.userLevelHosts->value) return std::nullopt;
   return "the policy " + std::string(kUserLevel) + inFile(policies.userLevelHosts->file) +
          " is false, so the browser reads no per-user manifest, only system-wide ones";
-}
-
-std::string policyPage(const Browser& browser) {
-  const PolicyHome* home = homeOf(browser);
-  return home != nullptr ? std::string(home->policyPage) : "chrome://policy";
 }
 
 }  // namespace ostrel::doctor

@@ -2,13 +2,13 @@
 #define OSTREL_DOCTOR_POLICIES_H_
 
 // The enterprise policies by which a Chromium-family browser switches
-// native messaging off or restricts it, read from the files the browser
-// reads: on Linux every file of its policies/managed folder (in name order,
-// a later file winning), on macOS its managed preferences
-// (/Library/Managed Preferences/[USER/]BUNDLE-ID.plist, XML form). Only
-// mandatory policies count: the browser takes these four from no
-// recommended source. Policies pushed from the cloud are not in files and
-// cannot be seen here. Reads only, below the environment's system root.
+// native messaging off or restricts it, or keeps an extension out, read
+// from the files the browser reads (where the browsers' table says): on
+// Linux every file of its policies/managed folder (in name order, a later
+// file winning), on macOS its managed preferences
+// (/Library/Managed Preferences/[USER/]DOMAIN.plist). Only mandatory
+// policies count: the browser takes these from no recommended source. Policies pushed from the
+// cloud are not in files and cannot be seen here. Reads only, below the environment's system root.
 
 #include <optional>
 #include <string>
@@ -28,14 +28,23 @@ struct PolicyValue {
   std::string file;
 };
 
+// One entry of ExtensionSettings: for an extension id, or "*" for every
+// extension, its installation_mode and whether its blocked_permissions
+// hold "nativeMessaging", where it says.
+struct ExtensionEntry {
+  std::string id;
+  std::optional<std::string> mode;
+  std::optional<bool> blocksNativeMessaging;
+};
+
 struct NativeMessagingPolicies {
   std::optional<PolicyValue<std::vector<std::string>>> blocklist;
   std::optional<PolicyValue<std::vector<std::string>>> allowlist;
   std::optional<PolicyValue<bool>> userLevelHosts;
-  // ExtensionSettings: for each extension id, or "*" for every extension,
-  // whether its blocked_permissions hold "nativeMessaging".
-  std::optional<PolicyValue<std::vector<std::pair<std::string, bool>>>> blockedPermission;
-  std::vector<std::string> folders;  // where the browser reads them, for the report
+  std::optional<PolicyValue<std::vector<ExtensionEntry>>> extensions;  // ExtensionSettings
+  // ExtensionInstallBlocklist and ExtensionInstallAllowlist.
+  std::optional<PolicyValue<std::vector<std::string>>> installBlocklist;
+  std::optional<PolicyValue<std::vector<std::string>>> installAllowlist;
   // Files present but not read, and why: the browser skips them too.
   std::vector<std::string> unreadable;
   // These policies set where the browser ignores them (recommended).
@@ -50,16 +59,15 @@ NativeMessagingPolicies readPolicies(const Browser& browser, const Environment& 
 std::optional<std::string> hostBlockedBy(const NativeMessagingPolicies& policies,
                                          const std::string& name);
 
-// Why the policies keep extension `id` from loading with the
-// nativeMessaging permission; nothing when they do not.
-std::optional<std::string> permissionBlockedBy(const NativeMessagingPolicies& policies,
-                                               const std::string& id);
+// Why the policies keep extension `id` ("*": any extension) from loading,
+// or from loading with the nativeMessaging permission; nothing when they
+// do not. An extension's own entry decides what it says; the entry for
+// "*" the rest.
+std::optional<std::string> extensionBlockedBy(const NativeMessagingPolicies& policies,
+                                              const std::string& id);
 
 // Why per-user manifests are ignored; nothing when they are read.
 std::optional<std::string> userLevelHostsOffBy(const NativeMessagingPolicies& policies);
-
-// Where the browser shows every policy, the cloud's included.
-std::string policyPage(const Browser& browser);
 
 }  // namespace ostrel::doctor
 

@@ -88,8 +88,11 @@ std::optional<RunningBrowser> browserIn(const std::string& executable,
       found.userDataDir = *dir;
     } else if (auto list = optionValue(words, i, "--load-extension")) {
       splitInto(*list, found.loadedExtensions);
+    } else if (words[i] == "--headless" || words[i].starts_with("--headless=")) {
+      found.temporaryProfile = true;
     }
   }
+  found.temporaryProfile = found.temporaryProfile && found.userDataDir.empty();
   return found;
 }
 

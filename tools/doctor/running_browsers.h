@@ -34,6 +34,9 @@ struct RunningBrowser {
   std::string userDataDir;  // as given, made absolute against its folder; empty: the default
   std::string profile;      // Firefox: -profile's folder, made absolute; empty: the default
   std::vector<std::string> loadedExtensions;  // --load-extension folders, absolute
+  // Chromium run headless without --user-data-dir: on a temporary profile,
+  // made for the run, that reads no per-user manifest.
+  bool temporaryProfile = false;
   // "NAME=value" each; nothing when it could not be read.
   std::optional<std::vector<std::string>> environment;
   // The home folder it reads per-user files below, as the browsers find

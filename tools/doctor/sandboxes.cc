@@ -2,26 +2,42 @@
 
 #include "files.h"
 
-namespace ostrel::setup {
+namespace ostrel::doctor {
 namespace {
+
+using setup::joinPath;
 
 void lookFor(const Browser& browser, std::string_view packaging, const std::string& location,
              std::vector<SandboxedBrowser>& found) {
-  if (isDirectory(location)) {
-    found.push_back(
-        {.browser = &browser, .packaging = std::string(packaging), .location = location});
+  if (setup::isDirectory(location)) {
+    found.push_back({.browser = &browser,
+                     .packaging = std::string(packaging),
+                     .location = location,
+                     .talksToHost = false});
   }
+}
+
+bool mayTalkToFlatpak(const Environment& environment, std::string_view id) {
+  for (const std::string& folder : {joinPath(environment.home, ".local/share/flatpak/overrides"),
+                                    environment.systemRoot + "/var/lib/flatpak/overrides"}) {
+    const setup::FileContents overrides = setup::readWholeFile(joinPath(folder, id), 1 << 20);
+    if (overrides.state == setup::FileState::kPresent &&
+        overrides.text.find("org.freedesktop.Flatpak=talk") != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
 
 std::vector<SandboxedBrowser> findSandboxedBrowsers(const Environment& environment) {
   std::vector<SandboxedBrowser> found;
-  if (environment.platform != Platform::kLinux) return found;
+  if (environment.platform != setup::Platform::kLinux) return found;
   const std::string userFlatpaks = joinPath(environment.home, ".local/share/flatpak/app");
   const std::string systemFlatpaks = environment.systemRoot + "/var/lib/flatpak/app";
   const std::string snaps = environment.systemRoot + "/snap";
-  for (const Browser& browser : allBrowsers()) {
+  for (const Browser& browser : setup::allBrowsers()) {
     if (!browser.flatpakId.empty()) {
       lookFor(browser, "Flatpak", joinPath(userFlatpaks, browser.flatpakId), found);
       lookFor(browser, "Flatpak", joinPath(systemFlatpaks, browser.flatpakId), found);
@@ -30,7 +46,10 @@ std::vector<SandboxedBrowser> findSandboxedBrowsers(const Environment& environme
       lookFor(browser, "Snap", joinPath(snaps, browser.snapName), found);
     }
   }
+  for (SandboxedBrowser& entry : found) {
+    entry.talksToHost = mayTalkToFlatpak(environment, entry.browser->flatpakId);
+  }
   return found;
 }
 
-}  // namespace ostrel::setup
+}  // namespace ostrel::doctor

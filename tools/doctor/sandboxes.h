@@ -1,5 +1,5 @@
-#ifndef OSTREL_SETUP_SANDBOXES_H_
-#define OSTREL_SETUP_SANDBOXES_H_
+#ifndef OSTREL_DOCTOR_SANDBOXES_H_
+#define OSTREL_DOCTOR_SANDBOXES_H_
 
 // Finds browsers installed as a Flatpak or a Snap. Their sandboxes read no
 // host manifests from the usual folders and cannot reach the application's
@@ -11,18 +11,24 @@
 
 #include "browsers.h"
 
-namespace ostrel::setup {
+namespace ostrel::doctor {
+
+using setup::Browser;
+using setup::Environment;
 
 struct SandboxedBrowser {
   const Browser* browser = nullptr;
   std::string packaging;  // "Flatpak" or "Snap"
   std::string location;   // the folder that shows the installation
+  // A Flatpak granted --talk-name=org.freedesktop.Flatpak by an override
+  // (per user or system-wide): it may start programs outside its sandbox.
+  bool talksToHost = false;
 };
 
 // Looks in the per-user and system-wide Flatpak folders and in /snap, below
 // `environment`'s home and system root. Finds nothing on macOS.
 std::vector<SandboxedBrowser> findSandboxedBrowsers(const Environment& environment);
 
-}  // namespace ostrel::setup
+}  // namespace ostrel::doctor
 
-#endif  // OSTREL_SETUP_SANDBOXES_H_
+#endif  // OSTREL_DOCTOR_SANDBOXES_H_

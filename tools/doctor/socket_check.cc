@@ -13,7 +13,7 @@
 #include "host/settings.h"
 #include "platform/descriptors.h"
 
-namespace ostrel::setup {
+namespace ostrel::doctor {
 namespace {
 
 std::string userName(uid_t user) {
@@ -142,4 +142,4 @@ SocketCheck checkSocket(const std::string& path) {
   return check;
 }
 
-}  // namespace ostrel::setup
+}  // namespace ostrel::doctor

@@ -1,5 +1,5 @@
-#ifndef OSTREL_SETUP_SOCKET_CHECK_H_
-#define OSTREL_SETUP_SOCKET_CHECK_H_
+#ifndef OSTREL_DOCTOR_SOCKET_CHECK_H_
+#define OSTREL_DOCTOR_SOCKET_CHECK_H_
 
 // Where a host started from this environment looks for the application,
 // worked out by the host's own rules, and the reason a connection there
@@ -10,7 +10,9 @@
 #include "host/settings.h"
 #include "validation.h"
 
-namespace ostrel::setup {
+namespace ostrel::doctor {
+
+using setup::Problem;
 
 struct SocketSetting {
   std::string path;    // what the host will use
@@ -46,6 +48,6 @@ struct SocketCheck {
 // Connects to `path` once and closes the connection at once.
 SocketCheck checkSocket(const std::string& path);
 
-}  // namespace ostrel::setup
+}  // namespace ostrel::doctor
 
-#endif  // OSTREL_SETUP_SOCKET_CHECK_H_
+#endif  // OSTREL_DOCTOR_SOCKET_CHECK_H_

@@ -10,6 +10,7 @@
 
 #include "extension_id.h"
 #include "files.h"
+#include "host_check.h"
 #include "installed_extensions.h"
 #include "manifest_rules.h"
 #include "package_manifest.h"
@@ -34,14 +35,12 @@ std::string resolved(const std::string& path) {
   return ::realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : path;
 }
 
-std::string quotedWord(const std::string& word) { return setup::shellWords({word}); }
-
 bool exists(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0;
 }
 
-Verdict no(std::string reason, std::string file, std::string fix = {}) {
+Verdict no(std::string reason, std::string file, Fix fix = {}) {
   Verdict verdict;
   verdict.reason = std::move(reason);
   verdict.file = std::move(file);
@@ -49,69 +48,20 @@ Verdict no(std::string reason, std::string file, std::string fix = {}) {
   return verdict;
 }
 
-// A "no" whose fix is `command`, run as root where `root` says.
-Verdict no(std::string reason, std::string file, const std::string& command, bool root,
-           const setup::Environment& environment) {
-  Verdict verdict = no(std::move(reason), std::move(file));
-  if (command.empty()) return verdict;
-  if (!root) {
-    verdict.fix = command;
-  } else if (std::optional<std::string> run = asRoot(command, environment)) {
-    verdict.fix = *run;
-  } else {
-    verdict.advice = "as root (sudo is not installed), run: " + command;
-  }
-  return verdict;
-}
-
 std::string manifestName(const Context& context) {
   return setup::manifestFileName(context.options.name);
 }
 
-// The allowed entries of `manifest` that its browser accepts, plus `added`.
-std::vector<std::string> keptAllowed(const setup::Manifest* manifest, Family family,
-                                     const std::string& added) {
-  std::vector<std::string> allowed;
-  if (manifest != nullptr) {
-    for (const std::string& entry : manifest->allowed) {
-      const bool valid = family == Family::kChromium ? !setup::checkChromiumOrigin(entry)
-                                                     : !setup::checkFirefoxExtensionId(entry);
-      if (valid && std::find(allowed.begin(), allowed.end(), entry) == allowed.end()) {
-        allowed.push_back(entry);
-      }
-    }
-  }
-  if (!added.empty() && std::find(allowed.begin(), allowed.end(), added) == allowed.end()) {
-    allowed.push_back(added);
-  }
-  return allowed;
-}
-
-// The command that mends a manifest at `path` that the browser refuses or
-// that does not allow the extension: install again, with force when this
-// tool did not write it, and never for a manifest the package owns.
-std::string rewriteCommand(const Context& context, const Question& question, Scope scope,
-                           const std::optional<setup::Manifest>& manifest, bool present) {
-  const Family family = question.browser->family;
-  const bool packaged = manifest && setup::ownerOf(*manifest) == setup::ManifestOwner::kPackage;
-  if (packaged) return {};
-  const bool own = manifest && setup::isOwnManifest(*manifest);
-  std::string hostPath = manifest ? manifest->path : std::string();
-  if (hostPath.empty() || setup::checkHostPath(hostPath)) hostPath.clear();
-  return installCommand(
-      context, question.browser, question.userDataDir, scope,
-      keptAllowed(manifest ? &*manifest : nullptr, family, allowedFormOf(family, question.id)),
-      hostPath, present && !own);
-}
-
-// A "no" whose fix is the command that rewrites the manifest of `scope`,
-// with force where a file this tool did not write is there (`present`).
+// A "no" whose fix rewrites the manifest of `scope` so that it allows the
+// extension, with force where a file this tool did not write is there.
 Verdict rewritten(const Context& context, const Question& question, Scope scope,
                   const std::optional<setup::Manifest>& manifest, bool present, std::string reason,
                   std::string file) {
+  const Place place{
+      .browser = question.browser, .userDataDir = question.userDataDir, .scope = scope};
   return no(std::move(reason), std::move(file),
-            rewriteCommand(context, question, scope, manifest, present), scope == Scope::kSystem,
-            context.environment);
+            rewriteFix(context, place, manifest, present,
+                       allowedFormOf(question.browser->family, question.id)));
 }
 
 // Why the host file named by a loaded manifest cannot be started, and the
@@ -122,23 +72,12 @@ std::optional<Verdict> hostFileFault(const Context& context, const std::string& 
     return no("the host " + host + " that " + manifestPath + " names does not exist", manifestPath);
   }
   if (setup::Problem problem = setup::checkHostPath(host)) {
-    struct stat info {};
-    if (::stat(host.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-        (info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) == 0) {
-      return no(*problem, host, "chmod +x " + quotedWord(host), info.st_uid != ::geteuid(),
-                context.environment);
-    }
-    return no(*problem, host);
+    return no(*problem, host, hostFileFix(context, host));
   }
   return std::nullopt;
 }
 
-struct Seen {
-  InstalledExtension extension;
-  std::string where;
-};
-
-// The running browsers of the question's browser.
+// The running instances of the question's browser.
 std::vector<const RunningBrowser*> runsOf(const Question& question,
                                           const std::vector<RunningBrowser>& running) {
   std::vector<const RunningBrowser*> runs;
@@ -148,177 +87,217 @@ std::vector<const RunningBrowser*> runsOf(const Question& question,
   return runs;
 }
 
-// The profiles the question's browser reads: below the profile folder
-// asked about or its default ones, and those a running browser of it was
-// started with.
-std::vector<Profile> profilesOf(const Context& context, const Question& question,
-                                const std::vector<RunningBrowser>& running) {
-  const Family family = question.browser->family;
-  std::vector<std::string> roots;
-  if (question.userDataDir) {
-    roots.push_back(*question.userDataDir);
-  } else {
-    roots = setup::profilesRoots(*question.browser, context.environment);
-  }
-  std::vector<Profile> profiles;
-  for (const RunningBrowser* browser : runsOf(question, running)) {
-    if (!browser->userDataDir.empty() && !question.userDataDir) {
-      roots.push_back(browser->userDataDir);
-    }
-    if (browser->profile.empty()) continue;
-    if (std::optional<Profile> profile = setup::profileAt(family, browser->profile)) {
-      profiles.push_back(std::move(*profile));
-    }
-  }
-  for (const std::string& root : roots) {
-    std::vector<Profile> found = setup::findProfiles(family, root);
-    std::move(found.begin(), found.end(), std::back_inserter(profiles));
-  }
-  return profiles;
-}
-
-// Where the extension is installed for this browser: its profiles, and
-// the extension folders a running browser of it was told to load.
-std::optional<Seen> findExtension(const std::vector<Profile>& profiles, const Question& question,
-                                  const std::vector<RunningBrowser>& running) {
-  const Family family = question.browser->family;
+// The ids of `profiles`, each once, for words.
+std::string idsIn(const std::vector<Profile>& profiles) {
+  std::vector<std::string> ids;
   for (const Profile& profile : profiles) {
     for (const InstalledExtension& extension : profile.extensions) {
-      if (idOf(family, extension.id) == question.id) return Seen{extension, profile.folder};
+      if (std::find(ids.begin(), ids.end(), extension.id) == ids.end()) ids.push_back(extension.id);
     }
   }
-  for (const RunningBrowser* browser : runsOf(question, running)) {
-    for (const InstalledExtension& extension : loadedExtensions(*browser)) {
-      if (extension.id != question.id) continue;
-      return Seen{extension, "--load-extension of " + browser->program + " (pid " +
-                                 std::to_string(browser->pid) + ")"};
-    }
-  }
-  return std::nullopt;
+  return ids.empty() ? "no extension" : setup::shellWords(ids);
 }
 
+// Why the extension is not installed as the browser needs it, when it
+// is not: not there (while the browser runs and its files were read),
+// loaded without its key under another id, disabled, or without the
+// permission.
 std::optional<Verdict> extensionFault(const Context& context, const Question& question,
                                       const std::vector<RunningBrowser>& running,
                                       std::vector<std::string>& warnings) {
-  const Family family = question.browser->family;
-  const std::string what =
-      family == Family::kChromium ? "the extension " + question.id : "the add-on " + question.id;
-  const std::vector<Profile> profiles = profilesOf(context, question, running);
-  std::optional<Seen> seen = findExtension(profiles, question, running);
-  const std::vector<const RunningBrowser*> runs = runsOf(question, running);
-  if (!seen && !runs.empty() && !profiles.empty()) {
-    // The browser runs, and its profiles were read: the extension is not
-    // in it.
-    std::vector<std::string> ids;
-    for (const Profile& profile : profiles) {
-      for (const InstalledExtension& extension : profile.extensions) {
-        if (std::find(ids.begin(), ids.end(), extension.id) == ids.end()) {
-          ids.push_back(extension.id);
-        }
+  const bool chromium = question.browser->family == Family::kChromium;
+  const std::string what = (chromium ? "the extension " : "the add-on ") + question.id;
+  const std::vector<Profile> profiles =
+      profilesFor(context, *question.browser, question.userDataDir, running);
+  for (const Profile& profile : profiles) {
+    for (const InstalledExtension& extension : profile.extensions) {
+      if (idOf(question.browser->family, extension.id) != question.id) continue;
+      if (extension.disabled) {
+        return no(what + " is disabled in " + profile.folder + " (" + extension.file +
+                      "); a disabled " + (chromium ? "extension" : "add-on") +
+                      " cannot connect: enable it in " +
+                      (chromium ? "chrome://extensions" : "about:addons"),
+                  extension.file);
       }
+      if (extension.nativeMessaging == false) {
+        return no(what + " lacks the \"nativeMessaging\" permission (" + extension.file +
+                      "), so connectNative is not a function for it; add \"nativeMessaging\" to "
+                      "\"permissions\" in its manifest.json and reload it",
+                  extension.file);
+      }
+      return std::nullopt;
     }
-    std::string there;
-    for (const std::string& id : ids) there += (there.empty() ? "" : ", ") + id;
-    return no(what + " is not installed in the running " + runs.front()->program + " (pid " +
-                  std::to_string(runs.front()->pid) + "), whose profiles hold " +
-                  (there.empty() ? std::string("no extension") : there) +
-                  ": the browser starts the host only for an installed extension that the "
-                  "manifest allows",
-              profiles.front().folder);
   }
-  if (!seen) {
+  for (const Profile& profile : profiles) {
+    for (const InstalledExtension& extension : profile.extensions) {
+      if (!extension.idFromFolder || extension.nativeMessaging != true) continue;
+      return no("the extension " + extension.file.substr(0, extension.file.rfind('/')) +
+                    ", which asks for nativeMessaging, was loaded without a key: its id is " +
+                    extension.id + ", the registration allows " +
+                    allowedFormOf(Family::kChromium, question.id) +
+                    "; the browser says \"Access to the specified native messaging host is "
+                    "forbidden.\"",
+                extension.file,
+                {.command = {},
+                 .advice = "give its manifest.json the \"key\" whose id is " + question.id +
+                           ", or register the id " + extension.id});
+    }
+  }
+  const std::vector<const RunningBrowser*> runs = runsOf(question, running);
+  for (const Profile& profile : profiles) {
+    for (const std::string& unread : profile.unread) {
+      warnings.push_back("whether " + what + " is installed is not known: the browser's file " +
+                         unread);
+    }
+  }
+  if (runs.empty() || profiles.empty() || !warnings.empty()) {
     warnings.push_back(what + " was not found installed in any profile of " +
                        std::string(question.browser->displayName) +
                        " (it may be loaded when the browser starts)");
     return std::nullopt;
   }
-  if (seen->extension.disabled) {
-    return no(what + " is disabled in " + seen->where + " (" + seen->extension.file +
-                  "); a disabled " + (family == Family::kChromium ? "extension" : "add-on") +
-                  " cannot connect: enable it in " +
-                  (family == Family::kChromium ? "chrome://extensions" : "about:addons"),
-              seen->extension.file);
+  // The browser runs, and its profiles were read: the extension is not in it.
+  return no(what + " is not installed in the running " + runs.front()->program + " (pid " +
+                std::to_string(runs.front()->pid) + "), whose profiles hold " + idsIn(profiles) +
+                ": the browser starts the host only for an installed extension that the "
+                "manifest allows",
+            profiles.front().folder);
+}
+
+// Why the browser refuses the manifest at `path` in `scope` for the
+// question's extension; nothing when it loads it and it allows the
+// extension, which is then in `manifest`.
+std::optional<Verdict> refusalOf(const Context& context, const Question& question, Scope scope,
+                                 const std::string& path, setup::Manifest& manifest) {
+  const Browser& browser = *question.browser;
+  const bool chromium = browser.family == Family::kChromium;
+  const FileContents contents = setup::readWholeFile(path);
+  if (contents.state != FileState::kPresent) {
+    return no(std::string(browser.displayName) + " cannot read " + path + ": " + contents.reason,
+              path, readableFix(context, path));
   }
-  if (seen->extension.nativeMessaging == false) {
-    return no(what + " lacks the \"nativeMessaging\" permission (" + seen->extension.file +
-                  "), so connectNative is not a function for it; add \"nativeMessaging\" to "
-                  "\"permissions\" in its manifest.json and reload it",
-              seen->extension.file);
+  const ManifestJudgement judgement =
+      judgeManifest(contents.text, browser.family, context.options.name);
+  const std::string which =
+      (scope == Scope::kUser ? "the per-user manifest " : "the system-wide manifest ") + path;
+  if (!judgement.faults.empty()) {
+    return rewritten(
+        context, question, scope, judgement.manifest, true,
+        which + (chromium ? ", which Chromium uses, is refused: " : " is refused by Firefox: ") +
+            judgement.faults.front(),
+        path);
   }
+  const std::vector<std::string>& allowed = judgement.manifest->allowed;
+  if (!allowsExtension(*judgement.manifest, question.id)) {
+    const std::string listed = allowed.empty() ? "none" : setup::shellWords(allowed);
+    return rewritten(
+        context, question, scope, judgement.manifest, true,
+        which + (chromium ? " does not allow " + allowedFormOf(Family::kChromium, question.id) +
+                                " (it allows " + listed +
+                                "); the browser says \"Access to the specified native messaging "
+                                "host is forbidden.\""
+                          : " does not list the add-on id " + question.id +
+                                " in allowed_extensions (it lists " + listed +
+                                "); Firefox says \"No such native application " +
+                                context.options.name + "\""),
+        path);
+  }
+  manifest = *judgement.manifest;
   return std::nullopt;
+}
+
+// The verdict on a manifest the browser loads and that allows the
+// extension: its host file and the extension itself decide.
+Verdict accepted(const Context& context, const Question& question,
+                 const std::vector<RunningBrowser>& running, const std::string& path,
+                 const setup::Manifest& manifest) {
+  if (auto fault = hostFileFault(context, path, manifest.path)) return *fault;
+  Verdict verdict;
+  if (auto fault = extensionFault(context, question, running, verdict.warnings)) return *fault;
+  verdict.yes = true;
+  verdict.manifestPath = path;
+  verdict.manifest = manifest;
+  return verdict;
+}
+
+// The per-user folder Chromium reads manifests from for the question;
+// nothing where it reads none: every running instance of it runs headless
+// without a profile folder, on a temporary profile of its own.
+std::optional<std::string> chromiumUserFolder(const Context& context, const Question& question,
+                                              const std::vector<RunningBrowser>& running) {
+  if (question.userDataDir) return setup::userDataManifestFolder(*question.userDataDir);
+  const std::vector<const RunningBrowser*> runs = runsOf(question, running);
+  if (!runs.empty() && std::all_of(runs.begin(), runs.end(), [](const RunningBrowser* run) {
+        return run->temporaryProfile;
+      })) {
+    return std::nullopt;
+  }
+  return setup::manifestFolder(*question.browser, Scope::kUser, context.environment);
+}
+
+// The verdict where Chromium finds no manifest it reads: a per-user one
+// ignored by policy, one only in a folder a temporary profile never reads,
+// or none.
+Verdict unregistered(const Context& context, const Question& question,
+                     const std::vector<RunningBrowser>& running,
+                     const NativeMessagingPolicies& policies, const std::string& userPath,
+                     const std::string& systemPath) {
+  const std::string systemFolder = systemPath.empty() ? "" : common::parentFolder(systemPath);
+  if (userPath.empty()) {
+    const RunningBrowser& run = *runsOf(question, running).front();
+    return rewritten(context, question, Scope::kSystem, std::nullopt, false,
+                     run.program + " (pid " + std::to_string(run.pid) +
+                         ") runs headless without --user-data-dir, on a temporary profile that "
+                         "reads no per-user manifest, and no manifest named " +
+                         manifestName(context) + " is in " + systemFolder +
+                         "; the browser says \"Specified native messaging host not found.\"",
+                     systemPath);
+  }
+  if (std::optional<std::string> off = userLevelHostsOffBy(policies); off && exists(userPath)) {
+    return rewritten(context, question, Scope::kSystem, std::nullopt, false,
+                     "the per-user manifest " + userPath + " is ignored: " + *off +
+                         "; a system-wide registration would work",
+                     policies.userLevelHosts->file);
+  }
+  return rewritten(context, question, Scope::kUser, std::nullopt, false,
+                   "no manifest named " + manifestName(context) + " is in " +
+                       common::parentFolder(userPath) +
+                       (systemFolder.empty() ? std::string() : " or " + systemFolder) + ", where " +
+                       std::string(question.browser->displayName) + " looks",
+                   userPath);
 }
 
 Verdict judgeChromium(const Context& context, const Question& question,
                       const std::vector<RunningBrowser>& running) {
   const Browser& browser = *question.browser;
-  const std::string name = context.options.name;
-  NativeMessagingPolicies policies = readPolicies(browser, context.environment);
-  if (auto why = hostBlockedBy(policies, name)) return no(*why, policies.blocklist->file);
-  if (auto why = permissionBlockedBy(policies, question.id)) {
-    return no(*why, policies.blockedPermission->file);
+  const NativeMessagingPolicies policies = readPolicies(browser, context.environment);
+  if (auto why = hostBlockedBy(policies, context.options.name)) {
+    return no(*why, policies.blocklist->file);
   }
-  const std::string userFolder =
-      question.userDataDir
-          ? setup::userDataManifestFolder(*question.userDataDir)
-          : setup::manifestFolder(browser, Scope::kUser, context.environment).value_or("");
+  if (auto why = extensionBlockedBy(policies, question.id)) {
+    return no(*why,
+              policies.extensions ? policies.extensions->file : policies.installBlocklist->file);
+  }
+  const std::optional<std::string> userFolder = chromiumUserFolder(context, question, running);
   const std::optional<std::string> systemFolder =
       setup::manifestFolder(browser, Scope::kSystem, context.environment);
-  const std::string userPath = setup::joinPath(userFolder, manifestName(context));
+  const std::string userPath =
+      userFolder ? setup::joinPath(*userFolder, manifestName(context)) : std::string();
   const std::string systemPath =
       systemFolder ? setup::joinPath(*systemFolder, manifestName(context)) : std::string();
   const std::optional<std::string> userOff = userLevelHostsOffBy(policies);
-  std::string chosen;
-  Scope scope = Scope::kUser;
-  if (!userOff && exists(userPath)) {
-    chosen = userPath;
-  } else if (!systemPath.empty() && exists(systemPath)) {
-    chosen = systemPath;
-    scope = Scope::kSystem;
+  const bool perUser = !userOff && !userPath.empty() && exists(userPath);
+  if (!perUser && (systemPath.empty() || !exists(systemPath))) {
+    return unregistered(context, question, running, policies, userPath, systemPath);
   }
-  if (chosen.empty()) {
-    if (userOff && exists(userPath)) {
-      return rewritten(context, question, Scope::kSystem, std::nullopt, false,
-                       "the per-user manifest " + userPath + " is ignored: " + *userOff +
-                           "; a system-wide registration would work",
-                       policies.userLevelHosts->file);
-    }
-    return rewritten(context, question, Scope::kUser, std::nullopt, false,
-                     "no manifest named " + manifestName(context) + " is in " + userFolder +
-                         (systemPath.empty() ? std::string() : " or " + *systemFolder) +
-                         ", where " + std::string(browser.displayName) + " looks",
-                     userPath);
+  const std::string chosen = perUser ? userPath : systemPath;
+  setup::Manifest manifest;
+  if (auto refusal =
+          refusalOf(context, question, perUser ? Scope::kUser : Scope::kSystem, chosen, manifest)) {
+    return *refusal;
   }
-  FileContents contents = setup::readWholeFile(chosen);
-  if (contents.state != FileState::kPresent) {
-    return no("the browser cannot read " + chosen + ": " + contents.reason, chosen);
-  }
-  ManifestJudgement judgement = judgeManifest(contents.text, Family::kChromium, name);
-  const std::string which = scope == Scope::kUser ? "the per-user manifest " + chosen
-                                                  : "the system-wide manifest " + chosen;
-  if (!judgement.faults.empty()) {
-    return rewritten(context, question, scope, judgement.manifest, true,
-                     which + ", which " + std::string(browser.displayName) +
-                         " uses, is refused: " + judgement.faults.front(),
-                     chosen);
-  }
-  const setup::Manifest& manifest = *judgement.manifest;
-  if (!allowsExtension(manifest, question.id)) {
-    return rewritten(
-        context, question, scope, judgement.manifest, true,
-        which + " does not allow " + allowedFormOf(Family::kChromium, question.id) +
-            " (it allows " +
-            (manifest.allowed.empty() ? std::string("none") : setup::shellWords(manifest.allowed)) +
-            "); the browser says \"Access to the specified native messaging host is "
-            "forbidden.\"",
-        chosen);
-  }
-  if (auto fault = hostFileFault(context, chosen, manifest.path)) return *fault;
-  Verdict verdict;
-  if (auto fault = extensionFault(context, question, running, verdict.warnings)) return *fault;
-  verdict.yes = true;
-  verdict.manifestPath = chosen;
-  verdict.manifest = manifest;
-  if (scope == Scope::kUser && exists(systemPath)) {
+  Verdict verdict = accepted(context, question, running, chosen, manifest);
+  if (verdict.yes && perUser && exists(systemPath)) {
     verdict.notes.push_back("a system-wide manifest " + systemPath + " is there too; " +
                             std::string(browser.displayName) + " uses the per-user one");
   }
@@ -337,52 +316,30 @@ const RunningBrowser* elsewhereRun(const Context& context, const Question& quest
 
 Verdict judgeFirefox(const Context& context, const Question& question,
                      const std::vector<RunningBrowser>& running) {
-  const Browser& browser = *question.browser;
-  const std::string name = context.options.name;
   // Firefox finds per-user manifests below its own home folder.
   const RunningBrowser* elsewhere = elsewhereRun(context, question, running);
   const setup::Environment world =
       elsewhere != nullptr ? worldOf(*elsewhere, context.environment) : context.environment;
   std::vector<std::pair<Scope, std::string>> candidates;
   for (Scope scope : {Scope::kUser, Scope::kSystem}) {
-    if (auto folder = setup::manifestFolder(browser, scope, world)) {
+    if (auto folder = setup::manifestFolder(*question.browser, scope, world)) {
       candidates.emplace_back(scope, setup::joinPath(*folder, manifestName(context)));
     }
   }
   std::optional<Verdict> first;  // the first refusal, which the report names
   for (const auto& [scope, path] : candidates) {
     if (!exists(path)) continue;
-    FileContents contents = setup::readWholeFile(path);
-    Verdict refusal;
-    if (contents.state != FileState::kPresent) {
-      refusal = no("Firefox cannot read " + path + ": " + contents.reason, path);
-    } else {
-      ManifestJudgement judgement = judgeManifest(contents.text, Family::kFirefox, name);
-      if (!judgement.faults.empty()) {
-        refusal = rewritten(context, question, scope, judgement.manifest, true,
-                            path + " is refused by Firefox: " + judgement.faults.front(), path);
-      } else if (!allowsExtension(*judgement.manifest, question.id)) {
-        std::string why = path + " does not list the add-on id " + question.id;
-        why += " in allowed_extensions (it lists " + setup::shellWords(judgement.manifest->allowed);
-        why += "); Firefox says \"No such native application " + name + "\"";
-        refusal = rewritten(context, question, scope, judgement.manifest, true, why, path);
-      } else {
-        if (auto fault = hostFileFault(context, path, judgement.manifest->path)) return *fault;
-        Verdict verdict;
-        if (auto fault = extensionFault(context, question, running, verdict.warnings)) {
-          return *fault;
-        }
-        verdict.yes = true;
-        verdict.manifestPath = path;
-        verdict.manifest = judgement.manifest;
-        if (first) {
-          verdict.notes.push_back("Firefox passes over " + first->file + " (" + first->reason +
-                                  ") and uses " + path);
-        }
-        return verdict;
+    setup::Manifest manifest;
+    std::optional<Verdict> refusal = refusalOf(context, question, scope, path, manifest);
+    if (!refusal) {
+      Verdict verdict = accepted(context, question, running, path, manifest);
+      if (verdict.yes && first) {
+        verdict.notes.push_back("Firefox passes over " + first->file + " (" + first->reason +
+                                ") and uses " + path);
       }
+      return verdict;
     }
-    if (!first) first = refusal;
+    if (!first) first = std::move(refusal);
   }
   if (first) return *first;
   std::string folders;
@@ -401,11 +358,11 @@ Verdict judgeFirefox(const Context& context, const Question& question,
               ? ", the password database's, since it was started without HOME"
               : ", its HOME") +
          ", not below " + context.environment.home;
-  Verdict verdict = no(why, file);
-  verdict.advice = "start Firefox with HOME=" + context.environment.home +
-                   " (a service or launcher that clears the environment drops it), or register "
-                   "the host system-wide";
-  return verdict;
+  return no(why, file,
+            {.command = {},
+             .advice = "start Firefox with HOME=" + context.environment.home +
+                       " (a service or launcher that clears the environment drops it), or "
+                       "register the host system-wide"});
 }
 
 }  // namespace
@@ -424,46 +381,33 @@ std::string idOf(Family family, const std::string& allowed) {
   return id;
 }
 
-std::string installCommand(const Context& context, const Browser* browser,
-                           const std::optional<std::string>& userDataDir, Scope scope,
-                           const std::vector<std::string>& allowed, const std::string& hostPath,
-                           bool force) {
-  std::string command = "ostrel-native-host-setup install";
-  // A system-wide manifest serves every profile folder of the browser.
-  if (userDataDir && scope != Scope::kSystem) {
-    command += " --user-data-dir " + quotedWord(*userDataDir);
-  } else if (browser != nullptr) {
-    command += " --browser " + std::string(browser->key);
+std::vector<Profile> profilesFor(const Context& context, const Browser& browser,
+                                 const std::optional<std::string>& userDataDir,
+                                 const std::vector<RunningBrowser>& running) {
+  std::vector<Profile> profiles;
+  for (const std::string& root : userDataDir ? std::vector<std::string>{*userDataDir}
+                                             : setup::profilesRoots(browser, context.environment)) {
+    std::vector<Profile> found = setup::findProfiles(browser.family, root);
+    std::move(found.begin(), found.end(), std::back_inserter(profiles));
   }
-  if (scope == Scope::kSystem) command += " --system";
-  const Family family = browser != nullptr ? browser->family : Family::kChromium;
-  const char* option = family == Family::kChromium ? " --origin " : " --extension-id ";
-  for (const std::string& id : allowed) command += option + quotedWord(id);
-  if (!hostPath.empty() && resolved(hostPath) != resolved(context.defaultHostPath)) {
-    command += " --host-path " + quotedWord(hostPath);
-  }
-  if (context.options.name != setup::kDefaultHostName) command += " --name " + context.options.name;
-  if (force) command += " --force";
-  return command;
-}
-
-std::optional<std::string> asRoot(const std::string& command,
-                                  const setup::Environment& environment) {
-  if (::geteuid() == 0) return command;
-  std::string_view path = environment.searchPath;
-  while (!path.empty()) {
-    const std::size_t end = std::min(path.find(':'), path.size());
-    const std::string folder(path.substr(0, end));
-    path.remove_prefix(std::min(end + 1, path.size()));
-    if (!folder.starts_with('/')) continue;
-    const std::string sudo = setup::joinPath(folder, "sudo");
-    struct stat info {};
-    if (::stat(sudo.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-        ::access(sudo.c_str(), X_OK) == 0) {
-      return "sudo " + command;
+  for (const RunningBrowser& run : running) {
+    if (run.browser != &browser ||
+        ownUserDataDir(run, context.environment) != userDataDir.value_or("")) {
+      continue;
+    }
+    Profile loaded{
+        .folder = "--load-extension of " + run.program + " (pid " + std::to_string(run.pid) + ")",
+        .extensions = loadedExtensions(run),
+        .unread = {}};
+    if (!loaded.extensions.empty()) profiles.push_back(std::move(loaded));
+    std::optional<Profile> own =
+        run.profile.empty() ? std::nullopt : setup::profileAt(browser.family, run.profile);
+    if (own && std::none_of(profiles.begin(), profiles.end(),
+                            [&](const Profile& known) { return known.folder == own->folder; })) {
+      profiles.push_back(std::move(*own));
     }
   }
-  return std::nullopt;
+  return profiles;
 }
 
 setup::Environment worldOf(const RunningBrowser& browser, const setup::Environment& base) {
@@ -490,23 +434,47 @@ std::vector<InstalledExtension> loadedExtensions(const RunningBrowser& browser) 
   std::vector<InstalledExtension> loaded;
   for (const std::string& folder : browser.loadedExtensions) {
     std::optional<std::vector<std::string>> permissions = setup::manifestPermissions(folder);
-    setup::ExtensionIdReading reading = setup::extensionIdOfPath(folder);
-    if (!permissions || !reading.id) continue;
-    loaded.push_back({.id = *reading.id,
+    if (!permissions) continue;
+    // Without a "key", Chromium makes the id from the folder's path as it
+    // resolved it, as from a key's bytes.
+    const std::optional<std::string> keyed = setup::extensionIdOfPath(folder).id;
+    loaded.push_back({.id = keyed.value_or(setup::extensionIdOfKey(resolved(folder))),
                       .name = {},
                       .unpacked = true,
                       .disabled = false,
                       .nativeMessaging = std::find(permissions->begin(), permissions->end(),
                                                    "nativeMessaging") != permissions->end(),
-                      .file = setup::joinPath(folder, "manifest.json")});
+                      .file = setup::joinPath(folder, "manifest.json"),
+                      .idFromFolder = !keyed});
   }
   return loaded;
 }
 
-Verdict judge(const Context& context, const Question& question,
-              const std::vector<RunningBrowser>& running) {
-  return question.browser->family == Family::kChromium ? judgeChromium(context, question, running)
-                                                       : judgeFirefox(context, question, running);
+Verdict checkExtension(const Context& context, const Question& question,
+                       const std::vector<RunningBrowser>& running) {
+  const Family family = question.browser->family;
+  Verdict verdict = family == Family::kChromium ? judgeChromium(context, question, running)
+                                                : judgeFirefox(context, question, running);
+  if (!verdict.yes) return verdict;
+  const HostRun run = runHost(context, verdict.manifestPath, verdict.manifest->path, family,
+                              allowedFormOf(family, question.id),
+                              startOf(*question.browser, question.userDataDir, running));
+  if (std::optional<std::string> why = unreachedBecause(run, context.probeDeadline)) {
+    Verdict unreached = no(*why, verdict.manifestPath);
+    if (why->starts_with("the host that ")) unreached.fix.advice = kLedAwayAdvice;
+    return unreached;
+  }
+  verdict.notes.push_back("it looks for the application's socket at " + run.setting.path + ", " +
+                          run.setting.source + ", " + run.settingFrom);
+  if (run.result.outcome == setup::ProbeOutcome::kLeftOut) {
+    verdict.warnings.push_back("the host was " + run.result.detail);
+  } else if (run.result.outcome == setup::ProbeOutcome::kConnected) {
+    verdict.notes.push_back("the host reached the application at " + run.setting.path);
+  } else if (run.socket) {
+    verdict.warnings.push_back("the application does not answer now at " + run.setting.path + ": " +
+                               run.socket->explanation);
+  }
+  return verdict;
 }
 
 }  // namespace ostrel::doctor

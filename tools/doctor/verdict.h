@@ -10,14 +10,13 @@
 // permission). Where the browser runs now, it is judged as that browser
 // sees the machine: below its own home folder (a browser started without
 // HOME takes the password database's), with its own profile folder.
-// Does not start the host: the caller probes it, with the environment of
-// the running browser judged for.
 
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "commands.h"
+#include "fixes.h"
 #include "installed_extensions.h"
 #include "manifest.h"
 #include "running_browsers.h"
@@ -28,10 +27,9 @@ struct Verdict {
   bool yes = false;
   std::string reason;                 // when not: the first reason, in words naming the cause
   std::string file;                   // the file the reason is about
-  std::string fix;                    // a command that mends it, as this user runs it; or empty
-  std::string advice;                 // what to do where no command this user can run mends it
+  Fix fix;                            // what mends it
   std::vector<std::string> warnings;  // what does not stop it, but may surprise
-  std::vector<std::string> notes;     // what was assumed
+  std::vector<std::string> notes;     // what was assumed, and where the host looks
   // When yes: the manifest the browser uses, and its host.
   std::string manifestPath;
   std::optional<setup::Manifest> manifest;
@@ -43,26 +41,16 @@ struct Question {
   std::optional<std::string> userDataDir;
 };
 
-// `running` are the browsers running now: their profiles and the
-// extensions they were told to load are looked at too, and a running
-// browser of the question's that reads below another home folder than
-// this process's (one started without HOME) is judged by that folder.
-Verdict judge(const setup::Context& context, const Question& question,
-              const std::vector<RunningBrowser>& running);
-
-// The command that registers `allowed` for the question's browser (or
-// profile folder) in `scope`, naming the host when it is not the default.
-// Written as run by root for the system-wide scope: see asRoot().
-std::string installCommand(const setup::Context& context, const setup::Browser* browser,
-                           const std::optional<std::string>& userDataDir, setup::Scope scope,
-                           const std::vector<std::string>& allowed, const std::string& hostPath,
-                           bool force);
-
-// `command`, which needs root, as this user runs it: itself for root,
-// after "sudo " where sudo is on the search path; nothing where neither
-// works (the caller then says what to run as root).
-std::optional<std::string> asRoot(const std::string& command,
-                                  const setup::Environment& environment);
+// The browser's whole verdict on the question, and then the host the
+// browser would start, started so (see host_check.h): "yes" only when the
+// browser starts it and it works and looks where the application answers
+// (or only the application is not running now). `running` are the
+// browsers running now: their profiles and the extensions they were told
+// to load are looked at too, and a running browser of the question's that
+// reads below another home folder than this process's (one started
+// without HOME) is judged by that folder.
+Verdict checkExtension(const setup::Context& context, const Question& question,
+                       const std::vector<RunningBrowser>& running);
 
 // The folders a running browser reads by: `base` with the browser's own
 // home folder and configuration home, where its environment tells them.
@@ -76,6 +64,16 @@ std::string ownUserDataDir(const RunningBrowser& browser, const setup::Environme
 // each read from its folder; those whose id or manifest cannot be read
 // are left out.
 std::vector<setup::InstalledExtension> loadedExtensions(const RunningBrowser& browser);
+
+// The profiles `browser` reads with the profile folder `userDataDir` (or
+// its default ones): below that folder, and what a running instance of it
+// that uses that folder shows beyond it (the extensions it was told to
+// load, as a profile named "--load-extension of PROGRAM (pid N)", and
+// Firefox's -profile).
+std::vector<setup::Profile> profilesFor(const setup::Context& context,
+                                        const setup::Browser& browser,
+                                        const std::optional<std::string>& userDataDir,
+                                        const std::vector<RunningBrowser>& running);
 
 // The extension's origin for the Chromium family, the id itself for Firefox.
 std::string allowedFormOf(setup::Family family, const std::string& id);

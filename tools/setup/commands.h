@@ -1,7 +1,7 @@
 #ifndef OSTREL_SETUP_COMMANDS_H_
 #define OSTREL_SETUP_COMMANDS_H_
 
-// The four commands of the setup tool. Each reports what it did on `out`,
+// The commands of the setup tool (doctor's is tools/doctor/doctor.h). Each reports what it did on `out`,
 // each failure on `err` as one plain sentence, and returns the process exit
 // status: 0 when all went well, 1 when something failed or (doctor) a
 // problem was found, 2 when the options do not make sense.
@@ -41,7 +41,6 @@ struct Context {
 int runInstall(const Context& context);
 int runUninstall(const Context& context);
 int runStatus(const Context& context);
-int runDoctor(const Context& context);
 
 // True when a per-user manifest of this tool, for any browser, still names
 // `program` (the tap's script, say).

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "channel/frame.h"
@@ -16,6 +15,7 @@
 #include "tools/common/bytes.h"
 #include "tools/common/child_process.h"
 #include "tools/common/exit_status.h"
+#include "tools/common/printable_text.h"
 #include "tools/common/stream_io.h"
 #include "tools/common/trusted_path.h"
 
@@ -50,24 +50,6 @@ void classify(const std::string& payload, ProbeResult& result) {
     result.outcome = ProbeOutcome::kUnexpected;
     result.detail = payload.substr(0, 200);
   }
-}
-
-// The bytes a program wrote where its first frame should be, shown as
-// text: what it printed (a usage line, an error) is what the user needs.
-std::string shownText(const std::string& bytes) {
-  std::string shown;
-  for (unsigned char c : bytes) {
-    if (c == '\n') {
-      shown += "\\n";
-    } else if (c < 0x20 || c == 0x7f) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-      shown += escaped;
-    } else {
-      shown += static_cast<char>(c);
-    }
-  }
-  return shown;
 }
 
 // Why a program did not start, in the words that help: a script with CRLF
@@ -111,7 +93,10 @@ std::string startFailure(const std::string& path, const std::string& error) {
 void readFirstFrame(int output, milliseconds deadline, ProbeResult& result) {
   Clock::time_point until = Clock::now() + deadline;
   std::optional<common::Bytes> header = common::readBytes(output, kFrameHeaderSize, deadline);
-  if (!header) return;  // kNoStatus
+  if (!header) {  // kNoStatus
+    result.outputEnded = Clock::now() < until;
+    return;
+  }
   std::uint32_t length =
       decodeFrameLength(std::span<const std::uint8_t, kFrameHeaderSize>(*header));
   if (length > kMaxMessageLength) {
@@ -120,7 +105,7 @@ void readFirstFrame(int output, milliseconds deadline, ProbeResult& result) {
     std::string text = common::textOf(*header);
     if (common::waitReadable(output, milliseconds(100))) common::readAvailable(output, text);
     if (text.size() > 200) text.resize(200);
-    result.detail = "text where a frame should be: \"" + shownText(text) +
+    result.detail = "text where a frame should be: \"" + common::printableText(text) +
                     "\" (read as a frame header, it announces " + std::to_string(length) +
                     " bytes, over the 1 MiB limit)";
     return;
@@ -198,6 +183,7 @@ ProbeResult probeHost(const std::string& manifest, const std::string& path,
                       const std::vector<std::string>& arguments, std::chrono::milliseconds deadline,
                       const std::vector<std::string>& environment) {
   ProbeResult result;
+  result.path = path;
   if (std::string why = untrustedStart(manifest, path); !why.empty()) {
     result.outcome = ProbeOutcome::kLeftOut;
     result.detail = std::move(why);

@@ -39,7 +39,11 @@ enum class ProbeOutcome {
 };
 
 struct ProbeResult {
+  std::string path;  // the program started
   ProbeOutcome outcome = ProbeOutcome::kNoStatus;
+  // No status came because the host closed its output before the
+  // deadline (it ended, most likely), not because the deadline passed.
+  bool outputEnded = false;
   std::string detail;         // why it did not start, or the unexpected payload
   std::string standardError;  // everything the host wrote there (at most 4 KiB)
   // The exit status once its input closed; nothing when it was killed by a

@@ -49,11 +49,19 @@ std::optional<simdjson::dom::element> parseText(simdjson::dom::parser& parser,
   return root;
 }
 
+// The file's JSON; nothing when it is missing, or, said in `unread`, when
+// it is there but cannot be read or parsed.
 std::optional<simdjson::dom::element> parseFile(simdjson::dom::parser& parser,
-                                                const std::string& path) {
+                                                const std::string& path,
+                                                std::vector<std::string>& unread) {
   FileContents contents = readWholeFile(path);
-  if (contents.state != FileState::kPresent) return std::nullopt;
-  return parseText(parser, contents.text);
+  if (contents.state == FileState::kMissing) return std::nullopt;
+  std::optional<simdjson::dom::element> root;
+  if (contents.state == FileState::kPresent) root = parseText(parser, contents.text);
+  if (!root)
+    unread.push_back(path + " " +
+                     (contents.reason.empty() ? "is not valid JSON" : "is " + contents.reason));
+  return root;
 }
 
 std::string stringAt(simdjson::dom::element element, std::string_view pointer) {
@@ -94,10 +102,11 @@ bool chromiumDisabled(simdjson::dom::element settings) {
 }
 
 // The ids under extensions.settings of one preferences file, each once.
-void addChromiumExtensions(const std::string& path, std::vector<InstalledExtension>& into,
+void addChromiumExtensions(const std::string& path, Profile& profile,
                            std::unordered_set<std::string>& known) {
+  std::vector<InstalledExtension>& into = profile.extensions;
   simdjson::dom::parser parser;
-  std::optional<simdjson::dom::element> root = parseFile(parser, path);
+  std::optional<simdjson::dom::element> root = parseFile(parser, path, profile.unread);
   simdjson::dom::object settings;
   if (!root ||
       root->at_pointer("/extensions/settings").get_object().get(settings) != simdjson::SUCCESS) {
@@ -114,7 +123,8 @@ void addChromiumExtensions(const std::string& path, std::vector<InstalledExtensi
                                  .unpacked = location == 4,
                                  .disabled = chromiumDisabled(value),
                                  .nativeMessaging = std::nullopt,
-                                 .file = path};
+                                 .file = path,
+                                 .idFromFolder = false};
     extension.nativeMessaging = listHolds(value, "/active_permissions/api", kNativeMessaging);
     if (!extension.nativeMessaging) {
       extension.nativeMessaging = listHolds(value, "/manifest/permissions", kNativeMessaging);
@@ -134,10 +144,10 @@ std::optional<Profile> chromiumProfile(const std::string& folder) {
   if (readWholeFile(joinPath(folder, "Preferences"), 0).state == FileState::kMissing) {
     return std::nullopt;
   }
-  Profile profile{.folder = folder, .extensions = {}};
+  Profile profile{.folder = folder, .extensions = {}, .unread = {}};
   std::unordered_set<std::string> known;
-  addChromiumExtensions(joinPath(folder, "Secure Preferences"), profile.extensions, known);
-  addChromiumExtensions(joinPath(folder, "Preferences"), profile.extensions, known);
+  addChromiumExtensions(joinPath(folder, "Secure Preferences"), profile, known);
+  addChromiumExtensions(joinPath(folder, "Preferences"), profile, known);
   return profile;
 }
 
@@ -182,15 +192,16 @@ void addProfileFolderAddons(const std::string& folder, Profile& profile) {
                                   .unpacked = !unpackedAt.empty(),
                                   .disabled = false,
                                   .nativeMessaging = permission,
-                                  .file = path});
+                                  .file = path,
+                                  .idFromFolder = false});
   }
 }
 
 Profile firefoxProfile(const std::string& folder) {
-  Profile profile{.folder = folder, .extensions = {}};
+  Profile profile{.folder = folder, .extensions = {}, .unread = {}};
   simdjson::dom::parser parser;
   const std::string path = joinPath(folder, "extensions.json");
-  std::optional<simdjson::dom::element> root = parseFile(parser, path);
+  std::optional<simdjson::dom::element> root = parseFile(parser, path, profile.unread);
   simdjson::dom::array addons;
   if (root && root->at_key("addons").get_array().get(addons) == simdjson::SUCCESS) {
     for (simdjson::dom::element addon : addons) {
@@ -199,16 +210,23 @@ Profile firefoxProfile(const std::string& folder) {
           isBuiltIn(stringAt(addon, "/location"))) {
         continue;
       }
-      bool active = true;
-      if (addon["active"].get_bool().get(active) != simdjson::SUCCESS) active = true;
+      // Switched off by the user, or by Firefox itself (a blocklist, a
+      // missing signature); "active" is no sign of it: a newly installed
+      // add-on is recorded inactive until it has started.
+      bool disabled = false;
+      for (const char* reason : {"userDisabled", "appDisabled", "softDisabled"}) {
+        bool set = false;
+        disabled = disabled || (addon[reason].get_bool().get(set) == simdjson::SUCCESS && set);
+      }
       std::optional<bool> permission =
           listHolds(addon, "/userPermissions/permissions", kNativeMessaging);
       profile.extensions.push_back({.id = id,
                                     .name = stringAt(addon, "/defaultLocale/name"),
                                     .unpacked = stringAt(addon, "/location") == "app-temporary",
-                                    .disabled = !active,
+                                    .disabled = disabled,
                                     .nativeMessaging = permission,
-                                    .file = path});
+                                    .file = path,
+                                    .idFromFolder = false});
     }
   }
   addProfileFolderAddons(folder, profile);

@@ -8,7 +8,7 @@
 // "profiles.ini" and each profile's "extensions.json" and "extensions"
 // folder, in every layout Firefox uses. Reads only, each file once and at most readWholeFile's
 // bound, and never a file of a profile that is not there; a file it cannot
-// parse is passed over.
+// read or parse is named in the profile's `unread`.
 
 #include <optional>
 #include <string>
@@ -29,11 +29,17 @@ struct InstalledExtension {
   std::optional<bool> nativeMessaging;
   // The file it was read from.
   std::string file;
+  // Loaded unpacked without a "key": Chromium made its id from its
+  // folder's path.
+  bool idFromFolder = false;
 };
 
 struct Profile {
   std::string folder;
   std::vector<InstalledExtension> extensions;
+  // The browser's files there that could not be read or parsed, with why
+  // ("PATH is larger than 16 MiB, ..."): what they hold is not known.
+  std::vector<std::string> unread;
 };
 
 // The folders that hold the browser's profiles: the Chromium family's

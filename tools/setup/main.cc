@@ -7,6 +7,7 @@
 
 #include "build_config.h"  // generated: OSTREL_VERSION
 #include "commands.h"
+#include "doctor.h"
 #include "extension_id.h"
 #include "files.h"
 #include "options.h"
@@ -26,7 +27,6 @@ using ostrel::setup::kExitUsage;
 using ostrel::setup::Options;
 using ostrel::setup::parseCommandLine;
 using ostrel::setup::ParsedCommandLine;
-using ostrel::setup::runDoctor;
 using ostrel::setup::runInstall;
 using ostrel::setup::runStatus;
 using ostrel::setup::runUninstall;
@@ -69,7 +69,7 @@ int run(const Options& options) {
     case Command::kStatus:
       return runStatus(context);
     default:
-      return runDoctor(context);
+      return ostrel::doctor::runDoctor(context);
   }
 }
 
