@@ -265,6 +265,20 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Nothing listens at the path, or the application ends at once: the check
 // says so on its first line and stops, well within --timeout.
+// What the application said last is shown by the tools' one rule: nothing
+// it wrote reaches the terminal as a control.
+TEST(AppCheckTest, ShowsWhatTheApplicationSaidWithoutItsControls) {
+  PassableDir dir;
+  const std::string socket = dir.file("app/browser.sock");
+  const CheckRun run = runChecker(
+      OSTREL_APP_CHECK, {"--socket", socket, "--", OSTREL_BROKEN_APP, "focus-kills", socket});
+  EXPECT_NE(run.out.find("    | dying \\x1b[31m \\u009b31m \\u202e kcab"), std::string::npos)
+      << run.out;
+  for (const std::string raw : {"\x1b", "\xc2\x9b", "\xe2\x80\xae"}) {
+    EXPECT_EQ(run.out.find(raw), std::string::npos) << run.out;
+  }
+}
+
 TEST(AppCheckTest, ADeadApplicationStopsTheCheckAtOnce) {
   PassableDir dir;
   const std::string socket = dir.file("stale.sock");
