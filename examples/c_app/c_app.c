@@ -21,7 +21,7 @@
 #include <unistd.h>
 
 #define MAX_HOSTS 64
-#define MAX_QUEUED (1024 * 1024) /* a host with this much unread is not read */
+#define MAX_QUEUED ((size_t)1024 * 1024) /* a host with this much unread is not read */
 
 static int wake[2] = {-1, -1}; /* the signal handler writes here */
 

@@ -36,11 +36,12 @@ std::optional<std::string> hostBeside(std::string& looked) {
 // Each line by the tools' one rule for text from outside: what the
 // application and the host said, paths and names among it.
 std::string printable(const std::string& text) {
+  const std::string_view whole = text;
   std::string lines;
-  for (std::size_t start = 0; start <= text.size();) {
-    const std::size_t end = std::min(text.find('\n', start), text.size());
+  for (std::size_t start = 0; start <= whole.size();) {
+    const std::size_t end = std::min(whole.find('\n', start), whole.size());
     if (start > 0) lines += '\n';
-    lines += ostrel::common::printableText(std::string_view(text).substr(start, end - start));
+    lines += ostrel::common::printableText(whole.substr(start, end - start));
     start = end + 1;
   }
   return lines;

@@ -134,8 +134,9 @@ bool AppChecker::run(const std::function<void(const Outcome&)>& report,
       std::string why;
       if (!reachable(why)) {
         if (outcome.seen.find(why) == std::string::npos) outcome.seen += "; " + why;
-        outcome.seen += ": the application no longer accepts connections; it has ended, or "
-                        "stopped listening";
+        outcome.seen +=
+            ": the application no longer accepts connections; it has ended, or "
+            "stopped listening";
         outcome.stopsTheRun = true;
       }
     }
@@ -158,7 +159,7 @@ Outcome AppChecker::fail(const std::string& name, const std::string& why) {
   return {name, Verdict::kFail, why};
 }
 
-Outcome AppChecker::skipWithoutCommand(const std::string& name, const std::string& what) const {
+Outcome AppChecker::skipWithoutCommand(const std::string& name, const std::string& what) {
   return {name, Verdict::kSkip,
           "give the command that starts the application (after the options) to check " + what};
 }
@@ -277,7 +278,7 @@ bool AppChecker::keptAndRead(CheckedHost& host, std::size_t connectedAt, const B
 
 // Ends the host as a browser does; false, with why, when the application
 // closed the connection before it ended or the host misbehaved.
-bool AppChecker::endHost(Host& host, std::size_t connectedAt, std::string& why) {
+bool AppChecker::endHost(Host& host, std::size_t connectedAt, std::string& why) const {
   host->finish(options_.timeout);
   const bool dropped = host->droppedAfter(connectedAt);
   const std::string wrong = host->misbehaviour();
