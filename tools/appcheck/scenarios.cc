@@ -28,6 +28,9 @@ constexpr std::size_t kMiB = 1024 * kKiB;
 constexpr std::size_t kFillerFrames = 192;
 constexpr std::size_t kFillerFrameBytes = 16 * kKiB;
 
+// How long a failure waits for an application that may be ending.
+constexpr milliseconds kSettling{1000};
+
 }  // namespace
 
 std::string messageOfSize(const std::string& type, const std::string& name, std::size_t size) {
@@ -121,6 +124,11 @@ bool AppChecker::run(const std::function<void(const Outcome&)>& report,
   bool passed = true;
   for (std::size_t i = 0; i < std::size(kScenarios); ++i) {
     Outcome outcome = (this->*kScenarios[i].run)();
+    // A failure may be an application on its way out (exit handlers, a
+    // sanitizer's report): its end, when it comes soon, is what happened.
+    if (outcome.verdict == Verdict::kFail && app_) {
+      loop_.runUntil([this] { return app_->ended().has_value(); }, kSettling);
+    }
     if (const std::optional<std::string> how = died()) {
       outcome.verdict = Verdict::kFail;
       if (outcome.seen.find(*how) == std::string::npos) {
