@@ -134,11 +134,12 @@ void expectTapped(const std::vector<TapLine>& lines, const std::vector<std::stri
     const bool status =
         direction == "host->browser" && (payload == kConnected || payload == kUnavailable);
     const std::string start = (status ? "[status] " : "") + payload.substr(0, 20);
-    // A browser message the host dropped, the application being away, is
-    // marked so.
+    // A browser message that found the application away is marked with
+    // what the host did with it.
     std::string shown = lines[i].shown;
-    if (direction == "browser->host" && shown.starts_with("[dropped: no application] ")) {
-      shown.erase(0, std::string_view("[dropped: no application] ").size());
+    for (std::string_view mark :
+         {"[dropped: no application] ", "[no application: kept to replay when it connects] "}) {
+      if (direction == "browser->host" && shown.starts_with(mark)) shown.erase(0, mark.size());
     }
     EXPECT_EQ(lines[i].size, payload.size()) << direction << " frame " << i;
     EXPECT_EQ(shown.substr(0, start.size()), start) << direction << " frame " << i;

@@ -68,20 +68,23 @@ bool prepareFirefox(const std::string& program, const std::string& folder,
 
 std::vector<std::string> chromiumCommand(const std::string& program, const std::string& userDataDir,
                                          const std::string& extension) {
-  return {program,
-          "--headless=new",
-          "--no-sandbox",
-          "--disable-gpu",
-          "--no-first-run",
-          "--disable-background-networking",
-          "--disable-component-update",
-          "--disable-sync",
-          "--disable-dev-shm-usage",
-          "--disable-features=DisableLoadExtensionCommandLineSwitch",
-          "--enable-logging=stderr",
-          "--user-data-dir=" + userDataDir,
-          "--load-extension=" + extension,
-          "about:blank"};
+  std::vector<std::string> command = {program,
+                                      "--headless=new",
+                                      "--no-sandbox",
+                                      "--disable-gpu",
+                                      "--no-first-run",
+                                      "--disable-background-networking",
+                                      "--disable-component-update",
+                                      "--disable-sync",
+                                      "--disable-dev-shm-usage",
+                                      "--disable-features=DisableLoadExtensionCommandLineSwitch",
+                                      "--enable-logging=stderr",
+                                      "--user-data-dir=" + userDataDir,
+                                      "--load-extension=" + extension,
+                                      "about:blank"};
+  // None given, headless Chromium makes a temporary profile for the run.
+  if (userDataDir.empty()) std::erase(command, "--user-data-dir=");
+  return command;
 }
 
 std::vector<std::string> firefoxCommand(const std::string& program, const std::string& profile) {

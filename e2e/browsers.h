@@ -33,8 +33,8 @@ struct Browser {
 
 // The headless command lines both tests run: Chromium with `extension`
 // loaded unpacked and its console on standard error (headless, it keeps no
-// profile of its own: without --user-data-dir it takes a fresh temporary
-// one each time); Firefox with `profile`.
+// profile of its own: without --user-data-dir, given as "", it takes a
+// fresh temporary one each time); Firefox with `profile`.
 std::vector<std::string> chromiumCommand(const std::string& program, const std::string& userDataDir,
                                          const std::string& extension);
 std::vector<std::string> firefoxCommand(const std::string& program, const std::string& profile);

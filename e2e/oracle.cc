@@ -36,10 +36,18 @@ constexpr std::chrono::milliseconds kSilence = 15s;  // at least, before silence
 // Where the extension's lines start in the browser's output.
 constexpr std::string_view kMarker = "ostrel-e2e: ";
 // What Chromium says when it refuses to load the extension at all.
-constexpr std::string_view kNotLoaded = "Failed to load extension";
+constexpr std::string_view kNotLoaded[] = {"Failed to load extension",
+                                           "Loading of unpacked extensions is disabled"};
 // What the browsers' own lines about native messaging hold.
 constexpr std::string_view kTopics[] = {"ative messaging", "ative application", "ativeMessaging",
-                                        "ative manifest",  "ative host",        kNotLoaded};
+                                        "ative manifest",  "ative host",        kNotLoaded[0],
+                                        kNotLoaded[1]};
+
+bool notLoaded(const std::string& output) {
+  return std::any_of(std::begin(kNotLoaded), std::end(kNotLoaded), [&](std::string_view words) {
+    return output.find(words) != std::string::npos;
+  });
+}
 
 std::string contentOf(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -136,7 +144,8 @@ BrowserRun runBrowser(const Scene& scene, const PrivateSystem& system, const std
   BrowserRun result;
   std::vector<std::string> command =
       scene.family == Family::kChromium
-          ? chromiumCommand(program, scene.chromiumProfile(), scene.extension)
+          ? chromiumCommand(program, scene.temporaryProfile ? "" : scene.chromiumProfile(),
+                            scene.extension)
           : firefoxCommand(program, scene.profile);
   std::string error;
   const Clock::time_point start = Clock::now();
@@ -153,14 +162,14 @@ BrowserRun runBrowser(const Scene& scene, const PrivateSystem& system, const std
       [&] {
         output = contentOf(log);
         line = extensionLine(output);
-        return line || output.find(kNotLoaded) != std::string::npos || browser.hasExited();
+        return line || notLoaded(output) || browser.hasExited();
       },
       deadline);
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   result.browserWords = browserWords(output);
   result.logTail = tailOfFile(log, 12);
   if (!line) {
-    result.extensionWords = output.find(kNotLoaded) != std::string::npos ? "it was not loaded"
+    result.extensionWords = notLoaded(output)     ? "it was not loaded"
                             : browser.hasExited() ? "the browser " + browser.exitDescription()
                                                   : "the extension said nothing";
     return result;
@@ -288,11 +297,12 @@ std::string Answer::fix() const {
 
 namespace {
 
-// The application, listening as the user (the host talks to no other's):
-// its socket made with the user's effective ids, which the system records.
-std::unique_ptr<peers::FakeApp> userApplication(const std::string& home) {
+// The application, listening as `owner` (the host talks to no other
+// user's): its socket made with those effective ids, which the system
+// records.
+std::unique_ptr<peers::FakeApp> userApplication(const std::string& home, uid_t owner) {
   std::unique_ptr<peers::FakeApp> application;
-  if (::setegid(PrivateSystem::kUser) == 0 && ::seteuid(PrivateSystem::kUser) == 0) {
+  if (::setegid(owner) == 0 && ::seteuid(owner) == 0) {
     application =
         std::make_unique<peers::FakeApp>(home + "/Library/Application Support/ostrel/browser.sock");
   }
@@ -321,12 +331,15 @@ std::optional<std::chrono::milliseconds> runBefore(Scene& scene, const PrivateSy
                                                    const std::string& log, std::string& failure) {
   BrowserProcess browser;
   BrowserRun first = runBrowser(scene, system, program, log, browser);
-  // Firefox records the add-ons it loaded a while after start; the user
-  // changes them after that.
+  // Firefox records the add-ons it loaded a while after start, first as
+  // inactive, then active; the user changes them after that.
   common::waitUntil(
       [&] {
+        const std::string text = contentOf(scene.profile + "/extensions.json");
+        const std::size_t record = text.find(R"({"id":")" + std::string(kFirefoxId));
+        const std::size_t active = text.find("\"active\":true", record);
         return scene.family == Family::kChromium ||
-               contentOf(scene.profile + "/extensions.json").find(kFirefoxId) != std::string::npos;
+               (record != std::string::npos && active < text.find(R"({"id":)", record + 1));
       },
       kOutcome);
   browser.stop();
@@ -386,8 +399,11 @@ Verdict judge(Family family, const Case& row) {
   std::vector<fs::path> owned = {scene.home};
   for (const auto& entry : fs::recursive_directory_iterator(scene.home)) owned.push_back(entry);
   for (const fs::path& path : owned) {
-    if (::lchown(path.c_str(), PrivateSystem::kUser, PrivateSystem::kUser) != 0) {
-      verdict.failure = "cannot give " + path.string() + " to the user";
+    const bool root = std::find(scene.rootOwned.begin(), scene.rootOwned.end(), path.string()) !=
+                      scene.rootOwned.end();
+    const uid_t owner = root ? 0 : PrivateSystem::kUser;
+    if (::lchown(path.c_str(), owner, owner) != 0) {
+      verdict.failure = "cannot give " + path.string() + " to its owner";
       return verdict;
     }
   }
@@ -402,7 +418,8 @@ Verdict judge(Family family, const Case& row) {
       return verdict;
     }
   }
-  std::unique_ptr<peers::FakeApp> application = userApplication(scene.home);
+  std::unique_ptr<peers::FakeApp> application =
+      userApplication(scene.home, scene.rootApplication ? 0 : PrivateSystem::kUser);
   if (!application) {
     verdict.failure = "cannot listen as the user";
     return verdict;
@@ -425,6 +442,7 @@ Verdict judge(Family family, const Case& row) {
         runBrowser(scene, system, *program, folder.file("browser.log"), browser, *deadline);
     verdict.answer = run(system, user, doctor);
     verdict.report = run(system, user, {OSTREL_SETUP_TOOL, "doctor", "--json"});
+    verdict.full = run(system, user, {OSTREL_SETUP_TOOL, "doctor"});
   }
   verdict.fix = verdict.answer.exitCode == 1 ? verdict.answer.fix() : "";
   if (verdict.fix.empty()) return verdict;

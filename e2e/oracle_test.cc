@@ -169,6 +169,32 @@ bool disableAddon(Scene& scene) {
   return true;
 }
 
+// The manifest written by root, readable by no one else: an install run
+// with sudo.
+bool rootsManifest(Scene& scene) {
+  scene.rootOwned = {scene.userManifest()};
+  return scene.write(scene.userManifest(), manifest(scene.family, ours(scene.family)), 0600);
+}
+
+// Registered and started with a profile folder of the user's own.
+bool ownProfile(Scene& scene) {
+  scene.userDataDir = scene.home + "/profile";
+  scene.install({"--user-data-dir", scene.userDataDir});
+  // Asked as the troubleshooting pages ask, without the folder.
+  scene.question = {"--browser", "chromium", "--origin", kChromiumOrigin};
+  return true;
+}
+
+Arrange withBrowserEnvironment(const std::string& entry) {
+  return [=](Scene& scene) {
+    scene.install({});
+    scene.browserEnvironment.push_back(replaced(entry, "@HOME@", scene.home));
+    return true;
+  };
+}
+
+const std::string kWrapper = "#!/bin/sh\n@SET@ exec '@HOST@' \"$@\"\n";
+
 // Edits to the manifest: invalid JSON at line 5, column 3 (a comma left
 // out), and a second "path", the last, naming no file.
 const std::string kInvalidJson[] = {"\"@HOST@\",", "\"@HOST@\""};  // a comma left out
@@ -187,11 +213,27 @@ const std::vector<Case> kManifestsInBoth = {
     refuses("name-differs", {"com.ostrel.other"},
             byHand("\"com.ostrel.native_host\"", "\"com.ostrel.other\"")),
     refuses("relative-path", {"absolute"}, relativePath),
+    refuses("manifest-of-root-0600", {"@MANIFEST@", "cannot read"}, rootsManifest),
 };
 const std::vector<Case> kEnvironmentInBoth = {
     refuses("no-permission", {"nativeMessaging"}, withoutPermission),
     unreached("browser-with-other-socket", {"OSTREL_SOCKET_PATH", "@HOME@/other.sock"},
               browserWithOtherSocket),
+    unreached(
+        "wrapper-sets-socket",
+        {"@HOME@/bin/ostrel-native-host", "OSTREL_SOCKET_PATH=@HOME@/elsewhere.sock"},
+        hostAt(replaced(kWrapper, "@SET@", "OSTREL_SOCKET_PATH=@HOME@/elsewhere.sock"), 0755)),
+    unreached("wrapper-sets-home", {"@HOME@/bin/ostrel-native-host", "HOME=@HOME@/elsewhere"},
+              hostAt(replaced(kWrapper, "@SET@", "HOME=@HOME@/elsewhere"), 0755)),
+    refuses("host-exits-at-once", {"@HOME@/bin/ostrel-native-host", "status 3", "no library here"},
+            hostAt("#!/bin/sh\necho 'no library here' >&2\nexit 3\n", 0755)),
+    unreached("socket-path-too-long", {"OSTREL_SOCKET_PATH", "bytes long", "at most"},
+              withBrowserEnvironment("OSTREL_SOCKET_PATH=@HOME@/" + std::string(120, 's'))),
+    unreached("application-of-another-user", {"another user", "root"},
+              [](Scene& scene) {
+                scene.rootApplication = true;
+                return installed(scene);
+              }),
 };
 
 const std::vector<Case> kChromiumPolicies = {
@@ -220,6 +262,25 @@ const std::vector<Case> kChromiumPolicies = {
                                               {"blocked_permissions": ["nativeMessaging"]}}})")),
     connects("policy-blocked-permission-recommended",
              underPolicy(kRecommendedPolicy, kBlockedPermission)),
+    refuses("policy-installation-blocked", {"ExtensionSettings", "blocked", kManagedPolicy},
+            underPolicy(kManagedPolicy,
+                        R"({"ExtensionSettings": {"*": {"installation_mode": "blocked"}}})")),
+    refuses(
+        "policy-installation-removed-by-id", {"ExtensionSettings", "removed"},
+        underPolicy(kManagedPolicy, R"({"ExtensionSettings": {"gjmfcaghjdeioakbkgmilngmhhgghjel":
+                                              {"installation_mode": "removed"}}})")),
+    // Blocked by default, Chromium loads no unpacked extension, whatever its own entry.
+    refuses("policy-unpacked-blocked-allowed-by-id", {"ExtensionSettings", "unpacked"},
+            underPolicy(kManagedPolicy, R"({"ExtensionSettings": {
+                                              "*": {"installation_mode": "blocked"},
+                                              "gjmfcaghjdeioakbkgmilngmhhgghjel":
+                                              {"installation_mode": "allowed"}}})")),
+    refuses("policy-install-blocklist", {"ExtensionInstallBlocklist", kManagedPolicy},
+            underPolicy(kManagedPolicy, R"({"ExtensionInstallBlocklist": ["*"]})")),
+    // Only Chromium is installed: Google Chrome's policies stop nothing.
+    connects("policy-of-a-browser-not-installed",
+             underPolicy("/etc/opt/chrome/policies/managed/policy.json",
+                         R"({"NativeMessagingBlocklist": ["*"]})")),
 };
 
 const std::vector<Case> kChromiumManifests = {
@@ -231,6 +292,7 @@ const std::vector<Case> kChromiumManifests = {
     connects("upper-case-id",
              byHand("gjmfcaghjdeioakbkgmilngmhhgghjel", "GJMFCAGHJDEIOAKBKGMILNGMHHGGHJEL")),
     refuses("firefox-manifest", {"allowed_extensions", "Firefox"}, otherFormat),
+    connects("comment-line", byHand("{\n", "// written by hand\n{\n")),
     // Chromium takes the per-user manifest when there is one, working or not.
     refuses("user-shadows-system-wide", {kMissingHost},
             [](Scene& scene) {
@@ -241,6 +303,32 @@ const std::vector<Case> kChromiumManifests = {
 
 const std::vector<Case> kChromiumEnvironment = {
     unreached("browser-without-home", {"HOME"}, browserWithoutHome),
+    connects("registered-for-own-profile", ownProfile),
+    // The package's registration serves every profile folder.
+    connects("system-wide-and-own-profile",
+             [](Scene& scene) {
+               scene.install({"--system"});
+               scene.userDataDir = scene.home + "/second";
+               return true;
+             }),
+    refuses("headless-temporary-profile", {"temporary profile"},
+            [](Scene& scene) {
+              scene.temporaryProfile = true;
+              return installed(scene);
+            }),
+    refuses("loaded-without-key", {"without a key"},
+            [](Scene& scene) {
+              scene.install({});
+              const std::string key = R"("key": ")";
+              return scene.changeExtension(key, R"("no-key": ")");
+            }),
+    // Larger than the doctor reads; the browser reads it.
+    connects("preferences-too-large",
+             [](Scene& scene) {
+               scene.install({});
+               return scene.write(scene.home + "/.config/chromium/Default/Preferences",
+                                  R"({"padding": ")" + std::string(17 << 20, 'x') + "\"}");
+             }),
     // Installed for the default profile; the browser runs with another.
     refuses("browser-with-other-profile", {"@HOME@/profile"},
             [](Scene& scene) {
@@ -263,6 +351,7 @@ const std::vector<Case> kFirefoxManifests = {
              }),
     // Firefox passes over a per-user manifest it cannot use to the
     // system-wide one.
+    refuses("comment-line", {"@MANIFEST@", "JSON"}, byHand("{\n", "// written by hand\n{\n")),
     connects("broken-user-falls-back-to-system-wide",
              [](Scene& scene) {
                scene.install({"--system"});
@@ -367,6 +456,8 @@ void check(Family family, const std::string& name, const Case& row, const Verdic
                         << said(verdict.report);
     EXPECT_EQ(verdict.report.exitCode, 0) << said(verdict.report);
   }
+  EXPECT_EQ(verdict.full.exitCode, verdict.report.exitCode)
+      << "doctor and doctor --json differ, " << said(verdict.full);
   if (fine && !connects) {
     EXPECT_EQ(*fine, 0) << "doctor --json calls a registration allowed and installed that the "
                            "browser does not connect, "

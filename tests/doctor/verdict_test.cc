@@ -368,6 +368,39 @@ TEST_F(VerdictTest, AnExtensionTheRunningBrowserLoadsCounts) {
   });
 }
 
+// What the doctor cannot see it never guesses: a wrapper that changes where
+// the host looks is named with what it sets, though no browser runs; a
+// profile file too large to read makes the extension's presence unknown,
+// not absent.
+TEST_F(VerdictTest, NamesWhatAWrapperSetsAndWhatItCouldNotRead) {
+  const std::string wrapper = writeFile("bin/wrapper",
+                                        "#!/bin/sh\nOSTREL_SOCKET_PATH='" + home +
+                                            "/elsewhere.sock' exec " OSTREL_HOST_BINARY " \"$@\"\n",
+                                        0755);
+  ASSERT_EQ(run("install --browser chromium --host-path " + wrapper + " --origin " + kOrigin), 0)
+      << errors;
+  EXPECT_EQ(ask(), "no: the registered program " + wrapper + " sets OSTREL_SOCKET_PATH=" + home +
+                       "/elsewhere.sock before it starts the host, which looks for the "
+                       "application at " +
+                       home + "/elsewhere.sock, where nothing answers, not at " + home +
+                       "/Library/Application Support/ostrel/browser.sock, where this shell's "
+                       "environment (no browser of it runs) leads")
+      << output;
+
+  answeringHost();
+  ASSERT_EQ(run("install --browser chromium --origin " + kOrigin), 0) << errors;
+  writeFile(".config/chromium/Default/Preferences", std::string(17 << 20, ' ') + "{}");
+  std::unique_ptr<common::ChildProcess> browser = fakeChromium(home, "--no-sandbox", {});
+  ASSERT_TRUE(browser);
+  EXPECT_TRUE(ask().starts_with("yes: ")) << output;
+  EXPECT_NE(output.find("warning: whether the extension " + kId +
+                        " is installed is not known: the browser's file " + home +
+                        "/.config/chromium/Default/Preferences is larger than 16 MiB"),
+            std::string::npos)
+      << output;
+  browser->signal(SIGKILL);
+}
+
 // A main process as the system shows it: its profile folders and loaded
 // extensions; a helper, even one that rewrote its title, is none, and
 // neither is any program that is not a browser's own executable, whatever

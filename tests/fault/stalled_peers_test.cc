@@ -83,6 +83,24 @@ TEST_F(StalledPeers, BrowserThatStopsReadingAndClosesTheInputEndsTheHost) {
   application.join();  // its writes fail once the host is gone
 }
 
+// The end of input need not be a hang-up: a browser frame over the limit
+// ends the host too, and so it must while a write to a browser that does
+// not read holds the relay, whose input stays open.
+TEST_F(StalledPeers, AnOverLongBrowserFrameEndsTheHostWhileAWriteToTheBrowserWaits) {
+  std::thread application([&] {
+    for (std::uint32_t i = 0; i < kFrames; ++i) {
+      if (!connection->send(frameOfBytes(patternPayload(i, kFrameSize)))) return;
+    }
+  });
+  EXPECT_TRUE(waitUntil([&] { return pendingBytes(host.output()) >= kQueuedBytes; }));
+  EXPECT_TRUE(host.send({0x01, 0x00, 0x10, 0x00}));  // 1 MiB and 1 byte: one too many
+  const std::optional<int> status = host.waitExit(std::chrono::seconds(10));
+  if (!status) stopHost();
+  EXPECT_TRUE(exitedWithZero(status));
+  EXPECT_EQ(host.errorOutput(), "");
+  application.join();
+}
+
 // A browser that closes the host's input while the host waits to write a
 // frame to it, and then reads on, too slowly for that frame to go out
 // within the grace: the host ends all the same. What the browser reads up
@@ -107,7 +125,7 @@ TEST_F(StalledPeers, BrowserThatClosesTheInputAndReadsSlowlyNeverGetsAFrameAfter
 
   Bytes received;
   Bytes chunk(4096);
-  for (;;) {
+  while (waitReadable(host.output(), kDeadline)) {
     const ssize_t n = ::read(host.output(), chunk.data(), chunk.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;

@@ -22,6 +22,14 @@ constexpr const char* kOrigin = "chrome-extension://abcdefghijklmnopabcdefghijkl
 
 class PostrmTest : public TestHome {
  protected:
+  void SetUp() override {
+#ifdef __APPLE__
+    GTEST_SKIP() << "the removal script runs under dpkg only, where dd and sed are GNU's: "
+                    "macOS's dd refuses iflag=nofollow,nonblock, and its sed has no -z";
+#endif
+    TestHome::SetUp();
+  }
+
   // Runs the script as dpkg does, in `folder`; -1 when it did not end in
   // time.
   int postrm(const std::string& action, const std::string& folder = "") {
@@ -145,6 +153,42 @@ TEST_F(PostrmTest, LooksIntoHomesWithoutFollowingWaitingOrSplittingNames) {
   EXPECT_TRUE(exists(here + "/copy"));
   EXPECT_TRUE(exists(here + "/old.json"));
   EXPECT_TRUE(exists(spaced));
+}
+
+// Users' file names reach root's terminal only made printable, and what
+// they keep in their folders costs the removal a bounded number of reads.
+TEST_F(PostrmTest, PrintsNamesSafelyAndReadsABoundedNumberOfFiles) {
+  answeringHost();
+  ASSERT_EQ(run(std::string("install --browser chromium --origin ") + kOrigin), 0) << errors;
+  const std::string marked =
+      read(home + "/.config/chromium/NativeMessagingHosts/com.ostrel.native_host.json");
+  const std::string folder = "root/home/a/.config/chromium/NativeMessagingHosts/";
+  writeFile(folder + "x\x1b[2J\nostrel-native-host: removed \xc2\x9b.json", marked);
+  ASSERT_EQ(postrm("remove"), 0) << output;
+  EXPECT_NE(output.find("  " + home + "/" + folder +
+                        "x\\033[2J\\nostrel-native-host: removed \\302\\233.json\n"),
+            std::string::npos)
+      << output;
+  EXPECT_EQ(output.find_first_of("\x1b\x9b"), std::string::npos) << output;
+  EXPECT_EQ(output.find("\nostrel-native-host: removed"), std::string::npos) << output;
+
+  // Empty files cost nothing; of the rest, 200 are read.
+  for (int i = 0; i < 300; ++i)
+    writeFile("root/home/b/.mozilla/native-messaging-hosts/" + std::to_string(i) + ".json", "");
+  for (int i = 0; i < 210; ++i)
+    writeFile("root/home/c/.config/vivaldi/NativeMessagingHosts/" + std::to_string(i) + ".json",
+              marked);
+  ASSERT_EQ(postrm("remove"), 0) << output;
+  EXPECT_NE(output.find("ostrel-native-host: 11 more files in users' browser folders were not "
+                        "looked into (removal reads at most 200)"),
+            std::string::npos)
+      << output;
+  std::size_t named = 0;
+  for (std::size_t at = output.find("\n  "); at != std::string::npos;
+       at = output.find("\n  ", at + 1)) {
+    ++named;
+  }
+  EXPECT_EQ(named, 200u) << output;
 }
 
 }  // namespace

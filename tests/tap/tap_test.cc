@@ -7,16 +7,20 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "foreign_listener.h"
+#include "platform/descriptors.h"
 #include "support/test_support.h"
 #include "tools/common/trusted_path.h"
 
@@ -188,9 +192,8 @@ TEST_F(TapTest, AnotherUsersApplicationGetsNothingThroughIt) {
   ASSERT_EQ(::mkdir(shared.c_str(), 0777), 0);
   ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
   ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
-  // Its socket file is the other user's: the tap offers the host nothing.
-  // A root-owned file with that user's server behind it: the tap connects,
-  // finds the server's user and passes nothing on.
+  // Whoever owns the socket file, the tap connects once, as the host's
+  // attempt would, finds the server's user and offers the host nothing.
   for (bool bindAsRoot : {false, true}) {
     socket_ = shared + (bindAsRoot ? "/root-owned.sock" : "/foreign.sock");
     ForeignListener foreign(socket_, bindAsRoot);
@@ -207,14 +210,64 @@ TEST_F(TapTest, AnotherUsersApplicationGetsNothingThroughIt) {
     std::optional<ForeignTally> tally = foreign.finish();
     ASSERT_TRUE(tally);
     EXPECT_EQ(tally->bytes, 0) << "bound as root: " << bindAsRoot;
-    EXPECT_EQ(tally->connections, bindAsRoot ? 1 : 0);
-    if (bindAsRoot) {
-      EXPECT_NE(joined(logLines())
-                    .find("served by " + common::userText(kOtherUser) + ", not by this user"),
-                std::string::npos)
-          << joined(logLines());
-    }
+    EXPECT_EQ(tally->connections, 1) << "bound as root: " << bindAsRoot;
+    EXPECT_NE(
+        joined(logLines()).find("served by " + common::userText(kOtherUser) + ", not by this user"),
+        std::string::npos)
+        << joined(logLines());
   }
+}
+
+// A socket file with nothing listening behind it is no application, to the
+// tap as to the host, even while a server elsewhere has bound the same
+// name relative to its own folder.
+TEST_F(TapTest, AStaleSocketIsNoApplicationWhateverListensElsewhere) {
+  const int stale = openUnixStreamSocket();
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_.c_str());
+  ASSERT_EQ(::bind(stale, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ::close(stale);
+  // The server elsewhere: a child that binds "app.sock" in another folder
+  // and listens until its pipe closes.
+  const std::string elsewhere = dir_.file("elsewhere");
+  ASSERT_EQ(::mkdir(elsewhere.c_str(), 0700), 0);
+  int ready[2];
+  int hold[2];
+  ASSERT_TRUE(openPipe(ready));
+  ASSERT_TRUE(openPipe(hold));
+  const pid_t server = ::fork();
+  ASSERT_GE(server, 0);
+  if (server == 0) {
+    ::close(ready[0]);
+    ::close(hold[1]);
+    sockaddr_un relative{};
+    relative.sun_family = AF_UNIX;
+    std::memcpy(relative.sun_path, "app.sock", 9);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool listening =
+        ::chdir(elsewhere.c_str()) == 0 &&
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&relative), sizeof relative) == 0 &&
+        ::listen(fd, 4) == 0;
+    char byte = listening ? 'y' : 'n';
+    if (::write(ready[1], &byte, 1) == 1) (void)!::read(hold[0], &byte, 1);
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  ::close(hold[0]);
+  char byte = 0;
+  EXPECT_EQ(::read(ready[0], &byte, 1), 1);
+  EXPECT_EQ(byte, 'y');
+
+  HostProcess& tap = startTap();
+  EXPECT_EQ(textOf(tap.readFrame()), kUnavailable);
+  EXPECT_TRUE(tap.staysQuiet(2500ms)) << "the host was offered a socket with nothing behind it";
+  EXPECT_TRUE(endsCleanly(tap));
+  EXPECT_EQ(joined(logLines()).find("app connection"), std::string::npos) << joined(logLines());
+  ::close(hold[1]);
+  ::close(ready[0]);
+  int status = 0;
+  EXPECT_EQ(::waitpid(server, &status, 0), server);
 }
 
 // Whatever the log is, the browser's traffic and the host's start never
@@ -286,7 +339,8 @@ TEST_F(TapTest, ATerminalNobodyReadsHoldsNothingBack) {
 
 // The log tells what happened in the order it happened, even where the
 // host writes to the application and to the browser one right after the
-// other; a message the host drops is marked.
+// other; a message the host drops is marked, and so is one it keeps to
+// replay.
 TEST_F(TapTest, LinesComeInTheOrderTheBytesPassed) {
   // So long a runtime folder that a socket in it would be past what the
   // host connects to.
@@ -307,16 +361,18 @@ TEST_F(TapTest, LinesComeInTheOrderTheBytesPassed) {
   connection.reset();
   app.reset();
   EXPECT_EQ(textOf(tap.readFrame()), kUnavailable);
+  const std::string blur = R"({"type":"blur"})";
   ASSERT_TRUE(tap.sendFrame(R"({"type":"ping"})"));
-  // The application comes back once the host has had the message.
-  EXPECT_TRUE(waitUntil([&] { return joined(logLines()).find("ping") != std::string::npos; }));
+  ASSERT_TRUE(tap.sendFrame(blur));
+  // The application comes back once the host has had the messages.
+  EXPECT_TRUE(waitUntil([&] { return joined(logLines()).find("blur") != std::string::npos; }));
   app = std::make_unique<FakeApp>(socket_);
   ASSERT_TRUE(app->listening()) << app->error();
   EXPECT_EQ(textOf(tap.readFrame(5s)), kConnected);
   connection = app->accept();
   ASSERT_TRUE(connection);
   EXPECT_EQ(textOf(connection->readFrame()), hello);
-  EXPECT_EQ(textOf(connection->readFrame()), focus);
+  EXPECT_EQ(textOf(connection->readFrame()), blur);
   EXPECT_TRUE(endsCleanly(tap));
 
   const std::vector<std::string> lines = logLines();
@@ -337,9 +393,10 @@ TEST_F(TapTest, LinesComeInTheOrderTheBytesPassed) {
   ASSERT_LT(reported, lines.size()) << text;
   EXPECT_NE(lines[reported].find(kConnected), std::string::npos) << text;
   const std::vector<std::string> sent = framesOf("browser->host");
-  ASSERT_EQ(sent.size(), 3u) << text;
+  ASSERT_EQ(sent.size(), 4u) << text;
   EXPECT_EQ(sent[0], "16 B " + hello);
   EXPECT_EQ(sent[2], R"(15 B [dropped: no application] {"type":"ping"})");
+  EXPECT_EQ(sent[3], "15 B [no application: kept to replay when it connects] " + blur);
 }
 
 }  // namespace

@@ -55,8 +55,8 @@ std::vector<ProcessEntry> childrenOf(pid_t pid);
 bool isAlive(pid_t pid);
 
 // Live processes whose environment holds exactly `entry` ("NAME=value")
-// and, when `executable` is not empty, whose program is that file. Always
-// empty on Apple systems, which show no other process's environment.
+// and, when `executable` is not empty, whose program is that file, among
+// those whose environment the system shows (see environmentOf).
 std::vector<pid_t> processesWith(const std::string& entry, const std::string& executable = "");
 
 // The processes of `user`, by the owner of their /proc entry (Linux) or
@@ -92,8 +92,9 @@ inline bool actsOnlyAs(const ProcessIdentity& identity, uid_t user) {
 }
 
 // The arguments of `pid`, its program's name first, and its environment
-// ("NAME=value" each). Absent when the process is gone or not this user's,
-// and always on Apple systems, which do not show them this way.
+// ("NAME=value" each). Absent when the process is gone or not this user's
+// (root sees every process's); on Apple systems the environment is absent
+// too where the kernel leaves it out (of processes it restricts).
 std::optional<std::vector<std::string>> commandLineOf(pid_t pid);
 std::optional<std::vector<std::string>> environmentOf(pid_t pid);
 

@@ -1,15 +1,22 @@
 // Apple systems: libproc's proc_pidinfo and friends. CPU times come in
 // Mach time units and are converted; context switches are counted all
-// together, the voluntary ones not apart.
+// together, the voluntary ones not apart. Arguments and environment come
+// from sysctl KERN_PROCARGS2, as ps reads them: the kernel gives them for
+// this user's processes (every process's, to root).
 #include <fcntl.h>
 #include <libproc.h>
 #include <limits.h>
 #include <mach/mach_time.h>
+#include <stdlib.h>
 #include <sys/proc.h>
 #include <sys/proc_info.h>
 #include <sys/resource.h>
+#include <sys/sysctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+
+#include "tools/common/process_arguments.h"
 #include "tools/common/process_table.h"
 
 namespace ostrel::common {
@@ -29,6 +36,31 @@ std::optional<proc_bsdinfo> bsdInfo(pid_t pid) {
     return std::nullopt;
   }
   return info;
+}
+
+// The block KERN_PROCARGS2 gives for `pid`, read. A buffer shorter than
+// the block gets its last bytes, not its first, so the size is asked
+// first and the buffer made larger than that: one filled to its end may
+// have been cut (the process ran another program meanwhile) and is no
+// answer. The kernel takes no buffer over KERN_ARGMAX and the count.
+std::optional<ProcessArguments> argumentsOf(pid_t pid) {
+  int argumentMaxName[2] = {CTL_KERN, KERN_ARGMAX};
+  int argumentMax = 0;
+  std::size_t size = sizeof argumentMax;
+  if (::sysctl(argumentMaxName, 2, &argumentMax, &size, nullptr, 0) != 0 || argumentMax <= 0) {
+    return std::nullopt;
+  }
+  const std::size_t most = static_cast<std::size_t>(argumentMax) + sizeof(int);
+  int name[3] = {CTL_KERN, KERN_PROCARGS2, static_cast<int>(pid)};
+  std::size_t needed = 0;
+  if (::sysctl(name, 3, nullptr, &needed, nullptr, 0) != 0 || needed >= most) return std::nullopt;
+  std::string block(std::min(needed + 4096, most), '\0');
+  size = block.size();
+  if (::sysctl(name, 3, block.data(), &size, nullptr, 0) != 0 || size >= block.size()) {
+    return std::nullopt;
+  }
+  block.resize(size);
+  return readProcessArguments(block);
 }
 
 // A list that proc_pidinfo fills, grown until it fits.
@@ -147,8 +179,24 @@ bool isAlive(pid_t pid) {
   return info && info->pbi_status != SZOMB;
 }
 
-std::vector<pid_t> processesWith(const std::string& /*entry*/, const std::string& /*executable*/) {
-  return {};
+std::vector<pid_t> processesWith(const std::string& entry, const std::string& executable) {
+  std::string wanted;
+  if (!executable.empty()) {
+    char resolved[PATH_MAX];
+    wanted = ::realpath(executable.c_str(), resolved) != nullptr ? resolved : executable;
+  }
+  std::vector<pid_t> found;
+  for (pid_t pid : listedProcesses(PROC_ALL_PIDS, 0)) {
+    const auto read = argumentsOf(pid);
+    if (!read || !read->environment ||
+        std::find(read->environment->begin(), read->environment->end(), entry) ==
+            read->environment->end()) {
+      continue;
+    }
+    if (!wanted.empty() && programOf(pid) != wanted) continue;
+    if (isAlive(pid)) found.push_back(pid);
+  }
+  return found;
 }
 
 std::vector<pid_t> processesOf(uid_t user) {
@@ -161,11 +209,31 @@ std::string programOf(pid_t pid) {
   return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
 }
 
-// Not read yet: no process counts as anyone's.
-std::optional<ProcessIdentity> identityOf(pid_t /*pid*/) { return std::nullopt; }
+// The BSD information's real, effective and saved user ids, read between
+// two looks at the executable: a process that runs another program
+// meanwhile may have other ids, and gives no answer. There is no
+// file-system id apart: the effective one stands for it.
+std::optional<ProcessIdentity> identityOf(pid_t pid) {
+  const std::string executable = programOf(pid);
+  const auto info = bsdInfo(pid);
+  if (!info || programOf(pid) != executable) return std::nullopt;
+  return ProcessIdentity{.realUser = info->pbi_ruid,
+                         .effectiveUser = info->pbi_uid,
+                         .savedUser = info->pbi_svuid,
+                         .fileSystemUser = info->pbi_uid,
+                         .executable = executable};
+}
 
-std::optional<std::vector<std::string>> commandLineOf(pid_t /*pid*/) { return std::nullopt; }
+std::optional<std::vector<std::string>> commandLineOf(pid_t pid) {
+  auto read = argumentsOf(pid);
+  if (!read) return std::nullopt;
+  return std::move(read->arguments);
+}
 
-std::optional<std::vector<std::string>> environmentOf(pid_t /*pid*/) { return std::nullopt; }
+std::optional<std::vector<std::string>> environmentOf(pid_t pid) {
+  auto read = argumentsOf(pid);
+  if (!read) return std::nullopt;
+  return std::move(read->environment);
+}
 
 }  // namespace ostrel::common

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "files.h"
 #include "package_manifest.h"
@@ -85,12 +86,11 @@ Fix rewriteFix(const Context& context, const Place& place,
   if (manifest && setup::ownerOf(*manifest) == setup::ManifestOwner::kPackage) return {};
   const Family family = place.browser != nullptr ? place.browser->family : Family::kChromium;
   std::vector<std::string> allowed;
+  std::unordered_set<std::string> seen;  // a manifest may list many: no search per entry
   auto keep = [&](const std::string& entry) {
     const bool valid = family == Family::kChromium ? !setup::checkChromiumOrigin(entry)
                                                    : !setup::checkFirefoxExtensionId(entry);
-    if (valid && std::find(allowed.begin(), allowed.end(), entry) == allowed.end()) {
-      allowed.push_back(entry);
-    }
+    if (valid && seen.insert(entry).second) allowed.push_back(entry);
   };
   if (manifest) std::for_each(manifest->allowed.begin(), manifest->allowed.end(), keep);
   if (!added.empty()) keep(added);

@@ -23,6 +23,14 @@ SocketSetting settingIn(const std::vector<std::string>& entries) {
   return socketSettingFrom(entryValue(entries, kSocketPathVariable), entryValue(entries, "HOME"));
 }
 
+// Whether the host can never use the socket as it is: another user's, not
+// a socket, or out of this user's reach (an application that is not
+// running now stops nobody from connecting).
+bool neverReached(const SocketCheck& check) {
+  return check.state == SocketState::kOtherUser || check.state == SocketState::kNotSocket ||
+         check.state == SocketState::kDenied;
+}
+
 std::string shown(const std::string& path) { return path.empty() ? "(no path)" : path; }
 
 std::string inSeconds(std::chrono::milliseconds deadline) {
@@ -171,8 +179,7 @@ std::optional<std::string> unreachedBecause(const HostRun& run,
   const std::string where =
       host + " looks for the application at " + shown(run.setting.path) + ", " + run.setting.source;
   if (run.setting.unusable) return where + ": " + *run.setting.unusable;
-  if (run.socket && (run.socket->state == SocketState::kOtherUser ||
-                     run.socket->state == SocketState::kNotSocket)) {
+  if (run.socket && neverReached(*run.socket)) {
     return where + ", and does not reach it: " + run.socket->explanation;
   }
   if (run.changed) {
@@ -217,11 +224,7 @@ void reportRun(const HostRun& run, std::chrono::milliseconds deadline, Findings&
   if (run.socket) {
     const std::string words =
         "the application did not answer at " + run.setting.path + ": " + run.socket->explanation;
-    // Another user's socket is one the host will never use; an
-    // application that is not running now stops nobody from connecting.
-    const bool never = run.socket->state == SocketState::kOtherUser ||
-                       run.socket->state == SocketState::kNotSocket;
-    never ? findings.problem(words) : findings.warning(words);
+    neverReached(*run.socket) ? findings.problem(words) : findings.warning(words);
   }
   if (!result.standardError.empty()) {
     findings.problem("the host wrote to standard error, which it never does when healthy: " +

@@ -171,6 +171,9 @@ void judgeAllowed(const JsonValue& root, Manifest& manifest, std::vector<std::st
   if (list->items().empty() && family == Family::kFirefox) {
     faults.push_back("the list " + quoted(key) + " is empty, and Firefox requires at least one id");
   }
+  // The browser stops at the first entry it cannot read, and names that
+  // one: so does this, however long the list.
+  bool named = false;
   for (const JsonValue& entry : list->items()) {
     if (!entry.isString()) {
       faults.push_back("the list " + quoted(key) + " holds something other than a string, and " +
@@ -178,15 +181,18 @@ void judgeAllowed(const JsonValue& root, Manifest& manifest, std::vector<std::st
       return;
     }
     manifest.allowed.emplace_back(entry.text());
+    if (named) continue;
     std::string why;
     if (family == Family::kChromium && !parsePattern(entry.text(), why)) {
       faults.push_back("the allowed_origins entry " + quoted(entry.text()) + " is malformed (" +
                        why +
                        "), and Chromium then refuses the whole manifest, for every extension");
+      named = true;
     } else if (family == Family::kFirefox && !isFirefoxId(entry.text())) {
       faults.push_back("the allowed_extensions entry " + quoted(entry.text()) +
                        " is not an add-on id (a GUID in braces or name@domain), and Firefox "
                        "then refuses the whole manifest, for every add-on");
+      named = true;
     }
   }
 }

@@ -114,8 +114,7 @@ void readFolder(const std::string& folder, bool managed, NativeMessagingPolicies
       policies.unreadable.push_back(path + ": " + contents.reason);
       continue;
     }
-    JsonReading reading =
-        readJson(contents.text, kChromiumPolicyJson);
+    JsonReading reading = readJson(contents.text, kChromiumPolicyJson);
     if (!reading.value || reading.value->type != JsonValue::Type::kObject) {
       policies.unreadable.push_back(
           path + ": " + (reading.value ? "not a JSON object" : "not valid JSON: " + reading.error));
@@ -192,48 +191,54 @@ std::optional<std::string> hostBlockedBy(const NativeMessagingPolicies& policies
 }
 
 std::optional<std::string> extensionBlockedBy(const NativeMessagingPolicies& policies,
-                                              const std::string& id) {
+                                              const std::string& id, bool unpacked) {
   const std::string which = id == "*" ? "every extension (\"*\")" : "the extension " + id;
+  // Each policy's words, for "*" and for the extension, where it blocks.
+  std::optional<std::string> all;
+  std::optional<std::string> own;
+  std::optional<bool> ownAllowed;  // the extension's own entry says, either way
   if (policies.extensions) {
-    // The extension's own entry decides what it says; "*" the rest.
-    std::optional<std::string> mode;
-    std::optional<bool> blocks;
-    std::string modeFrom;
-    for (const std::string& key : {std::string("*"), id}) {
-      for (const ExtensionEntry& entry : policies.extensions->value) {
-        if (entry.id != key) continue;
-        if (entry.mode) std::tie(mode, modeFrom) = std::pair(entry.mode, entry.id);
-        if (entry.blocksNativeMessaging) blocks = entry.blocksNativeMessaging;
-      }
-    }
     const std::string in =
-        "the policy " + std::string(kExtensionSettings) + inFile(policies.extensions->file);
-    if (mode == "blocked" || mode == "removed") {
-      return in + " sets the installation_mode of " +
-             (modeFrom == "*" ? "every extension (\"*\")" : "the extension " + modeFrom) +
-             " to \"" + *mode + "\", so the browser does not load " + which;
-    }
-    if (blocks == true) {
-      return in + " lists \"nativeMessaging\" among the blocked_permissions of " + which +
-             ", so the browser does not load an extension that asks for it";
+        "the policy " + std::string(kExtensionSettings) + inFile(policies.extensions->file) + " ";
+    for (const ExtensionEntry& entry : policies.extensions->value) {
+      if (entry.id != "*" && entry.id != id) continue;
+      std::optional<std::string>& words = entry.id == "*" ? all : own;
+      if (entry.blocksNativeMessaging == true) {
+        words = in + "lists \"nativeMessaging\" among the blocked_permissions of " + which +
+                ", so the browser does not load an extension that asks for it";
+      }
+      if (entry.mode == "blocked" || entry.mode == "removed") {
+        words = in + "sets the installation_mode of " +
+                (entry.id == "*" ? std::string("every extension (\"*\")") : which) + " to \"" +
+                *entry.mode + "\"";
+      }
+      if (entry.id != "*" && entry.mode) ownAllowed = !own;
     }
   }
   if (policies.installBlocklist) {
     const auto& blocked = policies.installBlocklist->value;
-    const bool all = std::find(blocked.begin(), blocked.end(), "*") != blocked.end();
-    const bool named = id != "*" && std::find(blocked.begin(), blocked.end(), id) != blocked.end();
-    const bool allowed =
-        policies.installAllowlist &&
-        std::find(policies.installAllowlist->value.begin(), policies.installAllowlist->value.end(),
-                  id) != policies.installAllowlist->value.end();
-    if (named || (all && !allowed)) {
-      return "the policy " + std::string(kInstallBlocklist) +
-             inFile(policies.installBlocklist->file) + " blocks " +
-             (named ? "the extension " + id : std::string("every extension (\"*\")")) +
-             (all && !named ? " that " + std::string(kInstallAllowlist) + " does not name" : "") +
-             ", so the browser does not load " + which;
+    const auto& allowed =
+        policies.installAllowlist ? policies.installAllowlist->value : std::vector<std::string>{};
+    const std::string in = "the policy " + std::string(kInstallBlocklist) +
+                           inFile(policies.installBlocklist->file) + " blocks ";
+    if (std::find(blocked.begin(), blocked.end(), "*") != blocked.end() && !all) {
+      all = in + "every extension (\"*\")";
+    }
+    if (id != "*" && std::find(blocked.begin(), blocked.end(), id) != blocked.end()) {
+      own = in + which;
+    } else if (std::find(allowed.begin(), allowed.end(), id) != allowed.end()) {
+      ownAllowed = ownAllowed.value_or(true);
     }
   }
+  if (own) return *own + ", so the browser does not load it";
+  // Blocked by default, the browser loads no unpacked extension at all,
+  // whatever the extension's own entry says.
+  if (all && unpacked) {
+    return *all +
+           ", so the browser loads no unpacked extension, whatever its own entry says: "
+           "\"Loading of unpacked extensions is disabled by the administrator.\"";
+  }
+  if (all && !ownAllowed.value_or(false)) return *all + ", so the browser does not load " + which;
   return std::nullopt;
 }
 

@@ -61,10 +61,12 @@ std::optional<std::string> hostBlockedBy(const NativeMessagingPolicies& policies
 
 // Why the policies keep extension `id` ("*": any extension) from loading,
 // or from loading with the nativeMessaging permission; nothing when they
-// do not. An extension's own entry decides what it says; the entry for
-// "*" the rest.
+// do not. An extension's own entry (in ExtensionSettings or the install
+// lists) decides for it; the entry for "*" for the rest, but an
+// `unpacked` one is not loaded at all while "*" is blocked (as measured
+// with Chromium 156).
 std::optional<std::string> extensionBlockedBy(const NativeMessagingPolicies& policies,
-                                              const std::string& id);
+                                              const std::string& id, bool unpacked);
 
 // Why per-user manifests are ignored; nothing when they are read.
 std::optional<std::string> userLevelHostsOffBy(const NativeMessagingPolicies& policies);

@@ -54,7 +54,8 @@ void splitInto(const std::string& list, std::vector<std::string>& into) {
 std::optional<RunningBrowser> browserIn(const std::string& executable,
                                         const std::vector<std::string>& commandLine,
                                         setup::Platform platform) {
-  if (commandLine.empty()) return std::nullopt;
+  // A process between fork and exec shows no command line yet.
+  if (commandLine.empty() || commandLine.front().empty()) return std::nullopt;
   RunningBrowser found;
   found.browser = setup::browserOfExecutable(executable, platform);
   if (found.browser == nullptr) return std::nullopt;
@@ -73,8 +74,12 @@ std::optional<RunningBrowser> browserIn(const std::string& executable,
   found.family = found.browser->family;
   found.program = words[0];
   for (std::size_t i = 1; i < words.size(); ++i) {
-    // Helper processes: Chromium's renderers and the like, Firefox's content processes.
-    if (words[i].starts_with("--type=") || words[i] == "-contentproc") return std::nullopt;
+    // Helper processes: Chromium's renderers and the like, Firefox's
+    // content processes and the fork server that starts them.
+    if (words[i].starts_with("--type=") || words[i] == "-contentproc" ||
+        words[i] == "-forkserver") {
+      return std::nullopt;
+    }
     if (found.family != Family::kChromium) {
       // Firefox takes its options with one dash or two.
       if (auto dir = optionValue(words, i, "-profile")) {
@@ -128,6 +133,8 @@ std::optional<RunningBrowser> browserOf(pid_t pid, uid_t user) {
   if (!browser) return std::nullopt;
   browser->pid = pid;
   browser->environment = common::environmentOf(pid);
+  // An empty one is that of a process in the middle of an exec.
+  if (browser->environment && browser->environment->empty()) browser->environment.reset();
   // The same process still, as the same user: not one that took its id
   // or ran another program meanwhile.
   std::optional<common::ProcessIdentity> after = common::identityOf(pid);

@@ -60,7 +60,8 @@ void reportPoliciesOf(const Survey& survey, const Browser& browser, Findings& re
     report.advise("ask the administrator to add " + context.options.name +
                   " to NativeMessagingAllowlist");
   }
-  stops(extensionBlockedBy(policies, "*"), policies.extensions ? policies.extensions->file : "");
+  stops(extensionBlockedBy(policies, "*", false),
+        policies.extensions ? policies.extensions->file : "");
   if (auto why = userLevelHostsOffBy(policies)) {
     report.about(std::string(browser.key), policies.userLevelHosts->file);
     bool perUser = false;

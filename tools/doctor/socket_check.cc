@@ -38,6 +38,18 @@ Problem relativeProblem(const std::string& path, const char* homeVariable) {
          advice;
 }
 
+// Whose the socket is, or the deepest folder above it this user can see,
+// when that is another user's: ", which belongs to another user (root,
+// uid 0)"; empty when it is this user's.
+std::string foreignOnTheWay(std::string path) {
+  for (struct stat info{}; !path.empty() && path != "/"; path.resize(path.rfind('/'))) {
+    if (::stat(path.c_str(), &info) != 0) continue;
+    if (info.st_uid == ::geteuid()) return {};
+    return ": " + path + " belongs to another user (" + userName(info.st_uid) + ")";
+  }
+  return {};
+}
+
 }  // namespace
 
 SocketSetting hostSocketSetting() {
@@ -116,8 +128,8 @@ SocketCheck checkSocket(const std::string& path) {
   } else if (error == EACCES || error == EPERM) {
     check.state = SocketState::kDenied;
     check.explanation =
-        "permission denied: this user may not reach the socket; look at the permissions of "
-        "the socket and of each folder above it (ls -ld)";
+        "permission denied: this user may not reach the socket" + foreignOnTheWay(path) +
+        "; look at the permissions of the socket and of each folder above it (ls -ld)";
   } else if (present && !S_ISSOCK(info.st_mode)) {
     check.state = SocketState::kNotSocket;
     check.explanation = "the file there is not a socket";

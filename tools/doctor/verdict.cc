@@ -220,6 +220,19 @@ Verdict accepted(const Context& context, const Question& question,
   return verdict;
 }
 
+// Whether the question's extension is installed unpacked (from a folder),
+// which policy treats apart.
+bool installedUnpacked(const Context& context, const Question& question,
+                       const std::vector<RunningBrowser>& running) {
+  for (const Profile& profile :
+       profilesFor(context, *question.browser, question.userDataDir, running)) {
+    for (const InstalledExtension& extension : profile.extensions) {
+      if (idOf(Family::kChromium, extension.id) == question.id) return extension.unpacked;
+    }
+  }
+  return false;
+}
+
 // The per-user folder Chromium reads manifests from for the question;
 // nothing where it reads none: every running instance of it runs headless
 // without a profile folder, on a temporary profile of its own.
@@ -274,7 +287,8 @@ Verdict judgeChromium(const Context& context, const Question& question,
   if (auto why = hostBlockedBy(policies, context.options.name)) {
     return no(*why, policies.blocklist->file);
   }
-  if (auto why = extensionBlockedBy(policies, question.id)) {
+  if (auto why = extensionBlockedBy(policies, question.id,
+                                    installedUnpacked(context, question, running))) {
     return no(*why,
               policies.extensions ? policies.extensions->file : policies.installBlocklist->file);
   }

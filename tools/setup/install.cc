@@ -285,7 +285,8 @@ bool planTap(const Context& context, const std::string& script, const std::strin
             .folder = common::parentFolder(script),
             .folderMode = 0700,
             .path = existing.path,
-            .text = traceScript(context.tapPath, logPath, hostPath, registrations),
+            .text = traceScript(context.tapPath, logPath, hostPath, registrations,
+                                traceFolders(script, earlier)),
             .mode = 0755};
   if (present) step.previous = std::move(existing.contents.text);
   steps.insert(steps.begin(), std::move(step));
@@ -421,6 +422,8 @@ int runInstall(const Context& context) {
     if (step.label.empty()) {
       context.out << "tap: " << step.shown << " runs " << hostPath << " and logs every frame to "
                   << log.path << "\n";
+      const std::string moved = traceLogChange(step.previous, step.text);
+      if (!moved.empty()) context.out << "note: " << moved << "\n";
     } else {
       context.out << (step.previous ? "updated: " : "installed: ") << step.shown << " ("
                   << step.label << ")\n";

@@ -2,18 +2,33 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "files.h"
 #include "tools/common/log_file.h"
 #include "tools/common/paths.h"
+#include "tools/common/printable_text.h"
 #include "tools/common/shell_words.h"
 
 namespace ostrel::setup {
 namespace {
 
 constexpr std::string_view kRegistered = "# registered in: ";
+constexpr std::string_view kMadeFolder = "# folder made for it: ";
+
+// The first shell word after each line that starts with `label`.
+std::vector<std::string> labelledWords(std::string_view text, std::string_view label) {
+  std::vector<std::string> words;
+  for (std::size_t at = text.find(label); at != std::string_view::npos;
+       at = text.find(label, at + 1)) {
+    if (at == 0 || text[at - 1] != '\n') continue;
+    words.push_back(common::firstShellWord(text.substr(at + label.size())));
+  }
+  return words;
+}
 
 }  // namespace
 
@@ -29,20 +44,28 @@ std::string defaultTraceFolder(const std::string& home) {
 }
 
 std::string traceScript(const std::string& tap, const std::string& logPath,
-                        const std::string& hostPath,
-                        const std::vector<std::string>& registrations) {
+                        const std::string& hostPath, const std::vector<std::string>& registrations,
+                        const std::vector<std::string>& madeFolders) {
   std::string text = "#!/bin/sh\n" + std::string(kTraceScriptMark) +
                      "\n# Runs the host through the tap, which logs every frame to the file named\n"
                      "# below. Install again without --trace to take the tap out.\n";
   for (const std::string& manifest : registrations) {
     text += std::string(kRegistered) + common::shellWord(manifest) + "\n";
   }
+  for (const std::string& folder : madeFolders) {
+    text += std::string(kMadeFolder) + common::shellWord(folder) + "\n";
+  }
   return text + "exec " + common::shellWords({tap, "--log", logPath, "--host", hostPath}) +
          " -- \"$@\"\n";
 }
 
 Problem prepareTraceLog(const std::string& path, TraceLog& log) {
-  log.path = common::absolutePath(path);
+  if (path.empty() || path.front() != '/') {
+    return "--trace needs the log's absolute path, and \"" + common::printableText(path) +
+           "\" is not one" +
+           (path == "not a tty" ? " (what tty prints where there is no terminal)" : "");
+  }
+  log.path = path;
   common::OpenedLog opened = common::openLog(log.path);
   if (!opened.problem.empty()) return "cannot use the trace log: " + opened.problem;
   log.created = opened.created;
@@ -50,9 +73,50 @@ Problem prepareTraceLog(const std::string& path, TraceLog& log) {
 }
 
 Problem removeTraceScript(const std::string& scriptPath) {
+  std::optional<TraceScript> script = ownTraceScript(scriptPath);
   if (Problem problem = removeFile(scriptPath)) return problem;
-  // The folder goes when nothing else is in it.
-  return removeFolderIfEmpty(common::parentFolder(scriptPath)).problem;
+  // The folder goes when nothing else is in it, and so do those made for
+  // it above, innermost first.
+  std::string folder = common::parentFolder(scriptPath);
+  FolderRemoval removal = removeFolderIfEmpty(folder);
+  if (!script) return removal.problem;
+  const std::vector<std::string>& made = script->madeFolders;
+  for (auto above = made.rbegin(); above != made.rend() && !removal.problem; ++above) {
+    // Only a folder the script's folder lies in, the next one up each time.
+    if (*above != common::parentFolder(folder)) break;
+    folder = *above;
+    removal = removeFolderIfEmpty(folder);
+    if (!removal.removed) break;
+  }
+  return removal.problem;
+}
+
+std::vector<std::string> traceFolders(const std::string& scriptPath,
+                                      const std::optional<TraceScript>& earlier) {
+  if (earlier) return earlier->madeFolders;
+  std::vector<std::string> missing;
+  std::string folder = common::parentFolder(common::parentFolder(scriptPath));
+  while (folder.size() > 1 && ::access(folder.c_str(), F_OK) != 0 && errno == ENOENT) {
+    missing.insert(missing.begin(), folder);
+    folder = common::parentFolder(folder);
+  }
+  return missing;
+}
+
+std::string traceLogChange(const std::optional<std::string>& previousText,
+                           const std::string& newText) {
+  std::optional<TraceScript> before = previousText ? readTraceScript(*previousText) : std::nullopt;
+  std::optional<TraceScript> after = readTraceScript(newText);
+  if (!before || !after || !before->log || before->log == after->log) return {};
+  std::string moved;
+  for (const std::string& manifest : before->registrations) {
+    if (std::ranges::find(after->registrations, manifest) == after->registrations.end()) continue;
+    moved += (moved.empty() ? "" : ", ") + manifest;
+  }
+  if (moved.empty()) return {};
+  return "one tap script serves every registration of this host name, so what passes through " +
+         moved + " is now logged to " + after->log.value_or("?") + " too, no longer to " +
+         *before->log;
 }
 
 std::optional<TraceScript> readTraceScript(std::string_view text) {
@@ -66,11 +130,8 @@ std::optional<TraceScript> readTraceScript(std::string_view text) {
   };
   script.log = option("--log");
   script.host = option("--host");
-  for (std::size_t at = text.find(kRegistered); at != std::string_view::npos;
-       at = text.find(kRegistered, at + 1)) {
-    if (at == 0 || text[at - 1] != '\n') continue;
-    script.registrations.push_back(common::firstShellWord(text.substr(at + kRegistered.size())));
-  }
+  script.registrations = labelledWords(text, kRegistered);
+  script.madeFolders = labelledWords(text, kMadeFolder);
   return script;
 }
 

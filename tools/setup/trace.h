@@ -7,7 +7,8 @@
 // script is per user, one per host name, in
 // $XDG_DATA_HOME/ostrel-native-host (~/.local/share/ostrel-native-host),
 // and names the manifests that were made to run it, so that it stays while
-// any of them still does.
+// any of them still does, and the folders that were made for it, so that
+// they go with it.
 
 #include <optional>
 #include <string>
@@ -30,20 +31,24 @@ std::string traceScriptPath(const Environment& environment, const std::string& n
 std::string defaultTraceFolder(const std::string& home);
 
 // The script's text: runs `tap` with `logPath` and `hostPath`, passing on
-// the browser's arguments; `registrations` are the manifests that name it.
+// the browser's arguments; `registrations` are the manifests that name it,
+// `madeFolders` the folders made for it (see traceFolders()).
 std::string traceScript(const std::string& tap, const std::string& logPath,
-                        const std::string& hostPath, const std::vector<std::string>& registrations);
+                        const std::string& hostPath, const std::vector<std::string>& registrations,
+                        const std::vector<std::string>& madeFolders = {});
 
 // The log a trace goes to, opened as the tap opens it (made if missing,
 // private, a file or a terminal of this user's) and closed again, so that
-// a wrong path shows at install. `log.path` is `path` made absolute.
+// a wrong path shows at install. `path` must be absolute (what `tty` prints
+// where there is no terminal, "not a tty", is refused with that reason).
 struct TraceLog {
   std::string path;
   bool created = false;  // made by this call: to be removed when the install is taken back
 };
 Problem prepareTraceLog(const std::string& path, TraceLog& log);
 
-// Removes the script and then its folder when that is left empty.
+// Removes the script and then its folder when that is left empty, and the
+// folders above made for it while they are empty.
 Problem removeTraceScript(const std::string& scriptPath);
 
 // What a script this tool wrote for the tap names: the log file, the host
@@ -52,7 +57,20 @@ struct TraceScript {
   std::optional<std::string> log;
   std::optional<std::string> host;
   std::vector<std::string> registrations;
+  std::vector<std::string> madeFolders;  // outermost first
 };
+
+// The folders above the script at `scriptPath` that writing it will make
+// (those missing now), or that were made for the `earlier` script there.
+std::vector<std::string> traceFolders(const std::string& scriptPath,
+                                      const std::optional<TraceScript>& earlier);
+
+// What replacing the script `previousText` with `newText` does to the
+// registrations made before, in words, when their traffic goes to another
+// log from now on; empty otherwise. There is one script per host name, so
+// a second install --trace with another log moves the first one's traffic.
+std::string traceLogChange(const std::optional<std::string>& previousText,
+                           const std::string& newText);
 
 // Nothing when `text` is not a script this tool wrote.
 std::optional<TraceScript> readTraceScript(std::string_view text);

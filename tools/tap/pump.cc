@@ -92,6 +92,7 @@ PumpResult pump(int from, int to, Direction direction, TapLog& log, int stop,
       result.end = PumpEnd::kWriteFailed;
       break;
     }
+    told.passed();
     result.bytes += chunk.size();
   }
   splitter.end();

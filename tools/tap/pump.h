@@ -34,8 +34,10 @@ class PumpWatcher {
   virtual void beforeLogging() {}
   // The mark a frame gets in the log (see frameLine); empty for none.
   virtual std::string markFor(std::span<const std::uint8_t> /*payload*/) { return {}; }
-  // The chunk's frames are logged.
+  // The chunk's frames are logged; it is passed on next.
   virtual void logged() {}
+  // The chunk is passed on.
+  virtual void passed() {}
 };
 
 // Blocks until `from` ends or a transfer fails. When `stop` is 0 or more,

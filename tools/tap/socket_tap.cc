@@ -13,8 +13,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 
-#include "app_presence.h"
 #include "host/settings.h"
 #include "platform/descriptors.h"
 #include "pump.h"
@@ -26,22 +26,22 @@ namespace ostrel::tap {
 struct Joint {
   int host = -1;
   int app = -1;
-  TapLog* log = nullptr;
   // Being joined to the application, or joined and neither side has ended.
   std::atomic<bool> open{true};
   // Not yet joined: `app` is being set.
   std::atomic<bool> joining{true};
-  std::atomic<bool> hostEnded{false};
-  // The host side's pump has taken bytes it has not logged yet.
+  // The host side's pump has taken bytes it has not logged yet ...
   std::atomic<bool> reading{false};
-  Joint(int hostSide, TapLog& tapLog) : host(hostSide), log(&tapLog) {}
+  // ... or is passing logged bytes on, which waits for the application.
+  std::atomic<bool> passing{false};
+  // The pumps still copying; the last one to end logs the connection's end.
+  std::atomic<int> pumps{2};
+  explicit Joint(int hostSide) : host(hostSide) {}
   Joint(const Joint&) = delete;
   Joint& operator=(const Joint&) = delete;
   ~Joint() {
     ::close(host);
-    if (app < 0) return;
-    ::close(app);
-    log->event("app connection closed");
+    if (app >= 0) ::close(app);
   }
   void endBoth() const {
     ::shutdown(host, SHUT_RDWR);
@@ -54,7 +54,10 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr int kWatchIntervalMs = 100;
-constexpr auto kCatchUpLimit = 100ms;
+constexpr auto kCatchUpLimit = 1s;
+// How long a server that refused the tap, or closed a connection nobody
+// used, is left alone: the host's own interval between attempts.
+constexpr auto kRest = 2s;
 constexpr std::string_view kSocketName = "/app.sock";
 
 // The pumps block on their descriptors; the listener alone is polled.
@@ -68,37 +71,53 @@ std::optional<sockaddr_un> socketAddress(const std::string& path) {
   return address;
 }
 
+// One attempt to reach the application.
+struct Attempt {
+  enum Outcome {
+    kConnected,  // `fd` is the connection
+    kAbsent,     // nothing listens there
+    kRefused,    // a server refused (a full queue, or a stale socket)
+    kForeign,    // a server of another user
+    kFailed,     // the tap could not try
+  };
+  Outcome outcome = kFailed;
+  int fd = -1;
+  std::string why;  // for kForeign and kFailed
+};
+
 // A connection to the application, made as the host makes its own: without
 // waiting on a full queue, and kept only when the server is run by this
-// user. -1 and the reason otherwise; `foreign` tells a server of another
 // user.
-int connectTo(const std::string& path, std::string& refusal, bool& foreign) {
+Attempt connectTo(const std::string& path) {
   std::optional<sockaddr_un> address = socketAddress(path);
   int fd = address ? openUnixStreamSocket() : -1;
   if (fd < 0) {
-    refusal = std::string("the tap cannot make a socket: ") + std::strerror(errno);
-    return -1;
+    return {.outcome = Attempt::kFailed,
+            .why = std::string("the tap cannot make a socket: ") + std::strerror(errno)};
   }
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
-    refusal = std::string("the application refused the tap: ") + std::strerror(errno);
+    const int error = errno;
     ::close(fd);
-    return -1;
+    const bool refused = error == ECONNREFUSED || error == EAGAIN || error == EWOULDBLOCK;
+    return {.outcome = refused ? Attempt::kRefused : Attempt::kAbsent,
+            .why = std::string("the application refused the tap: ") + std::strerror(error)};
   }
   std::optional<uid_t> peer = socketPeerUserId(fd);
   if (peer != ::geteuid()) {
-    foreign = true;
-    refusal = "the application's socket is served by " +
-              (peer ? common::userText(*peer) : std::string("a user the system does not name")) +
-              ", not by this user; like the host, the tap does not talk to it";
     ::close(fd);
-    return -1;
+    return {
+        .outcome = Attempt::kForeign,
+        .why = "the application's socket is served by " +
+               (peer ? common::userText(*peer) : std::string("a user the system does not name")) +
+               ", not by this user; like the host, the tap does not talk to it"};
   }
   if (!makeBlocking(fd)) {
-    refusal = std::string("the tap cannot use its connection: ") + std::strerror(errno);
+    const int error = errno;
     ::close(fd);
-    return -1;
+    return {.outcome = Attempt::kFailed,
+            .why = std::string("the tap cannot use its connection: ") + std::strerror(error)};
   }
-  return fd;
+  return {.outcome = Attempt::kConnected, .fd = fd, .why = {}};
 }
 
 int pendingBytes(int fd) {
@@ -133,24 +152,19 @@ std::optional<std::string> makePrivateFolder(std::string& note) {
 // The host side of a joint, as its pump goes.
 class HostSideWatcher : public PumpWatcher {
  public:
-  HostSideWatcher(Joint& joint, Mutex& mutex, std::condition_variable_any& progress)
-      : joint_(joint), mutex_(mutex), progress_(progress) {}
+  HostSideWatcher(Joint& joint, std::function<void()> tell)
+      : joint_(joint), tell_(std::move(tell)) {}
   void reading() override { joint_.reading = true; }
   void logged() override {
+    joint_.passing = true;
     joint_.reading = false;
-    tell();
+    tell_();
   }
-  // Wakes catchUp(); the lock makes sure it is not between its look and
-  // its wait.
-  void tell() {
-    { MutexLock held(mutex_); }
-    progress_.notify_all();
-  }
+  void passed() override { joint_.passing = false; }
 
  private:
   Joint& joint_;
-  Mutex& mutex_;
-  std::condition_variable_any& progress_;
+  std::function<void()> tell_;
 };
 
 }  // namespace
@@ -167,7 +181,7 @@ void SocketTap::stop() {
   }
   {
     MutexLock held(mutex_);
-    closeListener();
+    dropSpare(false);
   }
   if (stopRead_ >= 0) ::close(stopRead_);
   if (stopWrite_ >= 0) ::close(stopWrite_);
@@ -199,7 +213,7 @@ std::optional<std::string> SocketTap::start() {
   stopRead_ = ends[0];
   stopWrite_ = ends[1];
   // Settled before the host starts, so its first attempt sees the truth.
-  updateListener(appPathUsable_ && appListening(appSocketPath_));
+  update();
   watcher_ = std::thread([this] { watch(); });
   return std::nullopt;
 }
@@ -215,67 +229,134 @@ void SocketTap::acceptConnections() {
   }
 }
 
+void SocketTap::tell() {
+  // The lock makes sure a waiter is not between its look and its wait.
+  { MutexLock held(mutex_); }
+  progress_.notify_all();
+}
+
 void SocketTap::closeListener() {
   if (listener_ < 0) return;
-  if (!withdrawn_) ::unlink(hostSocketPath_.c_str());
+  ::unlink(hostSocketPath_.c_str());
   ::close(listener_);
   listener_ = -1;
-  withdrawn_ = false;
 }
 
-void SocketTap::withdrawSocket() {
-  MutexLock held(mutex_);
-  if (listener_ >= 0 && !withdrawn_) {
-    ::unlink(hostSocketPath_.c_str());
-    withdrawn_ = true;
-  }
-}
-
-std::optional<SocketTap::SocketFile> SocketTap::appSocketFile() const {
-  struct stat info {};
-  if (::stat(appSocketPath_.c_str(), &info) != 0) return std::nullopt;
-  return SocketFile{info.st_dev, info.st_ino};
-}
-
-void SocketTap::updateListener(bool appThere) {
-  std::optional<SocketFile> file = appThere ? appSocketFile() : std::nullopt;
-  MutexLock held(mutex_);
-  if (refused_ && file != refused_) refused_.reset();
-  appThere = appThere && !refused_;
-  if (withdrawn_ || (!appThere && listener_ >= 0)) closeListener();
-  if (!appThere || listener_ >= 0) return;
+void SocketTap::offer() {
+  if (listener_ >= 0) return;
   std::optional<sockaddr_un> address = socketAddress(hostSocketPath_);
   int fd = openUnixStreamSocket();
   if (!address || fd < 0) {
     if (fd >= 0) ::close(fd);
+    dropSpare(false);
     return;
   }
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0 ||
       ::listen(fd, 16) != 0) {
     ::close(fd);
     ::unlink(hostSocketPath_.c_str());
+    dropSpare(false);
     return;
   }
   listener_ = fd;
 }
 
+bool SocketTap::spareAlive() const {
+  char byte = 0;
+  ssize_t got = ::recv(spare_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  return got > 0 || (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR));
+}
+
+void SocketTap::dropSpare(bool rest) {
+  closeListener();
+  if (spare_ < 0) return;
+  ::close(spare_);
+  spare_ = -1;
+  if (rest) {
+    resting_ = spareFile_;
+    restUntil_ = std::chrono::steady_clock::now() + kRest;
+  }
+}
+
+bool SocketTap::anyJointOpen() {
+  return std::ranges::any_of(joints_, [](const std::weak_ptr<Joint>& weak) {
+    std::shared_ptr<Joint> joint = weak.lock();
+    return joint && joint->open;
+  });
+}
+
+std::optional<SocketTap::SocketFile> SocketTap::appSocketFile() const {
+  struct stat info {};
+  if (::stat(appSocketPath_.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) return std::nullopt;
+  return SocketFile{info.st_dev, info.st_ino};
+}
+
+void SocketTap::update() {
+  std::optional<SocketFile> file = appPathUsable_ ? appSocketFile() : std::nullopt;
+  {
+    MutexLock held(mutex_);
+    if (spare_ >= 0 && (file != spareFile_ || !spareAlive())) {
+      // Closed unused by a server that is still there: left alone a while.
+      dropSpare(file == spareFile_);
+    }
+    if (refused_ && file != refused_) refused_.reset();
+    if (resting_ && (file != resting_ || std::chrono::steady_clock::now() >= restUntil_)) {
+      resting_.reset();
+    }
+    if (!file || spare_ >= 0 || refused_ || resting_ || anyJointOpen()) return;
+  }
+  probe(*file);
+}
+
+void SocketTap::probe(const SocketFile& file) {
+  Attempt attempt = connectTo(appSocketPath_);
+  MutexLock held(mutex_);
+  switch (attempt.outcome) {
+    case Attempt::kConnected:
+      if (spare_ >= 0 || anyJointOpen()) {
+        ::close(attempt.fd);  // the host connected meanwhile
+        return;
+      }
+      spare_ = attempt.fd;
+      spareFile_ = file;
+      offer();
+      return;
+    case Attempt::kForeign:
+      refused_ = file;
+      log_.event(attempt.why);
+      return;
+    case Attempt::kRefused:
+      resting_ = file;
+      restUntil_ = std::chrono::steady_clock::now() + kRest;
+      return;
+    case Attempt::kAbsent:
+    case Attempt::kFailed:
+      return;
+  }
+}
+
 void SocketTap::watch() {
   while (true) {
     int listener = -1;
+    int spare = -1;
     {
       MutexLock held(mutex_);
       if (accepting_) listener = listener_;
+      spare = spare_;
     }
-    pollfd fds[2] = {{.fd = stopRead_, .events = POLLIN, .revents = 0},
-                     {.fd = listener, .events = POLLIN, .revents = 0}};
-    int ready = ::poll(fds, 2, kWatchIntervalMs);
+    // The held connection is watched for its end only: bytes the
+    // application sends on it already are the host's, left where they are.
+    pollfd fds[3] = {{.fd = stopRead_, .events = POLLIN, .revents = 0},
+                     {.fd = listener, .events = POLLIN, .revents = 0},
+                     {.fd = spare, .events = 0, .revents = 0}};
+    int ready = ::poll(fds, 3, kWatchIntervalMs);
     if (ready < 0 && errno != EINTR) return;
     if (fds[0].revents != 0) {
       char byte = 0;
       if (::read(stopRead_, &byte, 1) != 1 || byte == 's') return;
     }
     if (ready > 0 && fds[1].revents != 0) acceptWaiting();
-    updateListener(appPathUsable_ && appListening(appSocketPath_));
+    update();
   }
 }
 
@@ -295,7 +376,7 @@ void SocketTap::acceptWaiting() {
         continue;
       }
       // Known as a connection at once, so that catchUp() waits for it.
-      accepted.push_back(std::make_shared<Joint>(host, log_));
+      accepted.push_back(std::make_shared<Joint>(host));
       joints_.push_back(accepted.back());
     }
     std::erase_if(joints_, [](const std::weak_ptr<Joint>& joint) { return joint.expired(); });
@@ -304,50 +385,68 @@ void SocketTap::acceptWaiting() {
 }
 
 void SocketTap::join(const std::shared_ptr<Joint>& joint) {
-  std::string refusal;
-  bool foreign = false;
-  joint->app = connectTo(appSocketPath_, refusal, foreign);
-  HostSideWatcher told(*joint, mutex_, progress_);
+  {
+    // The connection held for this attempt; from now on the host's next
+    // attempt fails until the application is found again.
+    MutexLock held(mutex_);
+    joint->app = spare_;
+    spare_ = -1;
+    closeListener();
+  }
   if (joint->app < 0) {
-    log_.event("the host connected, but " + refusal + "; the host's connection is closed");
-    if (foreign) {
-      // Not offered again while that server stays.
+    // It ended just now: one more try, as the host's attempt would be.
+    Attempt attempt = connectTo(appSocketPath_);
+    joint->app = attempt.fd;
+    if (attempt.outcome == Attempt::kForeign) {
       std::optional<SocketFile> file = appSocketFile();
       MutexLock held(mutex_);
       refused_ = file;
     }
-    withdrawSocket();
-    joint->open = false;
-    joint->joining = false;
-    told.tell();
-    return;
+    if (joint->app < 0) {
+      log_.event("the host connected, but " + attempt.why + "; the host's connection is closed");
+      joint->open = false;
+      joint->joining = false;
+      tell();
+      return;
+    }
   }
   log_.event("app connection opened");
+  {
+    MutexLock held(mutex_);
+    ++connections_;
+  }
   joint->joining = false;
-  told.tell();
-  std::thread([joint, this] {
-    HostSideWatcher watcher(*joint, mutex_, progress_);
-    pump(joint->host, joint->app, Direction::kHostToApp, log_, -1, &watcher);
-    joint->hostEnded = true;
-    joint->open = false;
-    joint->endBoth();
-    watcher.tell();
+  tell();
+  std::thread([connection = joint, this] {
+    {
+      HostSideWatcher watcher(*connection, [this] { tell(); });
+      pump(connection->host, connection->app, Direction::kHostToApp, log_, -1, &watcher);
+    }
+    pumpEnded(*connection);
   }).detach();
-  std::thread([joint, this] {
-    pump(joint->app, joint->host, Direction::kAppToHost, log_);
-    // The application's end: the host must find the socket gone before
-    // it hears of the end, as it would without the tap.
-    joint->open = false;
-    if (!joint->hostEnded) withdrawSocket();
-    joint->endBoth();
+  std::thread([connection = joint, this] {
+    pump(connection->app, connection->host, Direction::kAppToHost, log_);
+    pumpEnded(*connection);
   }).detach();
+}
+
+void SocketTap::pumpEnded(Joint& joint) {
+  joint.open = false;
+  joint.endBoth();
+  if (--joint.pumps > 0) return;
+  log_.event("app connection closed");
+  {
+    MutexLock held(mutex_);
+    --connections_;
+  }
+  progress_.notify_all();
 }
 
 bool SocketTap::behind() {
   return std::ranges::any_of(joints_, [](const std::weak_ptr<Joint>& weak) {
     std::shared_ptr<Joint> joint = weak.lock();
     return joint && joint->open &&
-           (joint->joining || joint->reading || pendingBytes(joint->host) > 0);
+           (joint->joining || joint->reading || (!joint->passing && pendingBytes(joint->host) > 0));
   });
 }
 
@@ -360,13 +459,18 @@ void SocketTap::catchUp() {
   }
 }
 
+void SocketTap::awaitConnectionsEnded(std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  MutexLock held(mutex_);
+  while (connections_ > 0) {
+    if (progress_.wait_until(mutex_, deadline) == std::cv_status::timeout) return;
+  }
+}
+
 bool SocketTap::appUnavailable() {
   MutexLock held(mutex_);
-  if (listener_ >= 0 && !withdrawn_) return false;
-  return std::ranges::none_of(joints_, [](const std::weak_ptr<Joint>& weak) {
-    std::shared_ptr<Joint> joint = weak.lock();
-    return joint && joint->open;
-  });
+  if (spare_ >= 0 && listener_ >= 0 && spareAlive()) return false;
+  return !anyJointOpen();
 }
 
 }  // namespace ostrel::tap

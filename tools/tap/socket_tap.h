@@ -8,18 +8,28 @@
 // logged.
 //
 // So that the host's connection attempts succeed and fail exactly when they
-// would without the tap, the tap's socket exists only while the
-// application listens (checked every 100 ms without connecting to it) on a
-// socket of this user's, at a path the host would connect to, and goes away
-// the moment the application ends a connection. The tap makes the host's
-// own check of the application: it talks only to a server run by its own
-// user, and closes the host's connection otherwise. What it cannot hide:
-// the application sees the tap, not the host, as its peer process (the same
-// user), and an application that appears is seen up to 100 ms late.
+// would without the tap, the tap finds out whether the application listens
+// the way the host does: it connects to the application's path as the host
+// would (without waiting on a full queue) and keeps the connection only
+// when the server behind it is run by this user. That connection is held
+// for the host's next attempt, and the tap's socket exists only while it is
+// held and open: the host's attempt then gets it, and the application sees
+// one connection per connection of the host's. The tap connects again
+// (checking every 100 ms) once the host's connection has ended and a
+// socket file lies at the path; not to a server of another user's until
+// another socket file takes its place, and to one that refused or closed
+// an unused connection not for 2 seconds, the host's own pace.
+//
+// What it cannot hide: the application sees the tap, not the host, as its
+// peer process (the same user); it sees the host's connection made up to
+// 2 seconds before the host makes its attempt (and one connection closed
+// unused when the host ends first); and an application that appears is
+// seen up to 100 ms late.
 
 #include <sys/types.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <optional>
@@ -44,8 +54,8 @@ class SocketTap {
   SocketTap(const SocketTap&) = delete;
   SocketTap& operator=(const SocketTap&) = delete;
 
-  // Makes the private folder and starts watching. Nothing and a reason when
-  // it cannot.
+  // Makes the private folder, finds out whether the application listens,
+  // and starts watching. Nothing and a reason when it cannot.
   std::optional<std::string> start() EXCLUDES(mutex_);
 
   // From now on the connections the host makes are taken (and logged):
@@ -53,16 +63,21 @@ class SocketTap {
   void acceptConnections() EXCLUDES(mutex_);
 
   // Brings the log up to this moment on the host's side of the socket:
-  // takes the connections the host has made and waits, up to 100 ms, until
-  // what the host has written into them is logged. Called before a frame
-  // the host wrote to the browser is logged, since the host wrote those
-  // bytes first.
+  // takes the connections the host has made and waits, up to a second,
+  // until what the host has written into them is logged (not while that
+  // waits for the application to read). Called before a frame the host
+  // wrote to the browser is logged, since the host wrote those bytes first.
   void catchUp() EXCLUDES(mutex_);
 
   // True when a message the host reads now finds no application: no
   // connection through the tap is open and no socket is offered, so the
   // host's attempt to connect fails and the message is dropped.
   bool appUnavailable() EXCLUDES(mutex_);
+
+  // Waits, up to `limit`, until every connection the host made has ended
+  // and its end is logged: called once the host has exited, so that the
+  // log tells the effects of its exit before the exit itself.
+  void awaitConnectionsEnded(std::chrono::milliseconds limit) EXCLUDES(mutex_);
 
   // Stops watching and removes the socket and the private folder. The
   // connections that are open stay open.
@@ -72,21 +87,32 @@ class SocketTap {
   const std::string& hostSocketPath() const { return hostSocketPath_; }
 
  private:
+  // A socket file, told apart from the one that may take its place.
+  using SocketFile = std::pair<dev_t, ino_t>;
+
   void watch() EXCLUDES(mutex_);
-  void updateListener(bool appThere) EXCLUDES(mutex_);
+  // Drops a held connection that has ended or whose socket file has gone,
+  // and connects anew when the host would find the application now.
+  void update() EXCLUDES(mutex_);
+  // Connects to the application as the host would, and holds the
+  // connection for the host's next attempt.
+  void probe(const SocketFile& file) EXCLUDES(mutex_);
+  bool spareAlive() const REQUIRES(mutex_);
+  void dropSpare(bool rest) REQUIRES(mutex_);
+  void offer() REQUIRES(mutex_);
   void closeListener() REQUIRES(mutex_);
-  // Called when the application ended a connection: from now on the host's
-  // attempts fail, until the watcher sees the application listen again.
-  void withdrawSocket() EXCLUDES(mutex_);
+  bool anyJointOpen() REQUIRES(mutex_);
   // Accepts what waits on the listener and joins each connection.
   void acceptWaiting() EXCLUDES(mutex_);
   void join(const std::shared_ptr<Joint>& joint) EXCLUDES(mutex_);
+  // Called by each of a joint's two pumps as it ends: ends the other, and
+  // the second logs the connection's end.
+  void pumpEnded(Joint& joint) EXCLUDES(mutex_);
   // True while a joint's host side holds bytes not yet logged.
   bool behind() REQUIRES(mutex_);
-
-  // A socket file, told apart from the one that may take its place.
-  using SocketFile = std::pair<dev_t, ino_t>;
   std::optional<SocketFile> appSocketFile() const;
+  // Wakes whoever waits on progress_.
+  void tell() EXCLUDES(mutex_);
 
   std::string appSocketPath_;
   TapLog& log_;
@@ -98,13 +124,21 @@ class SocketTap {
 
   Mutex mutex_;
   int listener_ GUARDED_BY(mutex_) = -1;
-  // The socket file is gone but the watcher has not closed it yet.
-  bool withdrawn_ GUARDED_BY(mutex_) = false;
   bool accepting_ GUARDED_BY(mutex_) = false;
   std::vector<std::weak_ptr<Joint>> joints_ GUARDED_BY(mutex_);
+  // Connections joined to the application whose end is not logged yet.
+  int connections_ GUARDED_BY(mutex_) = 0;
+  // The connection to the application held for the host's next attempt,
+  // and the socket file it was made through.
+  int spare_ GUARDED_BY(mutex_) = -1;
+  SocketFile spareFile_ GUARDED_BY(mutex_){};
   // The application's socket whose server failed the user check: not
-  // offered to the host again until another socket takes its place.
+  // connected to again until another socket takes its place.
   std::optional<SocketFile> refused_ GUARDED_BY(mutex_);
+  // A socket whose server refused a connection or closed one unused: not
+  // connected to again before `restUntil_`.
+  std::optional<SocketFile> resting_ GUARDED_BY(mutex_);
+  std::chrono::steady_clock::time_point restUntil_ GUARDED_BY(mutex_);
   // Told when a joint has logged a chunk or ended.
   std::condition_variable_any progress_;
 

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -63,15 +64,21 @@ const char* const kUsage =
     "Each line: local time, direction (browser->host, host->browser, host->app,\n"
     "app->host), payload size, then the payload as text (\"(not JSON)\" or \"hex:\"\n"
     "when it is not JSON, shortened after 160 bytes). The host's own status\n"
-    "messages are marked [status]; a browser message that reaches the host\n"
-    "while no application is there, so that the host drops it, is marked\n"
-    "[dropped: no application]; lines starting with -- are events.\n"
+    "messages are marked [status]. A browser message that reaches the host\n"
+    "while no application is there is dropped, and marked [dropped: no\n"
+    "application]; but a \"hello\", \"focus\" or \"blur\" is marked [no application:\n"
+    "kept to replay when it connects]: the host keeps the last \"hello\" and the\n"
+    "last \"focus\" or \"blur\" and sends them to the application when it\n"
+    "connects. Lines starting with -- are events.\n"
     "\n"
     "The host is given a socket of the tap's own as OSTREL_SOCKET_PATH, which\n"
     "exists only while the application listens on the real one (the tap's\n"
-    "OSTREL_SOCKET_PATH, or the host's default path). Like the host, the tap\n"
-    "talks only to an application run by its own user. The application sees\n"
-    "the tap, not the host, as its peer process; the user is the same.\n"
+    "OSTREL_SOCKET_PATH, or the host's default path). The tap finds that out\n"
+    "as the host would, by connecting to it, and keeps that connection for the\n"
+    "host's next attempt. Like the host, the tap talks only to an application\n"
+    "run by its own user. The application sees the tap, not the host, as its\n"
+    "peer process (the user is the same), and the host's connection made up to\n"
+    "2 seconds before the host makes its attempt.\n"
     "\n"
     "Not started by hand as a rule: register it with\n"
     "  ostrel-native-host-setup install --trace FILE [the install options]\n"
@@ -151,14 +158,21 @@ class OutputWatcher : public PumpWatcher {
   SocketTap& sockets_;
 };
 
-// The browser's messages: those the host will drop are marked.
+// The browser's messages that find no application are marked with what
+// the host does with them: it drops each, but keeps the last "hello" and
+// the last "focus" or "blur" to replay when the application connects.
 class InputWatcher : public PumpWatcher {
  public:
   explicit InputWatcher(SocketTap& sockets) : sockets_(sockets) {}
   std::string markFor(std::span<const std::uint8_t> payload) override {
+    const Payload message = Payload::copyOf(payload);
+    const std::optional<std::string_view> type = actedOnType(message);
     // "open_app" is never forwarded, so never dropped.
-    if (messageType(Payload::copyOf(payload)) == "open_app") return {};
-    return sockets_.appUnavailable() ? "dropped: no application" : "";
+    if (type == "open_app" || !sockets_.appUnavailable()) return {};
+    if (type == "hello" || type == "focus" || type == "blur") {
+      return "no application: kept to replay when it connects";
+    }
+    return "dropped: no application";
   }
 
  private:
@@ -349,6 +363,8 @@ int run(const TapOptions& options) {
   while (::write(wake[1], &byte, 1) < 0 && errno == EINTR) {
   }
   output.join();
+  // What the exit caused (the connections' ends) is logged before it.
+  sockets->awaitConnectionsEnded(std::chrono::seconds(1));
   log->event(endText(status));
   sockets->stop();
   log->stop();
