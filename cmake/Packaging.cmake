@@ -1,7 +1,8 @@
 # The Debian package: the host, its setup tool, the tap and the two
 # stand-ins, with a manual page each, the copyright file and the changelog.
-# Built from a build of only the shipped programs:
-#   scripts/package        (or by hand:)
+# Made from any native build folder by scripts/package, which builds the
+# target ostrel_package_contents (what the packages hold, and nothing
+# else) and runs cpack; by hand:
 #   cmake -S . -B build-package -G Ninja -DOSTREL_SHIPPED_ONLY=ON
 #   cmake --build build-package && (cd build-package && cpack -G DEB)
 # gives build-package/ostrel-native-host_<version>_<arch>.deb. Built with
@@ -46,14 +47,33 @@ else()
   add_custom_target(ostrel_package_files ALL DEPENDS ${OSTREL_POSTRM} ${_registrations}.made)
 endif()
 
-if(NOT OSTREL_SHIPPED_ONLY)
-  # cpack reads this file. A package of this build would lack the manual
-  # pages, which only a build of the shipped programs makes.
-  file(WRITE ${CMAKE_BINARY_DIR}/CPackConfig.cmake
-       "message(FATAL_ERROR \"Packages are built from a build configured with "
-       "-DOSTREL_SHIPPED_ONLY=ON: run scripts/package\")\n")
+# The manual pages are made by running the programs, which a cross-build
+# cannot, from their --help with help2man, which a build of the shipped
+# programs needs and any other build may go without (then it makes no
+# package). cpack reads CPackConfig.cmake, written here to say why not.
+find_program(OSTREL_HELP2MAN help2man)
+set(_no_package "")
+if(CMAKE_CROSSCOMPILING)
+  set(_no_package "no package is made from a cross-build, whose programs cannot run here")
+elseif(NOT OSTREL_HELP2MAN)
+  set(_no_package "help2man writes the manual pages of the package: scripts/install-deps help2man")
+  if(APPLE)
+    set(_no_package "help2man writes the manual pages of the package: brew install help2man")
+  endif()
+endif()
+if(_no_package)
+  if(OSTREL_SHIPPED_ONLY)
+    message(FATAL_ERROR "${_no_package}")
+  endif()
+  file(WRITE ${CMAKE_BINARY_DIR}/CPackConfig.cmake "message(FATAL_ERROR \"${_no_package}\")\n")
+  add_custom_target(ostrel_package_contents
+    COMMAND ${CMAKE_COMMAND} -E echo "error: ${_no_package}" COMMAND false VERBATIM)
   return()
 endif()
+# Targets built only on request never hold up `cmake --install` or cpack
+# with a build of everything else first (the tests, in a developer's
+# folder): scripts/package builds ostrel_package_contents before cpack.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(_packaging ${PROJECT_SOURCE_DIR}/packaging)
 set(_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/ostrel-native-host)
@@ -68,15 +88,6 @@ if(NOT _changelog_head MATCHES "^ostrel-native-host \\(${PROJECT_VERSION}\\) ")
 endif()
 
 find_program(OSTREL_GZIP gzip REQUIRED)
-find_program(OSTREL_HELP2MAN help2man)
-if(NOT OSTREL_HELP2MAN)
-  message(FATAL_ERROR "help2man writes the manual pages of the package: "
-                      "scripts/install-deps help2man")
-endif()
-if(CMAKE_CROSSCOMPILING)
-  message(FATAL_ERROR "the manual pages are made by running the built programs, "
-                      "which a cross-build cannot")
-endif()
 
 set(_compressed "")
 # Compresses `file` (in the build folder) into file.gz beside it; -n leaves
@@ -173,3 +184,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(${CMAKE_CURRENT_LIST_DIR}/ApplicationSide.cmake)
 include(CPack)
+
+# Everything the two packages hold, and nothing else.
+add_custom_target(ostrel_package_contents)
+add_dependencies(ostrel_package_contents ${OSTREL_SHIPPED_PROGRAMS} ostrel_app ostrel_package_files
+                 ostrel_package_documents ostrel_application_side_documents)

@@ -142,8 +142,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         words.emplace_back(text.substr(start, end - start));
         start = end + 1;
       }
-      if (!words.empty()) {
-        ostrel::doctor::browserIn(words.front(), words, ostrel::setup::Platform::kLinux);
+      const std::string executable = words.empty() ? std::string() : words.front();
+      for (const auto platform :
+           {ostrel::setup::Platform::kLinux, ostrel::setup::Platform::kMacOS}) {
+        ostrel::doctor::browserIn(executable, words, platform);
       }
       break;
     }

@@ -21,7 +21,7 @@
 #include <unistd.h>
 
 #define MAX_HOSTS 64
-#define MAX_QUEUED (1024 * 1024) /* a host with this much unread is not read */
+#define MAX_QUEUED ((size_t)1024 * 1024) /* a host with this much unread is not read */
 
 static int wake[2] = {-1, -1}; /* the signal handler writes here */
 
@@ -37,7 +37,7 @@ struct host {
   int fd;
   ostrel_app_decoder decoder;
   unsigned char* queued; /* frames written in part or not yet */
-  size_t queued_size, sent;
+  size_t queued_size, sent, capacity;
 };
 
 static void drop(struct host* host, const char* why) {
@@ -50,12 +50,16 @@ static void drop(struct host* host, const char* why) {
 
 /* Queues the frame of `payload` for the host; 0, or -1 out of memory. */
 static int queue(struct host* host, const char* payload, size_t length) {
-  unsigned char* grown =
-      realloc(host->queued, host->queued_size + length + OSTREL_APP_HEADER_BYTES);
-  if (grown == NULL) return -1;
-  host->queued = grown;
-  host->queued_size += (size_t)ostrel_app_encode_frame(payload, length, grown + host->queued_size,
-                                                       length + OSTREL_APP_HEADER_BYTES);
+  const size_t needed = host->queued_size + length + OSTREL_APP_HEADER_BYTES;
+  if (needed > host->capacity) {
+    const size_t capacity = needed > 2 * host->capacity ? needed : 2 * host->capacity;
+    unsigned char* grown = realloc(host->queued, capacity);
+    if (grown == NULL) return -1;
+    host->queued = grown;
+    host->capacity = capacity;
+  }
+  host->queued_size += (size_t)ostrel_app_encode_frame(
+      payload, length, host->queued + host->queued_size, length + OSTREL_APP_HEADER_BYTES);
   return 0;
 }
 

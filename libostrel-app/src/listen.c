@@ -133,7 +133,7 @@ static int someone_listens(const struct place* place) {
 static int someone_listens_patiently(const struct place* place) {
   int result = someone_listens(place);
   for (int look = 1; result == 0 && look < ostrel_app_refusal_looks(); ++look) {
-    const struct timespec pause = {.tv_sec = 0, .tv_nsec = 20 * 1000 * 1000};
+    const struct timespec pause = {.tv_sec = 0, .tv_nsec = 20L * 1000 * 1000};
     (void)nanosleep(&pause, NULL);
     result = someone_listens(place);
   }
@@ -199,7 +199,7 @@ static int bind_and_listen(ostrel_app_listener* listener, const struct place* pl
 static const char* split(const char* path, char* folder) {
   const char* slash = strrchr(path, '/');
   if (slash == NULL) {
-    strcpy(folder, ".");
+    memcpy(folder, ".", 2);
     return path;
   }
   const size_t length = slash == path ? 1 : (size_t)(slash - path);

@@ -169,8 +169,8 @@ static int reaches_overflow(const unsigned char* const* pieces, const size_t* si
   size_t k = 0;
   for (int piece = 0; piece < 2; ++piece) {
     for (size_t i = 0; i < sizes[piece]; ++i, ++k) {
-      const char limit = k < sizeof kOverflow - 1 ? kOverflow[k] : '0';
-      if ((char)pieces[piece][i] != limit) return (char)pieces[piece][i] > limit;
+      const unsigned char limit = (unsigned char)(k < sizeof kOverflow - 1 ? kOverflow[k] : '0');
+      if (pieces[piece][i] != limit) return pieces[piece][i] > limit;
     }
   }
   return k >= sizeof kOverflow - 1; /* equal so far: reaching it rounds up too */

@@ -10,6 +10,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,9 +66,8 @@ static void step_path(struct walk* walk, const char* name) {
     if (slash != NULL) slash[slash == walk->at ? 1 : 0] = '\0';
     return;
   }
-  if (length + strlen(name) + 2 > sizeof walk->at) return; /* messages only */
-  if (length > 1) walk->at[length] = '/', walk->at[length + 1] = '\0';
-  strcat(walk->at, name);
+  /* For messages only: a path too long to keep is left as it is. */
+  (void)snprintf(walk->at + length, sizeof walk->at - length, "%s%s", length > 1 ? "/" : "", name);
 }
 
 static int check(const struct walk* walk, const struct stat* status, char* reason,
@@ -171,14 +171,17 @@ int ostrel_app_open_private_folder(const char* folder, char* reason, size_t reas
     close(walk.fd);
     FAIL(error, "cannot tell the working folder: %s", strerror(error));
   }
-  if (strlen(here) + 1 + strlen(folder) + 1 > sizeof walk.rest) {
+  const size_t here_length = strlen(here);
+  const size_t folder_length = strlen(folder);
+  if (here_length + 1 + folder_length + 1 > sizeof walk.rest) {
     close(walk.fd);
     FAIL(ENAMETOOLONG, "the working folder's path is too long");
   }
-  strcpy(walk.rest, here);
-  strcat(walk.rest, "/");
-  strcat(walk.rest, folder);
+  memcpy(walk.rest, here, here_length);
+  walk.rest[here_length] = '/';
+  memcpy(walk.rest + here_length + 1, folder, folder_length + 1);
   struct stat status;
+  memset(&status, 0, sizeof status);
   int result = -1;
   if (fstat(walk.fd, &status) != 0) {
     ostrel_app_say(reason, reason_size, "cannot look at the folder /: %s", strerror(errno));
@@ -200,11 +203,13 @@ int ostrel_app_open_private_folder(const char* folder, char* reason, size_t reas
                    walk.at, (long)status.st_uid, (long)geteuid());
     errno = EPERM;
     result = -1;
-  } else if (result == 0 && (status.st_mode & 077) != 0) {
+  }
+  const unsigned mode = status.st_mode & 07777;
+  if (result == 0 && (mode & 077) != 0) {
     ostrel_app_say(reason, reason_size,
                    "the folder %s is open to others (mode %04o): make it 0700 (chmod 700), or "
                    "keep the socket in a private folder",
-                   walk.at, (unsigned)(status.st_mode & 07777));
+                   walk.at, mode);
     errno = EPERM;
     result = -1;
   }

@@ -30,7 +30,7 @@
  *                    socket open to them
  *   probe-kills      exits when a connection closes before its first byte
  *   cut-kills        exits when a connection closes inside a frame
- *   focus-kills      exits at the first "focus"
+ *   focus-kills      exits at the first "focus", saying so with controls
  *
  * It answers {"type":"ping"} with {"type":"pong","focus":F} (F: 1 after a
  * "focus" on that connection, 0 after a "blur" or none), and sends a
@@ -70,7 +70,7 @@ struct connection {
   size_t header_fill, expected, fill;
   unsigned char* payload;
   unsigned char* queued; /* answers not written yet */
-  size_t queued_size, sent;
+  size_t queued_size, sent, capacity;
 };
 
 static struct connection connections[MAX_CONNECTIONS];
@@ -174,7 +174,10 @@ static void answer(struct connection* c, const void* payload, size_t length) {
     fcntl(c->fd, F_SETFL, O_NONBLOCK);
     return;
   }
-  c->queued = realloc(c->queued, c->queued_size + 4 + length);
+  if (c->queued_size + 4 + length > c->capacity) {
+    c->capacity = 2 * (c->queued_size + 4 + length);
+    c->queued = realloc(c->queued, c->capacity);
+  }
   memcpy(c->queued + c->queued_size, header, 4);
   memcpy(c->queued + c->queued_size + 4, payload, length);
   c->queued_size += 4 + length;
@@ -215,7 +218,14 @@ static int handle(struct connection* c, const char* text, size_t length) {
       }
     }
   } else if (starts(text, length, "{\"type\":\"focus\"")) {
-    if (is("focus-kills")) exit(3);
+    if (is("focus-kills")) {
+      /* Its last words hold what must not reach a terminal raw: ESC, the
+       * 8-bit CSI (U+009B) and a right-to-left override (U+202E). */
+      fprintf(stderr,
+              "dying \x1b[31m \xc2\x9b"
+              "31m \xe2\x80\xae kcab\n");
+      exit(3);
+    }
     c->focus = 1;
   } else if (starts(text, length, "{\"type\":\"blur\"")) {
     c->focus = 0;

@@ -58,7 +58,8 @@ void asOrdinaryUser(const std::string& home, const std::function<void()>& body) 
     for (const auto& path : owned) {
       became = became && ::lchown(path.c_str(), kOrdinaryUser, kOrdinaryUser) == 0;
     }
-    // Root's setgid and setuid set the real, effective and saved ids.
+    // As root, setgid and setuid set the real, effective and saved ids
+    // alike (and, unlike setresuid, exist on macOS too).
     became = became && ::setgroups(0, nullptr) == 0 && ::setgid(kOrdinaryUser) == 0 &&
              ::setuid(kOrdinaryUser) == 0;
     EXPECT_TRUE(became) << "could not become uid " << kOrdinaryUser;

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <sstream>
 
 #include "sha256.h"
 #include "test_home.h"
@@ -102,6 +103,37 @@ TEST_F(ExtensionIdTool, AgreesWithOpensslForPemAndDerKeys) {
 
   EXPECT_EQ(tool(key), 1);
   EXPECT_NE(errors.find("holds a private key"), std::string::npos) << errors;
+}
+
+// The id without a build, as the README and the extension developers' page
+// print it: each such command line, run on a new key, gives the tool's id.
+TEST_F(ExtensionIdTool, TheDocumentedOpensslRecipeGivesTheSameId) {
+  const std::string key = home + "/key.pem";
+  const std::string pub = home + "/pub.pem";
+  ASSERT_EQ(shell("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out " + key +
+                  " && openssl pkey -in " + key + " -pubout -out " + pub),
+            0)
+      << errors;
+  ASSERT_EQ(tool(pub), 0) << errors;
+  const std::string expected = output.substr(0, output.find('\n'));
+  if (shell("command -v sha256sum") != 0) GTEST_SKIP() << "no sha256sum here (a Mac has shasum)";
+  int recipes = 0;
+  for (const char* page : {OSTREL_README, OSTREL_EXTENSION_GUIDE}) {
+    std::istringstream lines(read(page));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find("| sha256sum | head -c32 | tr 0-9a-f a-p") == std::string::npos) continue;
+      ++recipes;
+      // The command as printed, the key file it names replaced by the test's.
+      std::string command = line.substr(line.find_first_not_of(' '));
+      command = command.substr(0, command.find("  #"));
+      const std::size_t file = command.find("-in ") + 4;
+      ASSERT_NE(file, std::string::npos + 4) << page << ": " << line;
+      command.replace(file, command.find(' ', file) - file, pub);
+      ASSERT_EQ(shell(command), 0) << command << ": " << errors;
+      EXPECT_EQ("id: " + output, expected) << page << ": " << line;
+    }
+  }
+  EXPECT_EQ(recipes, 2) << "one recipe in each page";
 }
 
 TEST_F(ExtensionIdTool, SaysWhyThereIsNoId) {

@@ -16,8 +16,9 @@ Checks a desktop application against what ostrel-native-host relies on,
 with the real host: the ostrel-native-host installed beside this tool,
 started as a browser starts it. Point it at a running application
 (--socket PATH), or give the COMMAND that starts one: it is then started
-with OSTREL_SOCKET_PATH set to PATH, stopped, killed and started again
-during the check, and stopped at the end.
+with OSTREL_SOCKET_PATH set to PATH, started a second time beside itself,
+stopped, killed and started again during the check, and stopped at the
+end.
 
 Each scenario prints one line: pass, fail or skip, what was seen, and on a
 failure what to change. The application's own protocol is its own:

@@ -23,7 +23,7 @@ constexpr std::size_t kKiB = 1024;
 
 // The requests the connection that never reads sends: about 2 MiB of them,
 // far more answers than any socket buffer holds.
-constexpr std::size_t kRequestBytes = 2 * 1024 * kKiB;
+constexpr std::size_t kRequestBytes = kKiB * 1024 * 2;
 constexpr std::size_t kMostRequests = 100000;
 // The application is taken to have stopped reading that connection when
 // it has taken nothing of it for this long.

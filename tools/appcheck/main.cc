@@ -10,6 +10,7 @@
 #include "check_options.h"
 #include "scenarios.h"
 #include "tools/common/paths.h"
+#include "tools/common/printable_text.h"
 
 namespace {
 
@@ -32,13 +33,28 @@ std::optional<std::string> hostBeside(std::string& looked) {
   return looked;
 }
 
+// Each line by the tools' one rule for text from outside: what the
+// application and the host said, paths and names among it.
+std::string printable(const std::string& text) {
+  const std::string_view whole = text;
+  std::string lines;
+  for (std::size_t start = 0; start <= whole.size();) {
+    const std::size_t end = std::min(whole.find('\n', start), whole.size());
+    if (start > 0) lines += '\n';
+    lines += ostrel::common::printableText(whole.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
 void print(const Outcome& outcome, int counts[3]) {
   static const char* const kWords[] = {"pass", "fail", "skip"};
   const auto index = static_cast<int>(outcome.verdict);
   ++counts[index];
   std::string name = outcome.scenario;
   name.resize(std::max<std::size_t>(name.size(), 15), ' ');
-  std::cout << kWords[index] << "  " << name << "  " << outcome.seen << "\n" << std::flush;
+  std::cout << kWords[index] << "  " << name << "  " << printable(outcome.seen) << "\n"
+            << std::flush;
 }
 
 }  // namespace
@@ -69,7 +85,8 @@ int main(int argc, char** argv) {
   }
   // A host or application that goes away shows as a failed write.
   ::signal(SIGPIPE, SIG_IGN);
-  std::cout << "Checking the application at " << options->socketPath << " with " << *host << "\n";
+  std::cout << "Checking the application at " << printable(options->socketPath) << " with "
+            << printable(*host) << "\n";
   int counts[3] = {0, 0, 0};
   AppChecker checker(*options, *host);
   std::vector<std::string> notRun;

@@ -36,6 +36,8 @@ std::string headerText(std::span<const std::uint8_t> header) {
 
 }  // namespace
 
+// Not const, as every scenario in the run's table.
+// NOLINTNEXTLINE(readability-make-member-function-const)
 Outcome AppChecker::socketFiles() {
   const SocketFilesVerdict verdict = judgeSocketFiles(options_.socketPath, ::geteuid());
   return {"socket", verdict.pass ? Verdict::kPass : Verdict::kFail, verdict.seen};
@@ -70,8 +72,9 @@ Outcome AppChecker::frames() {
     OwnConnection symmetric(loop_, options_.socketPath);
     const Bytes frame =
         common::frameOf(messageOfSize("ostrel-app-check", "filler", kSymmetricLength));
-    for (std::size_t i = 0; i < kSymmetricFrames && symmetric.connected(); ++i)
+    for (std::size_t i = 0; i < kSymmetricFrames && symmetric.connected(); ++i) {
       symmetric.send(frame);
+    }
     waitFor([&] { return symmetric.allTaken() || symmetric.ended(); }, options_.timeout);
     const std::uint32_t hello = static_cast<std::uint32_t>(helloFrame_.size() - 4);
     if (symmetric.connected() && symmetric.allTaken() && !symmetric.ended()) {

@@ -93,8 +93,9 @@ std::optional<Outcome> AppChecker::restore(const std::string& name, Outcome outc
 // on until SIGTERM.
 Outcome AppChecker::secondInstance() {
   const std::string name = "second-instance";
-  if (!app_)
+  if (!app_) {
     return skipWithoutCommand(name, "that a second instance leaves the first's socket alone");
+  }
   const std::optional<SocketIdentity> first = socketAt(options_.socketPath);
   AppProcess second(loop_, options_.command, options_.socketPath);
   std::string why;

@@ -28,6 +28,9 @@ constexpr std::size_t kMiB = 1024 * kKiB;
 constexpr std::size_t kFillerFrames = 192;
 constexpr std::size_t kFillerFrameBytes = 16 * kKiB;
 
+// How long a failure waits for an application that may be ending.
+constexpr milliseconds kSettling{1000};
+
 }  // namespace
 
 std::string messageOfSize(const std::string& type, const std::string& name, std::size_t size) {
@@ -121,6 +124,11 @@ bool AppChecker::run(const std::function<void(const Outcome&)>& report,
   bool passed = true;
   for (std::size_t i = 0; i < std::size(kScenarios); ++i) {
     Outcome outcome = (this->*kScenarios[i].run)();
+    // A failure may be an application on its way out (exit handlers, a
+    // sanitizer's report): its end, when it comes soon, is what happened.
+    if (outcome.verdict == Verdict::kFail && app_) {
+      loop_.runUntil([this] { return app_->ended().has_value(); }, kSettling);
+    }
     if (const std::optional<std::string> how = died()) {
       outcome.verdict = Verdict::kFail;
       if (outcome.seen.find(*how) == std::string::npos) {
@@ -134,8 +142,9 @@ bool AppChecker::run(const std::function<void(const Outcome&)>& report,
       std::string why;
       if (!reachable(why)) {
         if (outcome.seen.find(why) == std::string::npos) outcome.seen += "; " + why;
-        outcome.seen += ": the application no longer accepts connections; it has ended, or "
-                        "stopped listening";
+        outcome.seen +=
+            ": the application no longer accepts connections; it has ended, or "
+            "stopped listening";
         outcome.stopsTheRun = true;
       }
     }
@@ -158,7 +167,7 @@ Outcome AppChecker::fail(const std::string& name, const std::string& why) {
   return {name, Verdict::kFail, why};
 }
 
-Outcome AppChecker::skipWithoutCommand(const std::string& name, const std::string& what) const {
+Outcome AppChecker::skipWithoutCommand(const std::string& name, const std::string& what) {
   return {name, Verdict::kSkip,
           "give the command that starts the application (after the options) to check " + what};
 }
@@ -277,7 +286,7 @@ bool AppChecker::keptAndRead(CheckedHost& host, std::size_t connectedAt, const B
 
 // Ends the host as a browser does; false, with why, when the application
 // closed the connection before it ended or the host misbehaved.
-bool AppChecker::endHost(Host& host, std::size_t connectedAt, std::string& why) {
+bool AppChecker::endHost(Host& host, std::size_t connectedAt, std::string& why) const {
   host->finish(options_.timeout);
   const bool dropped = host->droppedAfter(connectedAt);
   const std::string wrong = host->misbehaviour();

@@ -82,8 +82,8 @@ class AppChecker {
                            const std::string& what);
 
   // Shared (scenarios.cc).
-  Outcome fail(const std::string& name, const std::string& why);
-  Outcome skipWithoutCommand(const std::string& name, const std::string& what) const;
+  static Outcome fail(const std::string& name, const std::string& why);
+  static Outcome skipWithoutCommand(const std::string& name, const std::string& what);
   // Runs the loop until `done` holds (true), `timeout` passes or the
   // application ends unasked (false).
   bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
@@ -98,7 +98,7 @@ class AppChecker {
   bool awaitReport(CheckedHost& host, std::size_t index, const char* app,
                    std::chrono::milliseconds timeout, std::string& why);
   bool keptAndRead(CheckedHost& host, std::size_t connectedAt, const Bytes& lead, std::string& why);
-  bool endHost(Host& host, std::size_t connectedAt, std::string& why);
+  bool endHost(Host& host, std::size_t connectedAt, std::string& why) const;
   // The frame that comes back to `host` starting with `start`, waited for.
   std::optional<Bytes> awaitFrame(CheckedHost& host, std::string_view start);
   // What `host` got last before the echo of a marker sent after `bytes`.
