@@ -44,10 +44,10 @@ struct Scene {
   std::string extension{};    // Chromium: the unpacked extension to load
   std::string userDataDir{};  // Chromium: another --user-data-dir than the default
   std::string profile{};      // Firefox: the profile folder, with the add-on
-  bool temporaryProfile{};  // Chromium: started without --user-data-dir
+  bool temporaryProfile{};    // Chromium: started without --user-data-dir
   std::vector<std::string> browserEnvironment{};  // starts as the user's own
-  std::vector<std::string> rootOwned{};  // files below the home folder left to root
-  bool rootApplication{};                // the application runs as root, not as the user
+  std::vector<std::string> rootOwned{};           // files below the home folder left to root
+  bool rootApplication{};                         // the application runs as root, not as the user
   std::vector<std::string> question{};            // the doctor's options after "doctor"
   std::vector<std::vector<std::string>> setup{};  // setup tool commands, run inside in order
   // Run between a first run of the browser, which must connect, and the

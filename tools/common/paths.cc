@@ -1,5 +1,8 @@
 #include "tools/common/paths.h"
 
+#include <limits.h>
+#include <stdlib.h>
+
 #include "platform/executable_path.h"
 
 namespace ostrel::common {
@@ -15,6 +18,11 @@ std::optional<std::string> ownFolder() {
   const std::optional<std::string> executable = executablePath();
   if (!executable) return std::nullopt;
   return parentFolder(*executable);
+}
+
+std::string resolvedPath(const std::string& path) {
+  char buffer[PATH_MAX];
+  return ::realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : path;
 }
 
 }  // namespace ostrel::common

@@ -1,8 +1,8 @@
 #ifndef OSTREL_TOOLS_COMMON_PATHS_H_
 #define OSTREL_TOOLS_COMMON_PATHS_H_
 
-// Path text, without touching the file system: the folder that holds a
-// path, and the folder that holds the running program.
+// Paths: the folder that holds a path (text only), the folder that holds
+// the running program, and a path with its links resolved.
 
 #include <optional>
 #include <string>
@@ -16,6 +16,10 @@ std::string parentFolder(const std::string& path);
 // finds the programs installed beside it; nothing when the system cannot
 // tell.
 std::optional<std::string> ownFolder();
+
+// `path` with every link resolved (realpath); `path` itself when it cannot
+// be, as for a file that is not there.
+std::string resolvedPath(const std::string& path);
 
 }  // namespace ostrel::common
 

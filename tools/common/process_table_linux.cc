@@ -232,7 +232,10 @@ std::optional<ProcessIdentity> identityOf(pid_t pid) {
   const std::size_t at = text.find("\nUid:");
   if (at == std::string::npos) return std::nullopt;
   std::istringstream ids(text.substr(at + 5, text.find('\n', at + 1) - at - 5));
-  unsigned long real = 0, effective = 0, saved = 0, fileSystem = 0;
+  unsigned long real = 0;
+  unsigned long effective = 0;
+  unsigned long saved = 0;
+  unsigned long fileSystem = 0;
   if (!(ids >> real >> effective >> saved >> fileSystem)) return std::nullopt;
   return ProcessIdentity{.realUser = static_cast<uid_t>(real),
                          .effectiveUser = static_cast<uid_t>(effective),

@@ -1,7 +1,5 @@
 #include "fixes.h"
 
-#include <limits.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,16 +8,12 @@
 
 #include "files.h"
 #include "package_manifest.h"
+#include "tools/common/paths.h"
 #include "tools/common/shell_words.h"
 #include "validation.h"
 
 namespace ostrel::doctor {
 namespace {
-
-std::string resolved(const std::string& path) {
-  char buffer[PATH_MAX];
-  return ::realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : path;
-}
 
 std::string quoted(const std::string& word) { return common::shellWords({word}); }
 
@@ -73,7 +67,8 @@ std::string installCommand(const Context& context, const Place& place,
   for (const std::string& id : allowed) {
     command += (firefox ? " --extension-id " : " --origin ") + quoted(id);
   }
-  if (!hostPath.empty() && resolved(hostPath) != resolved(context.defaultHostPath)) {
+  if (!hostPath.empty() &&
+      common::resolvedPath(hostPath) != common::resolvedPath(context.defaultHostPath)) {
     command += " --host-path " + quoted(hostPath);
   }
   if (context.options.name != setup::kDefaultHostName) command += " --name " + context.options.name;

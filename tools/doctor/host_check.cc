@@ -1,23 +1,16 @@
 #include "host_check.h"
 
-#include <limits.h>
-#include <stdlib.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "host/settings.h"
+#include "tools/common/paths.h"
 
 namespace ostrel::doctor {
 namespace {
 
 using setup::ProbeOutcome;
-
-std::string resolved(const std::string& path) {
-  char buffer[PATH_MAX];
-  return ::realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : path;
-}
 
 SocketSetting settingIn(const std::vector<std::string>& entries) {
   return socketSettingFrom(entryValue(entries, kSocketPathVariable), entryValue(entries, "HOME"));
@@ -49,8 +42,9 @@ std::string noStatus(const setup::ProbeResult& result, std::chrono::milliseconds
       "ended its output without a status message, and " +
       (result.exitDescription.empty() ? std::string("ended") : result.exitDescription);
   const std::string& errors = result.standardError;
-  if (!errors.empty())
+  if (!errors.empty()) {
     words += "; its first line on standard error: \"" + errors.substr(0, errors.find('\n')) + "\"";
+  }
   return words;
 }
 
@@ -108,8 +102,9 @@ Start startOf(const setup::Browser& browser, const std::optional<std::string>& u
   for (const bool exact : {true, false}) {
     for (const RunningBrowser& run : running) {
       if (run.browser != &browser || !run.environment) continue;
-      const std::string folder = userDataDir ? resolved(*userDataDir) : std::string();
-      if (exact && (run.userDataDir.empty() ? folder : resolved(run.userDataDir)) != folder) {
+      const std::string folder = userDataDir ? common::resolvedPath(*userDataDir) : std::string();
+      if (exact &&
+          (run.userDataDir.empty() ? folder : common::resolvedPath(run.userDataDir)) != folder) {
         continue;
       }
       if (!exact && userDataDir) break;
@@ -125,10 +120,10 @@ Start startOf(const setup::Browser& browser, const std::optional<std::string>& u
 HostRun runHost(const setup::Context& context, const std::string& manifestPath,
                 const std::string& host, setup::Family family, const std::string& allowed,
                 Start start) {
-  HostRun run{.result = setup::probeHost(manifestPath, host,
-                                         setup::browserArguments(family, manifestPath, allowed),
-                                         context.probeDeadline, start.entries),
-              .start = std::move(start)};
+  setup::ProbeResult result =
+      setup::probeHost(manifestPath, host, setup::browserArguments(family, manifestPath, allowed),
+                       context.probeDeadline, start.entries);
+  HostRun run{.result = std::move(result), .start = std::move(start)};
   const SocketSetting given = settingIn(run.start.entries);
   run.setting = given;
   run.settingFrom = "(assumed: the system does not tell which environment the host received, so " +

@@ -1,8 +1,6 @@
 // Each registered host started once, as the first browser naming it starts
 // it, and what its build does on "open_app".
 
-#include <limits.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -22,11 +20,6 @@
 
 namespace ostrel::doctor {
 namespace {
-
-std::string resolved(const std::string& path) {
-  char buffer[PATH_MAX];
-  return ::realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : path;
-}
 
 // The host binary behind a registration and how it was built: the
 // registered file itself, or, for a wrapper, the program it was seen to
@@ -48,7 +41,7 @@ std::optional<BuiltHost> builtHost(const std::string& registered, const setup::P
     }
   }
   if (probe.environment && !probe.environment->program.empty() &&
-      resolved(probe.environment->program) != resolved(registered)) {
+      common::resolvedPath(probe.environment->program) != common::resolvedPath(registered)) {
     const std::string& program = probe.environment->program;
     if (BuildFactsReading seen = readBuildFacts(program); seen.facts) {
       report.note("the registered program runs the host " + program);
@@ -68,7 +61,7 @@ void reportOpenApp(const setup::Context& context, const std::string& registered,
     const bool same = built->facts.version == OSTREL_VERSION;
     report.note("the host is version " + built->facts.version + (same ? ", as is" : "; this is") +
                 " ostrel-native-host-setup " + OSTREL_VERSION);
-  } else if (resolved(hostPath) != resolved(context.defaultHostPath)) {
+  } else if (common::resolvedPath(hostPath) != common::resolvedPath(context.defaultHostPath)) {
     builtHere =
         " (as built together with this tool; a host built elsewhere may be set up otherwise)";
   }

@@ -204,8 +204,9 @@ std::optional<std::string> extensionBlockedBy(const NativeMessagingPolicies& pol
       if (entry.id != "*" && entry.id != id) continue;
       std::optional<std::string>& words = entry.id == "*" ? all : own;
       if (entry.blocksNativeMessaging == true) {
-        words = in + "lists \"nativeMessaging\" among the blocked_permissions of " + which +
-                ", so the browser does not load an extension that asks for it";
+        words = in;
+        *words += "lists \"nativeMessaging\" among the blocked_permissions of " + which;
+        *words += ", so the browser does not load an extension that asks for it";
       }
       if (entry.mode == "blocked" || entry.mode == "removed") {
         words = in + "sets the installation_mode of " +

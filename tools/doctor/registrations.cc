@@ -65,8 +65,9 @@ void reportMend(const Survey& survey, const Target& target, const ManifestJudgem
   Fix fix = rewriteFix(survey.context, placeOf(survey, target), manifest, true);
   if (!fix.command.empty()) {
     attach(fix, report);
-    if (!own)
+    if (!own) {
       report.advise("it was not written by this tool, so install replaces it only with --force");
+    }
     return;
   }
   report.advise(own ? "register the host again with install and the extension's id"

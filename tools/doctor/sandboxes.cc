@@ -1,5 +1,7 @@
 #include "sandboxes.h"
 
+#include <algorithm>
+
 #include "files.h"
 
 namespace ostrel::doctor {
@@ -18,15 +20,13 @@ void lookFor(const Browser& browser, std::string_view packaging, const std::stri
 }
 
 bool mayTalkToFlatpak(const Environment& environment, std::string_view id) {
-  for (const std::string& folder : {joinPath(environment.home, ".local/share/flatpak/overrides"),
-                                    environment.systemRoot + "/var/lib/flatpak/overrides"}) {
+  const std::string folders[] = {joinPath(environment.home, ".local/share/flatpak/overrides"),
+                                 environment.systemRoot + "/var/lib/flatpak/overrides"};
+  return std::ranges::any_of(folders, [&](const std::string& folder) {
     const setup::FileContents overrides = setup::readWholeFile(joinPath(folder, id), 1 << 20);
-    if (overrides.state == setup::FileState::kPresent &&
-        overrides.text.find("org.freedesktop.Flatpak=talk") != std::string::npos) {
-      return true;
-    }
-  }
-  return false;
+    return overrides.state == setup::FileState::kPresent &&
+           overrides.text.find("org.freedesktop.Flatpak=talk") != std::string::npos;
+  });
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "verdict.h"
 
-#include <limits.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,11 +27,6 @@ using setup::FileState;
 using setup::InstalledExtension;
 using setup::Profile;
 using setup::Scope;
-
-std::string resolved(const std::string& path) {
-  char buffer[PATH_MAX];
-  return ::realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : path;
-}
 
 bool exists(const std::string& path) {
   struct stat info {};
@@ -98,6 +91,29 @@ std::string idsIn(const std::vector<Profile>& profiles) {
   return ids.empty() ? "no extension" : setup::shellWords(ids);
 }
 
+// The "no" for an extension loaded, without its key, under another id than
+// the one asked about, when it asks for nativeMessaging: the one meant,
+// most likely.
+std::optional<Verdict> keylessFault(const Question& question,
+                                    const std::vector<Profile>& profiles) {
+  for (const Profile& profile : profiles) {
+    for (const InstalledExtension& extension : profile.extensions) {
+      if (!extension.idFromFolder || extension.nativeMessaging != true) continue;
+      return no("the extension " + extension.file.substr(0, extension.file.rfind('/')) +
+                    ", which asks for nativeMessaging, was loaded without a key: its id is " +
+                    extension.id + ", the registration allows " +
+                    allowedFormOf(Family::kChromium, question.id) +
+                    "; the browser says \"Access to the specified native messaging host is "
+                    "forbidden.\"",
+                extension.file,
+                {.command = {},
+                 .advice = "give its manifest.json the \"key\" whose id is " + question.id +
+                           ", or register the id " + extension.id});
+    }
+  }
+  return std::nullopt;
+}
+
 // Why the extension is not installed as the browser needs it, when it
 // is not: not there (while the browser runs and its files were read),
 // loaded without its key under another id, disabled, or without the
@@ -128,26 +144,12 @@ std::optional<Verdict> extensionFault(const Context& context, const Question& qu
       return std::nullopt;
     }
   }
-  for (const Profile& profile : profiles) {
-    for (const InstalledExtension& extension : profile.extensions) {
-      if (!extension.idFromFolder || extension.nativeMessaging != true) continue;
-      return no("the extension " + extension.file.substr(0, extension.file.rfind('/')) +
-                    ", which asks for nativeMessaging, was loaded without a key: its id is " +
-                    extension.id + ", the registration allows " +
-                    allowedFormOf(Family::kChromium, question.id) +
-                    "; the browser says \"Access to the specified native messaging host is "
-                    "forbidden.\"",
-                extension.file,
-                {.command = {},
-                 .advice = "give its manifest.json the \"key\" whose id is " + question.id +
-                           ", or register the id " + extension.id});
-    }
-  }
+  if (std::optional<Verdict> keyless = keylessFault(question, profiles)) return keyless;
   const std::vector<const RunningBrowser*> runs = runsOf(question, running);
   for (const Profile& profile : profiles) {
     for (const std::string& unread : profile.unread) {
-      warnings.push_back("whether " + what + " is installed is not known: the browser's file " +
-                         unread);
+      warnings.push_back("whether " + what + " is installed is not known: the browser's file ");
+      warnings.back() += unread;
     }
   }
   if (runs.empty() || profiles.empty() || !warnings.empty()) {
@@ -439,7 +441,7 @@ setup::Environment worldOf(const RunningBrowser& browser, const setup::Environme
 std::string ownUserDataDir(const RunningBrowser& browser, const setup::Environment& base) {
   if (browser.userDataDir.empty() || browser.browser == nullptr) return browser.userDataDir;
   for (const std::string& root : setup::profilesRoots(*browser.browser, worldOf(browser, base))) {
-    if (resolved(root) == resolved(browser.userDataDir)) return {};
+    if (common::resolvedPath(root) == common::resolvedPath(browser.userDataDir)) return {};
   }
   return browser.userDataDir;
 }
@@ -452,7 +454,7 @@ std::vector<InstalledExtension> loadedExtensions(const RunningBrowser& browser) 
     // Without a "key", Chromium makes the id from the folder's path as it
     // resolved it, as from a key's bytes.
     const std::optional<std::string> keyed = setup::extensionIdOfPath(folder).id;
-    loaded.push_back({.id = keyed.value_or(setup::extensionIdOfKey(resolved(folder))),
+    loaded.push_back({.id = keyed.value_or(setup::extensionIdOfKey(common::resolvedPath(folder))),
                       .name = {},
                       .unpacked = true,
                       .disabled = false,

@@ -1,10 +1,10 @@
 #ifndef OSTREL_SETUP_COMMANDS_H_
 #define OSTREL_SETUP_COMMANDS_H_
 
-// The commands of the setup tool (doctor's is tools/doctor/doctor.h). Each reports what it did on `out`,
-// each failure on `err` as one plain sentence, and returns the process exit
-// status: 0 when all went well, 1 when something failed or (doctor) a
-// problem was found, 2 when the options do not make sense.
+// The commands of the setup tool (doctor's is tools/doctor/doctor.h). Each reports what it did on
+// `out`, each failure on `err` as one plain sentence, and returns the process exit status: 0 when
+// all went well, 1 when something failed or (doctor) a problem was found, 2 when the options do not
+// make sense.
 
 #include <chrono>
 #include <ostream>

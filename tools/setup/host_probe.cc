@@ -179,12 +179,12 @@ std::string untrustedStart(const std::string& manifest, const std::string& host)
   return "not started, since another user could choose what runs: " + problem;
 }
 
-ProbeResult probeHost(const std::string& manifest, const std::string& path,
+ProbeResult probeHost(const std::string& manifestPath, const std::string& path,
                       const std::vector<std::string>& arguments, std::chrono::milliseconds deadline,
                       const std::vector<std::string>& environment) {
   ProbeResult result;
   result.path = path;
-  if (std::string why = untrustedStart(manifest, path); !why.empty()) {
+  if (std::string why = untrustedStart(manifestPath, path); !why.empty()) {
     result.outcome = ProbeOutcome::kLeftOut;
     result.detail = std::move(why);
     return result;

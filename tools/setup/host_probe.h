@@ -68,10 +68,10 @@ std::vector<std::string> ownEnvironment();
 // names it yet) may not be started by this user; empty when it may.
 std::string untrustedStart(const std::string& manifest, const std::string& host);
 
-// Starts the host `path` that the manifest `manifest` names. `deadline`
+// Starts the host `path` that the manifest at `manifestPath` names. `deadline`
 // bounds each wait: for the first frame, and for the exit. The host gets
 // hostEnvironment(`environment`), as a browser passes its own.
-ProbeResult probeHost(const std::string& manifest, const std::string& path,
+ProbeResult probeHost(const std::string& manifestPath, const std::string& path,
                       const std::vector<std::string>& arguments, std::chrono::milliseconds deadline,
                       const std::vector<std::string>& environment);
 

@@ -58,9 +58,10 @@ std::optional<simdjson::dom::element> parseFile(simdjson::dom::parser& parser,
   if (contents.state == FileState::kMissing) return std::nullopt;
   std::optional<simdjson::dom::element> root;
   if (contents.state == FileState::kPresent) root = parseText(parser, contents.text);
-  if (!root)
+  if (!root) {
     unread.push_back(path + " " +
                      (contents.reason.empty() ? "is not valid JSON" : "is " + contents.reason));
+  }
   return root;
 }
 
