@@ -105,12 +105,16 @@ class World {
         common::Launch{.argv = all, .environment = {"PATH=/usr/bin:/bin"}});
   }
 
-  // Whether `process` comes to run `program` as `effective`.
+  // Whether `process` comes to run `program` as `effective`, its command
+  // line shown (an exec shows the executable a moment before it).
   static bool shown(const common::ChildProcess& process, const std::string& program,
                     uid_t effective) {
     return common::waitUntil([&] {
       const std::optional<common::ProcessIdentity> identity = common::identityOf(process.pid());
-      return identity && identity->executable == program && identity->effectiveUser == effective;
+      const auto words = common::commandLineOf(process.pid());
+      return identity && identity->executable == program && identity->effectiveUser == effective &&
+             words && !words->empty() &&
+             fs::path(words->front()).filename() == fs::path(program).filename();
     });
   }
 

@@ -34,9 +34,14 @@ std::unique_ptr<common::ChildProcess> fakeBrowser(const std::string& folder,
   argv.insert(argv.end(), options.begin(), options.end());
   auto browser = std::make_unique<common::ChildProcess>(
       common::Launch{.argv = argv, .environment = common::environmentWith(environment)});
+  // An exec shows the new executable a moment before the new command line
+  // and environment, which are empty meanwhile: the browser shows once its
+  // command line does.
   const bool shown = browser->started() && common::waitUntil([&] {
                        const auto identity = common::identityOf(browser->pid());
-                       return identity && identity->executable == program;
+                       const auto words = common::commandLineOf(browser->pid());
+                       return identity && identity->executable == program && words &&
+                              !words->empty() && words->front() == name;
                      });
   return shown ? std::move(browser) : nullptr;
 }

@@ -401,6 +401,34 @@ TEST_F(VerdictTest, NamesWhatAWrapperSetsAndWhatItCouldNotRead) {
   browser->signal(SIGKILL);
 }
 
+// A manifest allowing 100,000 extensions is judged, and told of in a few
+// lines: the first ids and how many more, no fix longer than a command line
+// holds. One too large to read is said to be unread, with no fix for
+// permissions that are fine.
+TEST_F(VerdictTest, AHugeManifestIsToldInFewWordsAndAnUnreadOneIsNotGuessed) {
+  const std::string host = answeringHost();
+  std::string origins;
+  for (int i = 0; i < 100000; ++i) {
+    std::string id(32, 'a');
+    for (int n = i, at = 31; n > 0; n /= 16, --at) id[at] = static_cast<char>('a' + n % 16);
+    origins += "\"chrome-extension://" + id + "/\",";
+  }
+  origins.pop_back();
+  const std::string manifest = ".config/chromium/NativeMessagingHosts/com.ostrel.native_host.json";
+  writeFile(manifest, R"({"name":"com.ostrel.native_host","description":"d","type":"stdio",)"
+                      R"("path":")" + host + R"(","allowed_origins":[)" + origins + "]}");
+  const std::string other = "ponmlkjihgfedcbaponmlkjihgfedcba";
+  EXPECT_TRUE(ask("chromium", other).starts_with("no: ")) << output.substr(0, 2000);
+  EXPECT_NE(output.find("and 99995 more"), std::string::npos) << output.substr(0, 2000);
+  EXPECT_LT(output.size(), 20000u);
+  run("doctor --browser chromium");
+  EXPECT_LT(output.size(), 20000u);
+
+  writeFile(manifest, std::string(17 << 20, ' ') + "{}");
+  EXPECT_TRUE(ask().starts_with("no: the doctor did not read " + home + "/" + manifest)) << output;
+  EXPECT_EQ(output.find("chmod"), std::string::npos) << output;
+}
+
 // A main process as the system shows it: its profile folders and loaded
 // extensions; a helper, even one that rewrote its title, is none, and
 // neither is any program that is not a browser's own executable, whatever

@@ -85,7 +85,7 @@ bool reportExtension(const Survey& survey, const Target& seat, const Allowed& al
   }
   bool near = false;
   for (const std::string& other : allowed.any) {
-    const std::size_t distance = setup::editDistance(other, extension.id);
+    const std::size_t distance = setup::editDistance(other, extension.id, 2);
     if (distance == 0 || distance > 2) continue;
     near = true;
     report.problem("the registration allows " + allowedFormOf(family, other) + ", which is " +
@@ -100,7 +100,7 @@ bool reportExtension(const Survey& survey, const Target& seat, const Allowed& al
                    " asks for nativeMessaging, but was loaded "
                    "without a key: its id is " +
                    extension.id + ", the registration allows " +
-                   common::shellWords({allowed.here.begin(), allowed.here.end()}) +
+                   someOf({allowed.here.begin(), allowed.here.end()}, "none") +
                    "; give its manifest.json the \"key\" of the registered id, or register this "
                    "id");
     report.fix(command);
@@ -155,8 +155,9 @@ void checkExtensions(Survey& survey, Findings& findings) {
     }
     const std::vector<Profile> profiles =
         profilesFor(survey.context, browserOf(survey, seat), ownFolder(seat), survey.running);
+    if (profiles.empty()) continue;
     const Allowed allowed = allowedFor(survey, seat);
-    if (profiles.empty() || allowed.any.empty()) continue;
+    if (allowed.any.empty()) continue;
     if (!headed) findings.heading("Installed extensions:");
     headed = true;
     reportSeat(survey, seat, allowed, profiles, findings);

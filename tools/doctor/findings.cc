@@ -1,8 +1,10 @@
 #include "findings.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "tools/common/printable_text.h"
+#include "tools/common/shell_words.h"
 
 namespace ostrel::doctor {
 namespace {
@@ -29,6 +31,15 @@ std::string plural(int count, const char* word) {
 }  // namespace
 
 std::string printable(std::string_view text) { return common::printableText(text); }
+
+std::string someOf(const std::vector<std::string>& entries, std::string_view none) {
+  constexpr std::size_t kShown = 5;
+  if (entries.empty()) return std::string(none);
+  const std::size_t shown = std::min(entries.size(), kShown);
+  std::string words = common::shellWords({entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(shown)});
+  if (entries.size() > shown) words += " and " + std::to_string(entries.size() - shown) + " more";
+  return words;
+}
 
 std::string jsonString(std::string_view text) {
   std::string out = "\"";

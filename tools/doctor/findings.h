@@ -67,6 +67,10 @@ class Findings {
 // character and no byte that is not UTF-8 reaches a terminal raw.
 std::string printable(std::string_view text);
 
+// `entries` for words, shell-quoted: the first few, and how many more
+// ("a b c d e and 304995 more"); `none` when there are none.
+std::string someOf(const std::vector<std::string>& entries, std::string_view none);
+
 // `text` as a JSON string, quotes included.
 std::string jsonString(std::string_view text);
 

@@ -34,6 +34,11 @@ bool onSearchPath(std::string_view program, const setup::Environment& environmen
   return false;
 }
 
+// The longest command printed as a fix: one that keeps a very long allowed
+// list is no command anyone can run. Linux takes at most 128 KiB in one
+// argument (su -c's), macOS 1 MiB in all; half the smaller leaves room.
+constexpr std::size_t kLongestCommand = 64 << 10;
+
 }  // namespace
 
 void attach(const Fix& fix, Findings& findings) {
@@ -42,6 +47,12 @@ void attach(const Fix& fix, Findings& findings) {
 }
 
 Fix runnable(const std::string& command, bool root, const setup::Environment& environment) {
+  if (command.size() > kLongestCommand) {
+    return {{},
+            "the command that mends it would be " + std::to_string(command.size()) +
+                " bytes long, more than a command line holds: edit the manifest by hand, or "
+                "register fewer ids"};
+  }
   if (!root || ::geteuid() == 0) return {command, {}};
   if (onSearchPath("sudo", environment)) return {"sudo " + command, {}};
   if (onSearchPath("su", environment)) {

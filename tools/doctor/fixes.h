@@ -32,7 +32,8 @@ struct Fix {
 // Attaches `fix` to the last finding.
 void attach(const Fix& fix, Findings& findings);
 
-// `command`, which needs root when `root` says, as this user runs it.
+// `command`, which needs root when `root` says, as this user runs it;
+// advice instead where it is too long for a command line.
 Fix runnable(const std::string& command, bool root, const setup::Environment& environment);
 
 // Where a registration lies: a browser's folder in a scope, or the

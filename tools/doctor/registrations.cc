@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <set>
+#include <unordered_set>
 
 #include "browser_presence.h"
 #include "checks.h"
@@ -89,8 +90,7 @@ void reportNotes(const setup::Manifest& manifest, bool clean, Findings& report) 
                      "no extension can connect through it; the browser accepts the file");
     }
   }
-  report.note("it allows " + (manifest.allowed.empty() ? std::string("no extension")
-                                                       : common::shellWords(manifest.allowed)));
+  report.note("it allows " + someOf(manifest.allowed, "no extension"));
 }
 
 // Reads and checks the manifest of one target as its browser would;
@@ -100,7 +100,9 @@ std::optional<FoundManifest> examine(const Survey& survey, const Target& target,
   report.about(std::string(browserOf(survey, target).key), target.manifestPath);
   report.heading(target.label + ": " + target.manifestPath);
   if (contents.state != FileState::kPresent) {
-    report.problem("cannot read it: " + contents.reason);
+    report.problem((contents.state == FileState::kTooLarge ? "not judged, since not read: "
+                                                           : "cannot read it: ") +
+                   contents.reason);
     if (contents.state == FileState::kUnreadable) {
       attach(readableFix(survey.context, target.manifestPath), report);
     }
@@ -182,24 +184,26 @@ void reportWinners(const Survey& survey, Findings& report) {
   }
 }
 
-// What the registrations of `family` allow (the entries its browsers
+// What the registrations of a family allow (the entries its browsers
 // accept, each once), and the host they name.
-std::pair<std::vector<std::string>, std::string> registeredFor(const Survey& survey,
-                                                               setup::Family family) {
+struct Registered {
   std::vector<std::string> allowed;
   std::string host;
+};
+
+Registered registeredFor(const Survey& survey, setup::Family family) {
+  Registered registered;
+  std::unordered_set<std::string> seen;  // a manifest may list many: no search per entry
   for (const FoundManifest& entry : survey.found) {
     if (entry.target.family != family) continue;
     for (const std::string& id : entry.manifest.allowed) {
       const bool valid = family == setup::Family::kChromium ? !setup::checkChromiumOrigin(id)
                                                             : !setup::checkFirefoxExtensionId(id);
-      if (valid && std::find(allowed.begin(), allowed.end(), id) == allowed.end()) {
-        allowed.push_back(id);
-      }
+      if (valid && seen.insert(id).second) registered.allowed.push_back(id);
     }
-    host = entry.manifest.path;
+    registered.host = entry.manifest.path;
   }
-  return {allowed, host};
+  return registered;
 }
 
 // Whether `browser` runs now, each time with a profile folder of its own:
@@ -258,13 +262,15 @@ void checkUncovered(Survey& survey, Findings& findings) {
     headed = true;
   };
   std::set<const setup::Browser*> seen;
+  const Registered registered[] = {registeredFor(survey, setup::Family::kChromium),
+                                   registeredFor(survey, setup::Family::kFirefox)};
   for (const Target& target : survey.list.targets) {
     const setup::Browser& browser = browserOf(survey, target);
     if (target.scope != Scope::kUser || present(target.manifestPath) ||
         present(systemWidePath(survey, browser))) {
       continue;
     }
-    const auto [allowed, host] = registeredFor(survey, target.family);
+    const auto& [allowed, host] = registered[target.family == setup::Family::kChromium ? 0 : 1];
     if (target.browser != nullptr) {
       std::optional<std::string> sign = setup::installationSign(browser, context.environment);
       if (allowed.empty() || !sign || !seen.insert(&browser).second ||
@@ -277,7 +283,9 @@ void checkUncovered(Survey& survey, Findings& findings) {
                        ") but has no registration, while another " +
                        std::string(setup::familyName(target.family)) +
                        " browser has one: an extension in it cannot start the host");
-      attach({installCommand(context, placeOf(survey, target), allowed, host), {}}, findings);
+      attach(runnable(installCommand(context, placeOf(survey, target), allowed, host), false,
+                      context.environment),
+             findings);
       continue;
     }
     for (const RunningBrowser& running : survey.running) {
@@ -292,7 +300,9 @@ void checkUncovered(Survey& survey, Findings& findings) {
                        "; it reads host manifests only from " + target.folder +
                        ", where there is none");
       if (!allowed.empty()) {
-        attach({installCommand(context, placeOf(survey, target), allowed, host), {}}, findings);
+        attach(runnable(installCommand(context, placeOf(survey, target), allowed, host), false,
+                        context.environment),
+               findings);
       }
       break;
     }

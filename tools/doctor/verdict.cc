@@ -88,7 +88,7 @@ std::string idsIn(const std::vector<Profile>& profiles) {
       if (std::find(ids.begin(), ids.end(), extension.id) == ids.end()) ids.push_back(extension.id);
     }
   }
-  return ids.empty() ? "no extension" : setup::shellWords(ids);
+  return someOf(ids, "no extension");
 }
 
 // The "no" for an extension loaded, without its key, under another id than
@@ -174,9 +174,18 @@ std::optional<Verdict> refusalOf(const Context& context, const Question& questio
   const Browser& browser = *question.browser;
   const bool chromium = browser.family == Family::kChromium;
   const FileContents contents = setup::readWholeFile(path);
+  if (contents.state == FileState::kTooLarge) {
+    return no("the doctor did not read " + path + ": " + contents.reason + "; whether " +
+                  std::string(browser.displayName) + " accepts it is not known",
+              path,
+              {.command = {},
+               .advice = "a host manifest is a few hundred bytes: see what fills this one, or "
+                         "write it anew with install --force"});
+  }
   if (contents.state != FileState::kPresent) {
     return no(std::string(browser.displayName) + " cannot read " + path + ": " + contents.reason,
-              path, readableFix(context, path));
+              path,
+              contents.state == FileState::kUnreadable ? readableFix(context, path) : Fix{});
   }
   const ManifestJudgement judgement =
       judgeManifest(contents.text, browser.family, context.options.name);
@@ -191,7 +200,7 @@ std::optional<Verdict> refusalOf(const Context& context, const Question& questio
   }
   const std::vector<std::string>& allowed = judgement.manifest->allowed;
   if (!allowsExtension(*judgement.manifest, question.id)) {
-    const std::string listed = allowed.empty() ? "none" : setup::shellWords(allowed);
+    const std::string listed = someOf(allowed, "none");
     return rewritten(
         context, question, scope, judgement.manifest, true,
         which + (chromium ? " does not allow " + allowedFormOf(Family::kChromium, question.id) +

@@ -324,19 +324,24 @@ bool looksLikeUserDataFolder(const std::string& folder) {
   });
 }
 
-std::size_t editDistance(const std::string& a, const std::string& b) {
+std::size_t editDistance(std::string_view a, std::string_view b, std::size_t most) {
+  if ((a.size() > b.size() ? a.size() - b.size() : b.size() - a.size()) > most) return most + 1;
   std::vector<std::size_t> row(b.size() + 1);
   for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
   for (std::size_t i = 1; i <= a.size(); ++i) {
     std::size_t diagonal = row[0];
     row[0] = i;
+    std::size_t least = row[0];
     for (std::size_t j = 1; j <= b.size(); ++j) {
       std::size_t above = row[j];
       row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
       diagonal = above;
+      least = std::min(least, row[j]);
     }
+    // No later row is less than this one's least.
+    if (least > most) return most + 1;
   }
-  return row[b.size()];
+  return std::min(row[b.size()], most + 1);
 }
 
 }  // namespace ostrel::setup

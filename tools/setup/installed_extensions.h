@@ -65,8 +65,9 @@ std::optional<Profile> profileAt(Family family, const std::string& folder);
 // "Local State" or a profile folder with "Preferences".
 bool looksLikeUserDataFolder(const std::string& folder);
 
-// The number of single-letter edits that turn `a` into `b`.
-std::size_t editDistance(const std::string& a, const std::string& b);
+// The number of single-letter edits that turn `a` into `b`, or `most` + 1
+// when it is more than `most` (found without computing it whole).
+std::size_t editDistance(std::string_view a, std::string_view b, std::size_t most);
 
 }  // namespace ostrel::setup
 
