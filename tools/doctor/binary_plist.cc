@@ -15,7 +15,7 @@ namespace {
 
 constexpr std::string_view kMagic = "bplist00";
 constexpr std::size_t kTrailer = 32;
-constexpr int kMaxDepth = 200;
+constexpr int kMaxNesting = 200;
 constexpr std::size_t kMostValues = std::size_t{1} << 20;
 // Dates count seconds from 2001-01-01T00:00:00Z, 978307200 after 1970's.
 constexpr double kEpoch2001 = 978307200;
@@ -189,7 +189,7 @@ class BinaryPlist {
   }
 
   bool object(std::uint64_t index, int depth, JsonValue& out) {
-    if (depth > kMaxDepth) return fail("nesting deeper than " + std::to_string(kMaxDepth));
+    if (depth > kMaxNesting) return fail("nesting deeper than " + std::to_string(kMaxNesting));
     if (++reached_ > kMostValues) {
       return fail("more than " + std::to_string(kMostValues) + " values");
     }

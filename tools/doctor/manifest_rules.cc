@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::string_view kChromiumScheme = "chrome-extension";
 
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string jsonQuoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
 bool isLower(char c) { return c >= 'a' && c <= 'z'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -127,17 +127,17 @@ std::optional<std::string> stringMember(const JsonValue& root, std::string_view 
                                         std::vector<std::string>& faults) {
   const JsonValue* value = root.find(key);
   if (value == nullptr) {
-    faults.push_back("the member " + quoted(key) + " is missing, and " + familyWord(family) +
+    faults.push_back("the member " + jsonQuoted(key) + " is missing, and " + familyWord(family) +
                      " requires it");
     return std::nullopt;
   }
   if (!value->isString()) {
-    faults.push_back("the member " + quoted(key) + " is not a string");
+    faults.push_back("the member " + jsonQuoted(key) + " is not a string");
     return std::nullopt;
   }
   const bool mayBeEmpty = family == Family::kFirefox || key == "name" || key == "type";
   if (value->text().empty() && !mayBeEmpty) {
-    faults.push_back("the member " + quoted(key) + " is empty, and " + familyWord(family) +
+    faults.push_back("the member " + jsonQuoted(key) + " is empty, and " + familyWord(family) +
                      " requires a value");
   }
   return std::string(value->text());
@@ -155,28 +155,28 @@ void judgeAllowed(const JsonValue& root, Manifest& manifest, std::vector<std::st
       otherFormat = true;
       faults.push_back(std::string("it is a ") +
                        (family == Family::kChromium ? "Firefox" : "Chromium-family") +
-                       "-format manifest (it lists " + quoted(other) + "), in a folder " +
+                       "-format manifest (it lists " + jsonQuoted(other) + "), in a folder " +
                        (family == Family::kChromium ? "a Chromium-family browser" : "Firefox") +
-                       " reads, which needs " + quoted(key));
+                       " reads, which needs " + jsonQuoted(key));
     } else {
-      faults.push_back("the member " + quoted(key) + " is missing, and " + familyWord(family) +
+      faults.push_back("the member " + jsonQuoted(key) + " is missing, and " + familyWord(family) +
                        " requires it");
     }
     return;
   }
   if (list->type != JsonValue::Type::kArray) {
-    faults.push_back("the member " + quoted(key) + " is not a list");
+    faults.push_back("the member " + jsonQuoted(key) + " is not a list");
     return;
   }
   if (list->items().empty() && family == Family::kFirefox) {
-    faults.push_back("the list " + quoted(key) + " is empty, and Firefox requires at least one id");
+    faults.push_back("the list " + jsonQuoted(key) + " is empty, and Firefox requires at least one id");
   }
   // The browser stops at the first entry it cannot read, and names that
   // one: so does this, however long the list.
   bool named = false;
   for (const JsonValue& entry : list->items()) {
     if (!entry.isString()) {
-      faults.push_back("the list " + quoted(key) + " holds something other than a string, and " +
+      faults.push_back("the list " + jsonQuoted(key) + " holds something other than a string, and " +
                        familyWord(family) + " then refuses the whole manifest");
       return;
     }
@@ -184,12 +184,12 @@ void judgeAllowed(const JsonValue& root, Manifest& manifest, std::vector<std::st
     if (named) continue;
     std::string why;
     if (family == Family::kChromium && !parsePattern(entry.text(), why)) {
-      faults.push_back("the allowed_origins entry " + quoted(entry.text()) + " is malformed (" +
+      faults.push_back("the allowed_origins entry " + jsonQuoted(entry.text()) + " is malformed (" +
                        why +
                        "), and Chromium then refuses the whole manifest, for every extension");
       named = true;
     } else if (family == Family::kFirefox && !isFirefoxId(entry.text())) {
-      faults.push_back("the allowed_extensions entry " + quoted(entry.text()) +
+      faults.push_back("the allowed_extensions entry " + jsonQuoted(entry.text()) +
                        " is not an add-on id (a GUID in braces or name@domain), and Firefox "
                        "then refuses the whole manifest, for every add-on");
       named = true;
@@ -223,7 +223,7 @@ ManifestJudgement judgeManifest(std::string_view text, Family family, std::strin
     const bool valid =
         family == Family::kChromium ? !setup::checkHostName(*value) : isFirefoxHostName(*value);
     if (!valid) {
-      faults.push_back("the name " + quoted(*value) + " is not a valid host name (" +
+      faults.push_back("the name " + jsonQuoted(*value) + " is not a valid host name (" +
                        (family == Family::kChromium
                             ? "lower-case letters, digits, '_' and single dots"
                             : "letters, digits, '_' and single dots") +
@@ -238,19 +238,19 @@ ManifestJudgement judgeManifest(std::string_view text, Family family, std::strin
   }
   if (auto value = stringMember(root, "type", family, faults)) {
     manifest.type = *value;
-    if (*value != "stdio") faults.push_back("the type is " + quoted(*value) + R"(, not "stdio")");
+    if (*value != "stdio") faults.push_back("the type is " + jsonQuoted(*value) + R"(, not "stdio")");
   }
   if (family == Family::kChromium) {
     if (auto value = stringMember(root, "path", family, faults)) manifest.path = *value;
   }
   judgeAllowed(root, manifest, faults, judgement.otherFormat);
   if (!manifest.name.empty() && manifest.name != name) {
-    faults.push_back("the name " + quoted(manifest.name) + " differs from the file name " +
-                     quoted(std::string(name) + ".json") +
+    faults.push_back("the name " + jsonQuoted(manifest.name) + " differs from the file name " +
+                     jsonQuoted(std::string(name) + ".json") +
                      "; browsers look the host up by file name and then insist they match");
   }
   if (!manifest.path.empty() && !manifest.path.starts_with('/')) {
-    faults.push_back("the path " + quoted(manifest.path) + " is not absolute, and " +
+    faults.push_back("the path " + jsonQuoted(manifest.path) + " is not absolute, and " +
                      familyWord(family) + " starts a host only from an absolute path");
   }
   judgement.manifest = std::move(manifest);
