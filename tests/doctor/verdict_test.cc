@@ -416,7 +416,8 @@ TEST_F(VerdictTest, AHugeManifestIsToldInFewWordsAndAnUnreadOneIsNotGuessed) {
   origins.pop_back();
   const std::string manifest = ".config/chromium/NativeMessagingHosts/com.ostrel.native_host.json";
   writeFile(manifest, R"({"name":"com.ostrel.native_host","description":"d","type":"stdio",)"
-                      R"("path":")" + host + R"(","allowed_origins":[)" + origins + "]}");
+                      R"("path":")" +
+                          host + R"(","allowed_origins":[)" + origins + "]}");
   const std::string other = "ponmlkjihgfedcbaponmlkjihgfedcba";
   EXPECT_TRUE(ask("chromium", other).starts_with("no: ")) << output.substr(0, 2000);
   EXPECT_NE(output.find("and 99995 more"), std::string::npos) << output.substr(0, 2000);

@@ -36,7 +36,8 @@ std::string someOf(const std::vector<std::string>& entries, std::string_view non
   constexpr std::size_t kShown = 5;
   if (entries.empty()) return std::string(none);
   const std::size_t shown = std::min(entries.size(), kShown);
-  std::string words = common::shellWords({entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(shown)});
+  std::string words =
+      common::shellWords({entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(shown)});
   if (entries.size() > shown) words += " and " + std::to_string(entries.size() - shown) + " more";
   return words;
 }

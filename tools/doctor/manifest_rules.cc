@@ -169,15 +169,17 @@ void judgeAllowed(const JsonValue& root, Manifest& manifest, std::vector<std::st
     return;
   }
   if (list->items().empty() && family == Family::kFirefox) {
-    faults.push_back("the list " + jsonQuoted(key) + " is empty, and Firefox requires at least one id");
+    faults.push_back("the list " + jsonQuoted(key) +
+                     " is empty, and Firefox requires at least one id");
   }
   // The browser stops at the first entry it cannot read, and names that
   // one: so does this, however long the list.
   bool named = false;
   for (const JsonValue& entry : list->items()) {
     if (!entry.isString()) {
-      faults.push_back("the list " + jsonQuoted(key) + " holds something other than a string, and " +
-                       familyWord(family) + " then refuses the whole manifest");
+      faults.push_back("the list " + jsonQuoted(key) +
+                       " holds something other than a string, and " + familyWord(family) +
+                       " then refuses the whole manifest");
       return;
     }
     manifest.allowed.emplace_back(entry.text());
@@ -238,7 +240,8 @@ ManifestJudgement judgeManifest(std::string_view text, Family family, std::strin
   }
   if (auto value = stringMember(root, "type", family, faults)) {
     manifest.type = *value;
-    if (*value != "stdio") faults.push_back("the type is " + jsonQuoted(*value) + R"(, not "stdio")");
+    if (*value != "stdio")
+      faults.push_back("the type is " + jsonQuoted(*value) + R"(, not "stdio")");
   }
   if (family == Family::kChromium) {
     if (auto value = stringMember(root, "path", family, faults)) manifest.path = *value;

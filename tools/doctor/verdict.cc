@@ -184,8 +184,7 @@ std::optional<Verdict> refusalOf(const Context& context, const Question& questio
   }
   if (contents.state != FileState::kPresent) {
     return no(std::string(browser.displayName) + " cannot read " + path + ": " + contents.reason,
-              path,
-              contents.state == FileState::kUnreadable ? readableFix(context, path) : Fix{});
+              path, contents.state == FileState::kUnreadable ? readableFix(context, path) : Fix{});
   }
   const ManifestJudgement judgement =
       judgeManifest(contents.text, browser.family, context.options.name);
