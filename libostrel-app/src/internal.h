@@ -31,4 +31,14 @@ int ostrel_app_open_private_folder(const char* folder, char* reason, size_t reas
 void ostrel_app_say(char* reason, size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
+/* In a function with `reason` and `reason_size`: returns -1 with errno at
+ * `error`, after saying why. */
+#define FAIL(error, ...)                              \
+  do {                                                \
+    const int failure_ = (error);                     \
+    ostrel_app_say(reason, reason_size, __VA_ARGS__); \
+    errno = failure_;                                 \
+    return -1;                                        \
+  } while (0)
+
 #endif /* OSTREL_APP_INTERNAL_H */

@@ -37,15 +37,6 @@ void ostrel_app_say(char* reason, size_t size, const char* format, ...) {
   va_end(arguments);
 }
 
-/* Returns -1 with errno at `error`, after saying why. */
-#define FAIL(error, ...)                              \
-  do {                                                \
-    const int failure_ = (error);                     \
-    ostrel_app_say(reason, reason_size, __VA_ARGS__); \
-    errno = failure_;                                 \
-    return -1;                                        \
-  } while (0)
-
 /* What listen() works with: the folder reached safely, and names in it. */
 struct place {
   const char* path;

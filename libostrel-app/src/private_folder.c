@@ -20,15 +20,6 @@
 #define FOLDER_FLAGS (O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
 #define MAX_LINKS 40
 
-/* Returns -1 with errno at `error`, after saying why. */
-#define FAIL(error, ...)                              \
-  do {                                                \
-    const int failure_ = (error);                     \
-    ostrel_app_say(reason, reason_size, __VA_ARGS__); \
-    errno = failure_;                                 \
-    return -1;                                        \
-  } while (0)
-
 /* Where the walk is: the folder open in `fd`, its path for messages, and
  * the names still to walk, separated by slashes. */
 struct walk {
