@@ -240,8 +240,9 @@ ManifestJudgement judgeManifest(std::string_view text, Family family, std::strin
   }
   if (auto value = stringMember(root, "type", family, faults)) {
     manifest.type = *value;
-    if (*value != "stdio")
+    if (*value != "stdio") {
       faults.push_back("the type is " + jsonQuoted(*value) + R"(, not "stdio")");
+    }
   }
   if (family == Family::kChromium) {
     if (auto value = stringMember(root, "path", family, faults)) manifest.path = *value;
