@@ -88,7 +88,10 @@ static int listen_at(void) {
   char* slash = strrchr(folder, '/');
   if (slash != NULL) *slash = '\0';
   if (mkdir(folder, 0700) != 0 && errno != EEXIST) return -1;
-  if (is("steal-live")) unlink(path);
+  if (is("steal-live")) {
+    unlink(path);
+    usleep(300 * 1000); /* as a slow start would, before its bind() */
+  }
   struct sockaddr_un address = {.sun_family = AF_UNIX};
   snprintf(address.sun_path, sizeof address.sun_path, "%s", path);
   const int fd = socket(AF_UNIX, SOCK_STREAM, 0);

@@ -102,6 +102,10 @@ Outcome AppChecker::secondInstance() {
   if (!second.start(why)) return fail(name, "cannot start a second instance: " + why);
   waitFor([&] { return second.ended() || socketAt(options_.socketPath) != first; },
           options_.timeout);
+  // One that removed the file may be about to bind its own.
+  if (first && !socketAt(options_.socketPath)) {
+    waitFor([&] { return second.ended() || socketAt(options_.socketPath); }, options_.timeout);
+  }
   const std::optional<std::string> ended = second.ended();
   Outcome outcome{name, Verdict::kPass, ""};
   if (const std::optional<SocketIdentity> now = socketAt(options_.socketPath); now != first) {
