@@ -289,6 +289,25 @@ TEST_F(VerdictTest, EveryFixMendsItsCaseWhenRunAsPrinted) {
   }
 }
 
+// A mode change printed for a file reached through a link would change
+// whatever the link's owner points it at: advice names where it leads.
+TEST_F(VerdictTest, NoFixChangesAModeThroughALink) {
+  const std::string plain = writeFile("bin/plain", "#!/bin/sh\n", 0644);
+  ASSERT_EQ(::symlink(plain.c_str(), (home + "/bin/host").c_str()), 0);
+  writeFile(".config/chromium/NativeMessagingHosts/com.ostrel.native_host.json",
+            R"({"name":"com.ostrel.native_host","description":"d","type":"stdio","path":")" + home +
+                R"(/bin/host","allowed_origins":[")" + kOrigin + "\"]}");
+  for (const std::string& words :
+       {std::string("doctor"), "doctor --browser chromium --origin " + kOrigin}) {
+    EXPECT_EQ(run(words), kExitFailure) << words;
+    EXPECT_EQ(output.find("chmod"), std::string::npos) << words << "\n" << output;
+    EXPECT_NE(output.find("it is a symbolic link to " + plain + ": make that file"),
+              std::string::npos)
+        << words << "\n"
+        << output;
+  }
+}
+
 // A browser running now with its own environment and profile folder: the
 // host is judged as that browser starts it, not as this shell would.
 TEST_F(VerdictTest, TheRunningBrowsersEnvironmentCounts) {

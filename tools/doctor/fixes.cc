@@ -39,6 +39,17 @@ bool onSearchPath(std::string_view program, const setup::Environment& environmen
 // argument (su -c's), macOS 1 MiB in all; half the smaller leaves room.
 constexpr std::size_t kLongestCommand = 64 << 10;
 
+// Where `path` is a symbolic link, advice that names where it leads in
+// place of a mode change: chmod changes what the link points to, which its
+// owner may point at any file, /etc/shadow included.
+std::optional<Fix> throughLink(const std::string& path, const std::string& what) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return std::nullopt;
+  return Fix{{},
+             "it is a symbolic link to " + common::resolvedPath(path) + ": " + what +
+                 " only if it should be, or put the file itself in the link's place"};
+}
+
 }  // namespace
 
 void attach(const Fix& fix, Findings& findings) {
@@ -114,10 +125,14 @@ Fix hostFileFix(const Context& context, const std::string& host) {
       (info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0) {
     return {};
   }
+  if (std::optional<Fix> link = throughLink(host, "make that file executable")) return *link;
   return runnable("chmod +x " + quoted(host), info.st_uid != ::geteuid(), context.environment);
 }
 
 Fix readableFix(const Context& context, const std::string& path) {
+  if (std::optional<Fix> link = throughLink(path, "make that file readable")) {
+    return *link;
+  }
   struct stat info {};
   const bool mine = ::stat(path.c_str(), &info) == 0 && info.st_uid == ::geteuid();
   Fix fix = runnable("chmod a+r " + quoted(path), !mine, context.environment);

@@ -60,7 +60,9 @@ Fix rewriteFix(const Context& context, const Place& place,
                const std::string& added = "");
 
 // What mends a host file that cannot run: its execute bit, where that is
-// what is missing; nothing otherwise.
+// what is missing; nothing otherwise. Neither this nor readableFix prints a
+// command that would act through a symbolic link: advice names where it
+// leads.
 Fix hostFileFix(const Context& context, const std::string& host);
 
 // What mends a file the browser cannot read: "chmod a+r", as its owner.

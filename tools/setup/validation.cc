@@ -5,6 +5,9 @@
 
 #include <algorithm>
 
+#include "tools/common/paths.h"
+#include "tools/common/shell_words.h"
+
 namespace ostrel::setup {
 namespace {
 
@@ -113,8 +116,14 @@ Problem checkHostPath(const std::string& path) {
     return "the host path " + quoted(path) + " is not a regular file";
   }
   if ((info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) == 0) {
+    // No command that would change a mode through a link.
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+      return "the host path " + quoted(path) + " is not executable: it is a symbolic link to " +
+             quoted(common::resolvedPath(path));
+    }
     return "the host path " + quoted(path) + " is not executable; make it so with: chmod +x " +
-           path;
+           common::shellWord(path);
   }
   if (::access(path.c_str(), X_OK) != 0) {
     return "the host path " + quoted(path) +
