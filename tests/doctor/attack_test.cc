@@ -213,5 +213,38 @@ TEST(DoctorUnderAttack, RunsNothingAnotherUserNames) {
   }
 }
 
+// Root's doctor with another user's home (sudo -E, su without -) reads no
+// file there: their manifest, linked to a file only root may read, would
+// have the doctor tell what that file holds.
+TEST(DoctorUnderAttack, RootReadsNoFileAnotherUserCouldChoose) {
+#ifdef __APPLE__
+  GTEST_SKIP() << "runs the doctor with setpriv, which only Linux has";
+#endif
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to be the attacker and root in turn";
+  World world(0);
+  const std::string secret = "ponmlkjihgfedcbaponmlkjihgfedcba";
+  const std::string file = fs::path(world.attacker).parent_path() / "secret.json";
+  world.write(file,
+              R"({"name":"com.ostrel.native_host","description":"d","type":"stdio","path":"/h",)"
+              R"("allowed_origins":["chrome-extension://)" +
+                  secret + "/\"]}",
+              0, 0600);
+  const std::string folder = world.attacker + "/.config/chromium/NativeMessagingHosts";
+  world.write(folder + "/README", "", kAttacker);
+  const std::string link = folder + "/com.ostrel.native_host.json";
+  ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
+  ASSERT_EQ(::lchown(link.c_str(), kAttacker, kAttacker), 0);
+  world.home = world.attacker;
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{}, {"--browser", "chromium", "--origin", kOrigin}}) {
+    const std::string said = world.doctor(options);
+    EXPECT_EQ(said.find(secret), std::string::npos) << said;
+    EXPECT_NE(said.find("as root, this tool reads no file that another user could choose: " +
+                        world.attacker + " belongs to uid 65533"),
+              std::string::npos)
+        << said;
+  }
+}
+
 }  // namespace
 }  // namespace ostrel::doctor::tests

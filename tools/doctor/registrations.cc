@@ -100,8 +100,9 @@ std::optional<FoundManifest> examine(const Survey& survey, const Target& target,
   report.about(std::string(browserOf(survey, target).key), target.manifestPath);
   report.heading(target.label + ": " + target.manifestPath);
   if (contents.state != FileState::kPresent) {
-    report.problem((contents.state == FileState::kTooLarge ? "not judged, since not read: "
-                                                           : "cannot read it: ") +
+    const bool chosen =  // not read by the doctor's own rule
+        contents.state == FileState::kTooLarge || contents.state == FileState::kSteered;
+    report.problem((chosen ? "not judged, since not read: " : "cannot read it: ") +
                    contents.reason);
     if (contents.state == FileState::kUnreadable) {
       attach(readableFix(survey.context, target.manifestPath), report);

@@ -182,6 +182,11 @@ std::optional<Verdict> refusalOf(const Context& context, const Question& questio
                .advice = "a host manifest is a few hundred bytes: see what fills this one, or "
                          "write it anew with install --force"});
   }
+  if (contents.state == FileState::kSteered) {
+    return no("the doctor did not read " + path + ": " + contents.reason + "; whether " +
+                  std::string(browser.displayName) + " accepts it is not known",
+              path);
+  }
   if (contents.state != FileState::kPresent) {
     return no(std::string(browser.displayName) + " cannot read " + path + ": " + contents.reason,
               path, contents.state == FileState::kUnreadable ? readableFix(context, path) : Fix{});

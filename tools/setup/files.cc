@@ -63,6 +63,17 @@ common::Descriptor makeTemporary(int folder, const std::string& name, std::strin
   return {};
 }
 
+// Run as root, why the file at `path` is not to be read: another user
+// could choose what it is (a folder or link of theirs on the way), and
+// root would report on whatever that user points it at. Empty otherwise.
+std::string steeredByAnother(const std::string& path) {
+  if (::geteuid() != 0) return {};
+  const std::string problem = common::reachFile(path, true).problem;
+  return problem.empty()
+             ? problem
+             : "as root, this tool reads no file that another user could choose: " + problem;
+}
+
 }  // namespace
 
 FileContents readWholeFile(const std::string& path, std::size_t bound) {
@@ -82,6 +93,9 @@ FileContents readWholeFile(const std::string& path, std::size_t bound) {
   } else if (!S_ISREG(info.st_mode)) {
     contents.state = FileState::kNotRegular;
     contents.reason = "not a regular file";
+  } else if (std::string steered = steeredByAnother(path); !steered.empty()) {
+    contents.state = FileState::kSteered;
+    contents.reason = std::move(steered);
   } else {
     contents.state = FileState::kPresent;
   }

@@ -23,6 +23,7 @@ enum class FileState {
   kUnreadable,  // it is there, but opening or reading it failed
   kNotRegular,  // a folder, a FIFO, a device, a socket: never read
   kTooLarge,    // over the bound: read no further
+  kSteered,     // run as root, another user could choose it: not read
 };
 
 struct FileContents {
@@ -40,7 +41,9 @@ inline constexpr std::size_t kMaxFileBytes = std::size_t{16} << 20;
 // It is opened without blocking and without becoming a controlling
 // terminal, and checked on the opened descriptor to be a regular file
 // before a byte is read, so a FIFO, a device or a terminal named there
-// never blocks or feeds the reader.
+// never blocks or feeds the reader. Run as root, a file that another user
+// could choose (a folder or link of theirs on the way, as
+// tools/common/trusted_path.h walks) is kSteered, and not read.
 FileContents readWholeFile(const std::string& path, std::size_t bound = kMaxFileBytes);
 
 // True for every state in which the file is there but its text is not.

@@ -29,6 +29,10 @@ Finding describe(const Context& context, const Target& target) {
     out << "not registered\n";
     return {};
   }
+  if (existing.state == FileState::kSteered) {
+    out << "not read: " << existing.reason << "\n";
+    return {.present = true};
+  }
   if (isUnusable(existing.state)) {
     out << "broken: cannot read " << target.manifestPath << ": " << existing.reason << "\n";
     return {.present = true, .broken = true};
