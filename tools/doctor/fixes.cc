@@ -43,8 +43,7 @@ constexpr std::size_t kLongestCommand = 64 << 10;
 // place of a mode change: chmod changes what the link points to, which its
 // owner may point at any file, /etc/shadow included.
 std::optional<Fix> throughLink(const std::string& path, const std::string& what) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return std::nullopt;
+  if (!setup::isSymbolicLink(path)) return std::nullopt;
   return Fix{{},
              "it is a symbolic link to " + common::resolvedPath(path) + ": " + what +
                  " only if it should be, or put the file itself in the link's place"};
@@ -130,9 +129,7 @@ Fix hostFileFix(const Context& context, const std::string& host) {
 }
 
 Fix readableFix(const Context& context, const std::string& path) {
-  if (std::optional<Fix> link = throughLink(path, "make that file readable")) {
-    return *link;
-  }
+  if (std::optional<Fix> link = throughLink(path, "make that file readable")) return *link;
   struct stat info {};
   const bool mine = ::stat(path.c_str(), &info) == 0 && info.st_uid == ::geteuid();
   Fix fix = runnable("chmod a+r " + quoted(path), !mine, context.environment);

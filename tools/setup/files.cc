@@ -229,6 +229,11 @@ bool isDirectory(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool isSymbolicLink(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 std::string joinPath(const std::string& folder, std::string_view name) {
   std::string path = folder;
   if (path.empty() || path.back() != '/') path += '/';

@@ -92,6 +92,8 @@ struct FolderRemoval {
 FolderRemoval removeFolderIfEmpty(const std::string& path);
 
 bool isDirectory(const std::string& path);
+// Whether `path` itself (not followed) is a symbolic link.
+bool isSymbolicLink(const std::string& path);
 
 // `folder` + "/" + `name`, without doubling the slash.
 std::string joinPath(const std::string& folder, std::string_view name);

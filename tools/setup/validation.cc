@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "files.h"
 #include "tools/common/paths.h"
 #include "tools/common/shell_words.h"
 
@@ -117,8 +118,7 @@ Problem checkHostPath(const std::string& path) {
   }
   if ((info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) == 0) {
     // No command that would change a mode through a link.
-    struct stat link {};
-    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    if (isSymbolicLink(path)) {
       return "the host path " + quoted(path) + " is not executable: it is a symbolic link to " +
              quoted(common::resolvedPath(path));
     }
